@@ -1,0 +1,18 @@
+#pragma once
+
+#include "messageboxes.h"
+
+class QWidget;
+
+/// Message boxes shown with QMessageBox, parented to the given window.
+class QtMessageBoxes final : public MessageBoxes
+{
+public:
+    explicit QtMessageBoxes(QWidget *parent = nullptr) : m_parent(parent) {}
+    void setParent(QWidget *parent) { m_parent = parent; }
+    void inform(const QString &text) override;
+    bool retryOrCancel(const QString &text) override;
+
+private:
+    QWidget *m_parent;
+};
