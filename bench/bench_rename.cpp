@@ -1,0 +1,161 @@
+// Runs the rename job on real files beside cp and mv on the same files, and prints the ratios.
+#include "benchcommon.h"
+#include "posixfileoperations.h"
+#include "renamejob.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <sys/stat.h>
+
+namespace {
+
+struct Quiet final : ProgressDisplay, JobHost, MessageBoxes
+{
+    void setRange(int, int) override {}
+    void setValue(int) override {}
+    void setVisible(bool) override {}
+    void refreshLists() override {}
+    OpResult saveData() override { return OpResult::success(); }
+    void focusBaseName() override {}
+    void inform(const QString &text) override { messages.append(text); }
+    bool retryOrCancel(const QString &) override { return false; }
+    QStringList messages;
+};
+
+QStringList makeSources(const QString &folder, int count, qsizetype size)
+{
+    QDir().mkpath(folder);
+    QByteArray content(size, 'k');
+    QStringList names;
+    for (int i = 0; i < count; ++i) {
+        const QString name = QStringLiteral("IMG_%1.JPG").arg(i, 5, 10, QLatin1Char('0'));
+        content[0] = char(i);
+        QFile file(folder + QLatin1Char('/') + name);
+        if (!file.open(QIODevice::WriteOnly) || file.write(content) != size)
+            qFatal("cannot write the sources");
+        names.append(name);
+    }
+    return names;
+}
+
+bool sameMtime(const QString &a, const QString &b)
+{
+    struct stat sa {}, sb {};
+    return ::stat(QFile::encodeName(a).constData(), &sa) == 0 &&
+           ::stat(QFile::encodeName(b).constData(), &sb) == 0 &&
+           sa.st_mtim.tv_sec == sb.st_mtim.tv_sec && sa.st_mtim.tv_nsec == sb.st_mtim.tv_nsec;
+}
+
+struct Figures
+{
+    double job;
+    double tool;
+};
+
+Figures measure(const QString &root, int count, qsizetype size, bool move, int rounds,
+                bool &timesKept)
+{
+    std::vector<double> jobTimes, toolTimes;
+    const QString src = root + QStringLiteral("/src");
+    QStringList names = makeSources(src, count, size);
+    for (int round = 0; round < rounds; ++round) {
+        const QString jobTarget = root + QStringLiteral("/job%1").arg(round);
+        const QString toolTarget = root + QStringLiteral("/tool%1").arg(round);
+        QDir().mkpath(jobTarget);
+        QDir().mkpath(toolTarget);
+
+        // The job.
+        RenameRequest request;
+        request.baseName = QStringLiteral("photo");
+        request.startNumberText = QStringLiteral("1");
+        request.digitCountText = QStringLiteral("5");
+        request.extension = QStringLiteral("jpg");
+        request.move = move;
+        request.sourceFolder = src;
+        request.targetFolder = jobTarget;
+        for (const QString &name : names)
+            request.entries.push_back({name, true});
+        if (!move) {
+            // Every copy must keep its source's modification time.
+            PosixFileOperations files;
+            Quiet quiet;
+            RenameJob job(files, quiet, quiet, quiet);
+            jobTimes.push_back(Bench::timeMs([&] { job.run(request); }));
+            if (!quiet.messages.endsWith(RenameJob::completedMessage()))
+                qFatal("the job did not complete");
+            for (int i = 0; i < names.size(); i += std::max(1, int(names.size()) / 50)) {
+                timesKept = timesKept &&
+                            sameMtime(src + QLatin1Char('/') + names[i],
+                                      jobTarget + QStringLiteral("/photo%1.jpg")
+                                                      .arg(i + 1, 5, 10, QLatin1Char('0')));
+            }
+            QStringList args{QStringLiteral("--preserve=mode,timestamps"), QStringLiteral("-t"),
+                             toolTarget};
+            for (const QString &name : names)
+                args.append(src + QLatin1Char('/') + name);
+            toolTimes.push_back(Bench::timeMs([&] {
+                if (!Bench::run(QStringLiteral("cp"), args))
+                    qFatal("cp failed");
+            }));
+        } else {
+            PosixFileOperations files;
+            Quiet quiet;
+            RenameJob job(files, quiet, quiet, quiet);
+            jobTimes.push_back(Bench::timeMs([&] { job.run(request); }));
+            if (!quiet.messages.endsWith(RenameJob::completedMessage()))
+                qFatal("the job did not complete");
+            // Lay the sources out again for mv.
+            QDir(src).removeRecursively();
+            names = makeSources(src, count, size);
+            QStringList args{QStringLiteral("-t"), toolTarget};
+            for (const QString &name : names)
+                args.append(src + QLatin1Char('/') + name);
+            toolTimes.push_back(Bench::timeMs([&] {
+                if (!Bench::run(QStringLiteral("mv"), args))
+                    qFatal("mv failed");
+            }));
+            QDir(src).removeRecursively();
+            names = makeSources(src, count, size);
+        }
+        QDir(jobTarget).removeRecursively();
+        QDir(toolTarget).removeRecursively();
+    }
+    QDir(src).removeRecursively();
+    return {Bench::median(jobTimes), Bench::median(toolTimes)};
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    const QString base = args.size() > 1 ? args[1] : QDir::tempPath();
+    const int rounds = args.size() > 2 ? args[2].toInt() : 5;
+    QTemporaryDir root(base + QStringLiteral("/kaenami-bench-XXXXXX"));
+    if (!root.isValid())
+        qFatal("no temporary folder");
+    std::printf("rename job against cp and mv, median of %d rounds, in %s\n", rounds,
+                qPrintable(base));
+
+    bool timesKept = true;
+    const struct
+    {
+        const char *label;
+        int count;
+        qsizetype size;
+    } sets[] = {{"10,000 files of 4 KiB", 10000, 4096}, {"200 files of 5 MiB", 200, 5 << 20}};
+    for (const auto &set : sets) {
+        const Figures copy = measure(root.path(), set.count, set.size, false, rounds, timesKept);
+        Bench::row(qPrintable(QStringLiteral("copy %1").arg(QLatin1String(set.label))), copy.job,
+                   copy.tool, "cp");
+        const Figures move = measure(root.path(), set.count, set.size, true, rounds, timesKept);
+        Bench::row(qPrintable(QStringLiteral("move %1").arg(QLatin1String(set.label))), move.job,
+                   move.tool, "mv");
+    }
+    std::printf("modification times kept by every copy checked: %s\n", timesKept ? "yes" : "NO");
+    return timesKept ? 0 : 1;
+}
