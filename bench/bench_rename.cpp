@@ -43,7 +43,9 @@ QStringList makeSources(const QString &folder, int count, qsizetype size)
 
 bool sameMtime(const QString &a, const QString &b)
 {
-    struct stat sa {}, sb {};
+    struct stat sa
+    {
+    }, sb{};
     return ::stat(QFile::encodeName(a).constData(), &sa) == 0 &&
            ::stat(QFile::encodeName(b).constData(), &sb) == 0 &&
            sa.st_mtim.tv_sec == sb.st_mtim.tv_sec && sa.st_mtim.tv_nsec == sb.st_mtim.tv_nsec;
@@ -87,10 +89,12 @@ Figures measure(const QString &root, int count, qsizetype size, bool move, int r
             if (!quiet.messages.endsWith(RenameJob::completedMessage()))
                 qFatal("the job did not complete");
             for (int i = 0; i < names.size(); i += std::max(1, int(names.size()) / 50)) {
-                timesKept = timesKept &&
-                            sameMtime(src + QLatin1Char('/') + names[i],
-                                      jobTarget + QStringLiteral("/photo%1.jpg")
-                                                      .arg(i + 1, 5, 10, QLatin1Char('0')));
+                timesKept =
+                    timesKept &&
+                    sameMtime(
+                        src + QLatin1Char('/') + names[i],
+                        jobTarget +
+                            QStringLiteral("/photo%1.jpg").arg(i + 1, 5, 10, QLatin1Char('0')));
             }
             QStringList args{QStringLiteral("--preserve=mode,timestamps"), QStringLiteral("-t"),
                              toolTarget};

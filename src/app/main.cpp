@@ -1,10 +1,36 @@
+#include "appicon.h"
+#include "form1.h"
+#include "posixfileoperations.h"
+#include "qtmessageboxes.h"
+#include "volumes.h"
+
 #include <QApplication>
-#include <QMainWindow>
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    QMainWindow window;
-    window.show();
+    QApplication::setApplicationName(QStringLiteral("カエナミ"));
+    QApplication::setApplicationVersion(QStringLiteral(KAENAMI_VERSION));
+    QApplication::setWindowIcon(programIcon());
+    QFont font = QApplication::font();
+    font.setPointSize(9);
+    QApplication::setFont(font);
+
+    PosixFileOperations files;
+    SystemVolumes volumes;
+    QtMessageBoxes messages;
+    Form1 form(Form1Services{files,
+                             volumes,
+                             messages,
+                             QCoreApplication::applicationDirPath(),
+                             [] {
+                                 QApplication::closeAllWindows();
+                                 QCoreApplication::quit();
+                             },
+                             {},
+                             {}});
+    messages.setParent(&form);
+    form.Form_Load();
+    form.show();
     return app.exec();
 }

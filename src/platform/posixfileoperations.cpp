@@ -164,7 +164,9 @@ OpResult PosixFileOperations::copyFile(const QString &source, const QString &des
     const QByteArray src = QFile::encodeName(source);
     const QByteArray dst = QFile::encodeName(destination);
     FileDescriptor in;
-    struct stat st {};
+    struct stat st
+    {
+    };
     if (OpResult opened = openSource(src, in, st); !opened)
         return opened;
 
@@ -231,7 +233,9 @@ OpResult PosixFileOperations::setAside(const QString &source, QString &keptPath)
             return lastError();
         // File systems without hard links (FAT on a memory card): keep a full copy instead.
         FileDescriptor in;
-        struct stat st {};
+        struct stat st
+        {
+        };
         if (OpResult opened = openSource(src, in, st); !opened)
             return opened;
         const int made = copyIntoNewFile(in.get(), st, kept);
@@ -247,13 +251,17 @@ OpResult PosixFileOperations::setAside(const QString &source, QString &keptPath)
 
 bool PosixFileOperations::isOrdinaryFile(const QString &path)
 {
-    struct stat st {};
+    struct stat st
+    {
+    };
     return ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 bool PosixFileOperations::isSameFile(const QString &a, const QString &b)
 {
-    struct stat sa {}, sb {};
+    struct stat sa
+    {
+    }, sb{};
     return ::stat(QFile::encodeName(a).constData(), &sa) == 0 &&
            ::stat(QFile::encodeName(b).constData(), &sb) == 0 && sa.st_dev == sb.st_dev &&
            sa.st_ino == sb.st_ino;
@@ -273,7 +281,9 @@ OpResult PosixFileOperations::listFiles(const QString &folder, QStringList &name
             continue;
         bool ordinary = entry->d_type == DT_REG;
         if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
-            struct stat st {};
+            struct stat st
+            {
+            };
             ordinary = ::fstatat(dirFd, entry->d_name, &st, 0) == 0 && S_ISREG(st.st_mode);
         }
         if (ordinary)

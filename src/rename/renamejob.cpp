@@ -46,8 +46,7 @@ public:
           JobResult &result)
         : m_files(files), m_messages(messages), m_request(request), m_result(result),
           m_sameFolder(files.isSameFile(request.sourceFolder, request.targetFolder))
-    {
-    }
+    {}
 
     QString sourcePath(int entry) const
     {
@@ -200,8 +199,7 @@ private:
 RenameJob::RenameJob(FileOperations &files, ProgressDisplay &progress, MessageBoxes &messages,
                      JobHost &host)
     : m_files(files), m_progress(progress), m_messages(messages), m_host(host)
-{
-}
+{}
 
 JobResult RenameJob::run(const RenameRequest &request)
 {

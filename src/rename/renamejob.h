@@ -38,7 +38,8 @@ struct BatchPlan
         int entryIndex;
         QString newName;
     };
-    enum class Stop {
+    enum class Stop
+    {
         None,
         StartOutOfRange, ///< the start number does not fit 32 bits: nothing is done
         NumberOverflow,  ///< the last item took number 2147483647: the batch stops after it
@@ -76,7 +77,15 @@ public:
 /// One action carried out on the file system, so a batch can tell exactly what it did.
 struct JobAction
 {
-    enum class Kind { Copied, Replaced, Moved, Removed, SetAside, Kept };
+    enum class Kind
+    {
+        Copied,
+        Replaced,
+        Moved,
+        Removed,
+        SetAside,
+        Kept
+    };
     Kind kind;
     QString from;
     QString to;
@@ -84,11 +93,17 @@ struct JobAction
 
 struct JobResult
 {
-    enum class Outcome { DigitCheckFailed, SameNameStop, Interrupted, Completed };
+    enum class Outcome
+    {
+        DigitCheckFailed,
+        SameNameStop,
+        Interrupted,
+        Completed
+    };
     Outcome outcome = Outcome::Completed;
     int filesDone = 0;
     std::vector<JobAction> record;
-    OpResult failure;     ///< the failure that interrupted the batch
+    OpResult failure;      ///< the failure that interrupted the batch
     QStringList keptFiles; ///< set-aside copies left behind because they hold the only copy
 };
 

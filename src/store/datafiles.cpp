@@ -56,8 +56,7 @@ QByteArray iniBytes(const IniData &data)
 
 QByteArray listBytes(const ListData &data)
 {
-    return TextCodec::encode(joinQuoted(data, QLatin1StringView("\r\n")) +
-                             QLatin1String("\r\n"));
+    return TextCodec::encode(joinQuoted(data, QLatin1StringView("\r\n")) + QLatin1String("\r\n"));
 }
 
 bool exists(FileOperations &files, const QString &path)

@@ -12,7 +12,8 @@ using IniData = std::array<QString, 8>;
 using ListData = std::array<QString, 31>;
 
 namespace IniField {
-enum : int {
+enum : int
+{
     SourceDrive = 0,
     SourceFolder,
     TargetDrive,

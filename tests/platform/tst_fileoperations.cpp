@@ -60,7 +60,9 @@ void FileOperationsTest::copyCreatesAndReplaces()
         QVERIFY(TestFiles::write(path("t"), "previous content that is longer"));
     QVERIFY(m_ops.copyFile(path("s"), path("t")));
     QCOMPARE(TestFiles::read(path("t")), content);
-    struct stat st {};
+    struct stat st
+    {
+    };
     QCOMPARE(::stat(QFile::encodeName(path("t")).constData(), &st), 0);
     QCOMPARE(st.st_mode & 07777, mode_t(0604));
     QCOMPARE(TestFiles::names(m_dir->path()), (QStringList{"s", "t"}));
@@ -86,11 +88,15 @@ void FileOperationsTest::copyOfAFolderFails()
 void FileOperationsTest::moveIsARenameAndKeepsTheFile()
 {
     QVERIFY(TestFiles::write(path("s"), "moved"));
-    struct stat before {};
+    struct stat before
+    {
+    };
     QCOMPARE(::stat(QFile::encodeName(path("s")).constData(), &before), 0);
     QVERIFY(TestFiles::write(path("t"), "replaced"));
     QVERIFY(m_ops.moveFile(path("s"), path("t")));
-    struct stat after {};
+    struct stat after
+    {
+    };
     QCOMPARE(::stat(QFile::encodeName(path("t")).constData(), &after), 0);
     QCOMPARE(after.st_ino, before.st_ino);
     QCOMPARE(TestFiles::names(m_dir->path()), QStringList{"t"});

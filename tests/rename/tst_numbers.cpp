@@ -128,31 +128,72 @@ void NumbersTest::plan_data()
     QTest::addColumn<QString>("digits");
     QTest::addColumn<QString>("extension");
     QTest::addColumn<QString>("selection"); // one character an entry: x selected, - not
-    QTest::addColumn<QStringList>("names");  // empty with digitCheck false
+    QTest::addColumn<QStringList>("names"); // empty with digitCheck false
     QTest::addColumn<bool>("digitCheck");
 
-    QTest::newRow("table/7 3") << "7" << "3" << "jpg" << "xxx"
-                               << QStringList{"photo007.jpg", "photo008.jpg", "photo009.jpg"} << true;
-    QTest::newRow("table/98 2") << "98" << "2" << "jpg" << "xxx"
-                                << QStringList{"photo98.jpg", "photo99.jpg", "photo100.jpg"} << true;
-    QTest::newRow("table/empty 3") << "" << "3" << "jpg" << "xx"
-                                   << QStringList{"photo000.jpg", "photo001.jpg"} << true;
-    QTest::newRow("table/123 2") << "123" << "2" << "jpg" << "xxx" << QStringList{} << false;
-    QTest::newRow("table/05 2") << "05" << "2" << "jpg" << "x" << QStringList{"photo05.jpg"} << true;
-    QTest::newRow("start/2.5 rounds down") << "2.5" << "3" << "jpg" << "x" << QStringList{"photo002.jpg"} << true;
-    QTest::newRow("start/3.5 rounds up") << "3.5" << "3" << "jpg" << "x" << QStringList{"photo004.jpg"} << true;
-    QTest::newRow("start/negative") << "-5" << "3" << "jpg" << "xx"
-                                    << QStringList{"photo-005.jpg", "photo-004.jpg"} << true;
-    QTest::newRow("digits/none selected, empty start") << "" << "" << "jpg" << "xx"
-                                                       << QStringList{"photo0.jpg", "photo1.jpg"} << true;
-    QTest::newRow("digits/none selected, any start") << "1" << "" << "jpg" << "x" << QStringList{} << false;
-    QTest::newRow("selection/gaps use no number") << "7" << "1" << "jpg" << "-x-x-"
-                                                  << QStringList{"photo7.jpg", "photo8.jpg"} << true;
-    QTest::newRow("selection/none") << "7" << "1" << "jpg" << "---" << QStringList{} << true;
-    QTest::newRow("extension/empty keeps the point") << "7" << "3" << "" << "x"
-                                                     << QStringList{"photo007."} << true;
-    QTest::newRow("extension/used as typed") << "1" << "1" << ".JPG " << "x"
-                                             << QStringList{"photo1..JPG "} << true;
+    QTest::newRow("table/7 3") << "7"
+                               << "3"
+                               << "jpg"
+                               << "xxx"
+                               << QStringList{"photo007.jpg", "photo008.jpg", "photo009.jpg"}
+                               << true;
+    QTest::newRow("table/98 2") << "98"
+                                << "2"
+                                << "jpg"
+                                << "xxx"
+                                << QStringList{"photo98.jpg", "photo99.jpg", "photo100.jpg"}
+                                << true;
+    QTest::newRow("table/empty 3") << ""
+                                   << "3"
+                                   << "jpg"
+                                   << "xx" << QStringList{"photo000.jpg", "photo001.jpg"} << true;
+    QTest::newRow("table/123 2") << "123"
+                                 << "2"
+                                 << "jpg"
+                                 << "xxx" << QStringList{} << false;
+    QTest::newRow("table/05 2") << "05"
+                                << "2"
+                                << "jpg"
+                                << "x" << QStringList{"photo05.jpg"} << true;
+    QTest::newRow("start/2.5 rounds down") << "2.5"
+                                           << "3"
+                                           << "jpg"
+                                           << "x" << QStringList{"photo002.jpg"} << true;
+    QTest::newRow("start/3.5 rounds up") << "3.5"
+                                         << "3"
+                                         << "jpg"
+                                         << "x" << QStringList{"photo004.jpg"} << true;
+    QTest::newRow("start/negative")
+        << "-5"
+        << "3"
+        << "jpg"
+        << "xx" << QStringList{"photo-005.jpg", "photo-004.jpg"} << true;
+    QTest::newRow("digits/none selected, empty start")
+        << ""
+        << ""
+        << "jpg"
+        << "xx" << QStringList{"photo0.jpg", "photo1.jpg"} << true;
+    QTest::newRow("digits/none selected, any start") << "1"
+                                                     << ""
+                                                     << "jpg"
+                                                     << "x" << QStringList{} << false;
+    QTest::newRow("selection/gaps use no number")
+        << "7"
+        << "1"
+        << "jpg"
+        << "-x-x-" << QStringList{"photo7.jpg", "photo8.jpg"} << true;
+    QTest::newRow("selection/none") << "7"
+                                    << "1"
+                                    << "jpg"
+                                    << "---" << QStringList{} << true;
+    QTest::newRow("extension/empty keeps the point") << "7"
+                                                     << "3"
+                                                     << ""
+                                                     << "x" << QStringList{"photo007."} << true;
+    QTest::newRow("extension/used as typed") << "1"
+                                             << "1"
+                                             << ".JPG "
+                                             << "x" << QStringList{"photo1..JPG "} << true;
 }
 
 void NumbersTest::plan()

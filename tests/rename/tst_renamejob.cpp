@@ -87,7 +87,8 @@ struct Fixture
         for (int i = 0; i < names.size(); ++i) {
             if (!QFileInfo::exists(src() + QLatin1Char('/') + names[i]))
                 TestFiles::write(src() + QLatin1Char('/') + names[i], names[i].toUtf8());
-            r.entries.push_back({names[i], selection.isEmpty() || selection[i] == QLatin1Char('x')});
+            r.entries.push_back(
+                {names[i], selection.isEmpty() || selection[i] == QLatin1Char('x')});
         }
         return r;
     }
@@ -142,10 +143,11 @@ void RenameJobTest::copiesInListOrderAndCompletes()
     QCOMPARE(TestFiles::read(f.dst() + "/photo008.jpg"), QByteArray("a.jpg"));
     QCOMPARE(TestFiles::read(f.dst() + "/photo009.jpg"), QByteArray("b.jpg"));
     QCOMPARE(TestFiles::names(f.src()), (QStringList{"a.jpg", "b.jpg", "c.jpg"}));
-    QCOMPARE(TestFiles::names(f.dst()), (QStringList{"photo007.jpg", "photo008.jpg", "photo009.jpg"}));
-    QCOMPARE(f.journal.events,
-             (QStringList{"range 0 2", "show", "value 0", "value 0", "value 1", "value 2", "hide",
-                          "value 0", "refresh", "save", "focus", "message リネームが完了しました。"}));
+    QCOMPARE(TestFiles::names(f.dst()),
+             (QStringList{"photo007.jpg", "photo008.jpg", "photo009.jpg"}));
+    QCOMPARE(f.journal.events, (QStringList{"range 0 2", "show", "value 0", "value 0", "value 1",
+                                            "value 2", "hide", "value 0", "refresh", "save",
+                                            "focus", "message リネームが完了しました。"}));
 }
 
 void RenameJobTest::movesAcrossFolders()
@@ -168,7 +170,9 @@ void RenameJobTest::copyKeepsModificationTimeAndMode()
     QCOMPARE(::utimensat(AT_FDCWD, source.constData(), times, 0), 0);
     QCOMPARE(::chmod(source.constData(), 0640), 0);
     QCOMPARE(f.job.run(r).outcome, JobResult::Outcome::Completed);
-    struct stat st {};
+    struct stat st
+    {
+    };
     QCOMPARE(::stat(QFile::encodeName(f.dst() + "/photo007.jpg").constData(), &st), 0);
     QCOMPARE(st.st_mtim.tv_sec, time_t(1200000000));
     QCOMPARE(st.st_mtim.tv_nsec, 987654321L);
@@ -190,8 +194,7 @@ void RenameJobTest::digitCheckTouchesNothing()
 void RenameJobTest::nothingSelectedStillCompletes()
 {
     Fixture f;
-    QCOMPARE(f.job.run(f.request({"a.jpg", "b.jpg"}, "--")).outcome,
-             JobResult::Outcome::Completed);
+    QCOMPARE(f.job.run(f.request({"a.jpg", "b.jpg"}, "--")).outcome, JobResult::Outcome::Completed);
     QVERIFY(TestFiles::names(f.dst()).isEmpty());
     QCOMPARE(f.messages.informed, QStringList{"リネームが完了しました。"});
     QVERIFY(f.journal.events.contains("save"));
@@ -204,11 +207,11 @@ void RenameJobTest::progressCoversEveryEntry_data()
     QTest::addColumn<QStringList>("progress");
     QTest::newRow("gaps still move the bar")
         << QStringList{"a", "b", "c", "d", "e"} << "-x-x-"
-        << QStringList{"range 0 4", "show", "value 0", "value 0", "value 1", "value 2", "value 3",
-                       "value 4", "hide", "value 0"};
+        << QStringList{"range 0 4", "show",    "value 0", "value 0", "value 1",
+                       "value 2",   "value 3", "value 4", "hide",    "value 0"};
     QTest::newRow("one entry") << QStringList{"a"} << "x"
-                               << QStringList{"range 0 0", "show", "value 0", "value 0", "hide",
-                                              "value 0"};
+                               << QStringList{"range 0 0", "show", "value 0",
+                                              "value 0",   "hide", "value 0"};
     QTest::newRow("no entry") << QStringList{} << ""
                               << QStringList{"range 0 0", "show", "value 0", "hide", "value 0"};
 }

@@ -84,15 +84,16 @@ void DataFilesTest::firstStartListIs130Bytes()
 
 void DataFilesTest::settingsRoundTrip()
 {
-    const IniData data{"/", "/home/user/写真", "/media/usb", "/media/usb/DCIM", "a,b", "007", "0", "4"};
+    const IniData data{"/", "/home/user/写真", "/media/usb", "/media/usb/DCIM", "a,b", "007", "0",
+                       "4"};
     QCOMPARE(DataFiles::parseIni(TextCodec::decode(DataFiles::iniBytes(data))), data);
 }
 
 void DataFilesTest::lastRecordWins()
 {
-    const IniData data = DataFiles::parseIni(
-        "\"1\",\"2\",\"3\",\"4\",\"5\",\"6\",\"7\",\"8\"\r\n"
-        "\"a\",\"b\",\"c\",\"d\",\"e\",\"f\",\"g\",\"h\"\r\n\r\n");
+    const IniData data =
+        DataFiles::parseIni("\"1\",\"2\",\"3\",\"4\",\"5\",\"6\",\"7\",\"8\"\r\n"
+                            "\"a\",\"b\",\"c\",\"d\",\"e\",\"f\",\"g\",\"h\"\r\n\r\n");
     QCOMPARE(data, (IniData{"a", "b", "c", "d", "e", "f", "g", "h"}));
 }
 
@@ -102,7 +103,8 @@ void DataFilesTest::shortFilesLeaveTheRestEmpty()
     const ListData list = DataFiles::parseList("\"gif\"\r\n\"png\"");
     QCOMPARE(list[0], QString("gif"));
     QCOMPARE(list[1], QString("png"));
-    QVERIFY(std::all_of(list.begin() + 2, list.end(), [](const QString &s) { return s.isEmpty(); }));
+    QVERIFY(
+        std::all_of(list.begin() + 2, list.end(), [](const QString &s) { return s.isEmpty(); }));
 }
 
 void DataFilesTest::emptySettingsFileKeepsTheRecord()
@@ -116,14 +118,14 @@ void DataFilesTest::setData2_data()
     QTest::addColumn<QStringList>("slots");
     QTest::addColumn<QStringList>("entries");
     QTest::addColumn<QStringList>("expected");
-    QTest::newRow("gap/unchanged") << QStringList{"gif", "", "png"} << QStringList{"gif"}
-                                   << QStringList{"gif", "", "png"};
-    QTest::newRow("gap/registered fills it") << QStringList{"gif", "", "png"}
-                                             << QStringList{"gif", "tif"}
-                                             << QStringList{"gif", "tif", "png"};
-    QTest::newRow("empty entry/ends the copy") << QStringList{"a", "b", "c", "d"}
-                                               << QStringList{"jpg", "bmp", "", "tif"}
-                                               << QStringList{"jpg", "bmp", "c", "d"};
+    QTest::newRow("gap/unchanged")
+        << QStringList{"gif", "", "png"} << QStringList{"gif"} << QStringList{"gif", "", "png"};
+    QTest::newRow("gap/registered fills it")
+        << QStringList{"gif", "", "png"} << QStringList{"gif", "tif"}
+        << QStringList{"gif", "tif", "png"};
+    QTest::newRow("empty entry/ends the copy")
+        << QStringList{"a", "b", "c", "d"} << QStringList{"jpg", "bmp", "", "tif"}
+        << QStringList{"jpg", "bmp", "c", "d"};
 }
 
 void DataFilesTest::setData2()

@@ -41,7 +41,16 @@ public:
 class FaultyFileOperations final : public FileOperations
 {
 public:
-    enum class Op { Copy, Move, Remove, SetAside, List, Read, Write };
+    enum class Op
+    {
+        Copy,
+        Move,
+        Remove,
+        SetAside,
+        List,
+        Read,
+        Write
+    };
     using Rule = std::function<bool(Op, const QString &path)>;
 
     Rule failWhen;

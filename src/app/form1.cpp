@@ -1,0 +1,511 @@
+#include "form1.h"
+
+#include "datafiles.h"
+#include "drivelist.h"
+#include "filelist.h"
+#include "folderlist.h"
+#include "imagepreview.h"
+#include "imageview.h"
+#include "namepickup.h"
+#include "paths.h"
+#include "renamejob.h"
+#include "windowprogress.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
+
+namespace {
+
+constexpr int twipsPerPixel = 15;
+
+/// Places a control at a position given in twips.
+void place(QWidget *widget, int left, int top, int width, int height)
+{
+    widget->setGeometry(left / twipsPerPixel, top / twipsPerPixel,
+                        (width + twipsPerPixel / 2) / twipsPerPixel,
+                        (height + twipsPerPixel / 2) / twipsPerPixel);
+}
+
+QString listFailureText(const OpResult &failure)
+{
+    return QStringLiteral("フォルダーの内容を読めませんでした。\r\n") + failure.path +
+           QStringLiteral("\r\n") + failure.error;
+}
+
+} // namespace
+
+/// The window's steps after a completed rename.
+class Form1::JobHostAdapter final : public JobHost
+{
+public:
+    explicit JobHostAdapter(Form1 &form) : m_form(form) {}
+    void refreshLists() override { m_form.Command5_Click(); }
+    OpResult saveData() override { return m_form.SaveData(); }
+    void focusBaseName() override
+    {
+        m_form.m_ui.Text1->setFocus(Qt::OtherFocusReason);
+        m_form.m_ui.Text1->selectAll();
+    }
+
+private:
+    Form1 &m_form;
+};
+
+Form1::Form1(Form1Services services, QWidget *parent)
+    : QMainWindow(parent), m_services(std::move(services))
+{
+    setWindowTitle(QStringLiteral("カエナミ"));
+    createControls();
+    connectHandlers();
+}
+
+Form1::~Form1() = default;
+
+QSize Form1::clientSize()
+{
+    return QSize(5655 / twipsPerPixel, 7050 / twipsPerPixel);
+}
+
+void Form1::createControls()
+{
+    auto *client = new QWidget(this);
+    client->setFixedSize(clientSize());
+    setCentralWidget(client);
+
+    Form1Controls &ui = m_ui;
+    ui.Drive1 = new DriveList(m_services.volumes, client);
+    ui.Dir1 = new FolderList(m_services.volumes, client);
+    ui.File1 = new FileList(m_services.files, QAbstractItemView::ExtendedSelection, client);
+    ui.Drive2 = new DriveList(m_services.volumes, client);
+    ui.Dir2 = new FolderList(m_services.volumes, client);
+    ui.File2 = new FileList(m_services.files, QAbstractItemView::SingleSelection, client);
+    ui.Command1 = new QPushButton(QStringLiteral("リネーム(&R)"), client);
+    ui.Text1 = new QLineEdit(client);
+    ui.Text2 = new QLineEdit(QStringLiteral("0"), client);
+    ui.Label1 = new QLabel(QStringLiteral("ファイル名"), client);
+    ui.Label2 = new QLabel(QStringLiteral("開始No"), client);
+    ui.Label3 = new QLabel(QStringLiteral("拡張子"), client);
+    ui.List1 = new QListWidget(client);
+    ui.Label4 = new QLabel(QStringLiteral("桁数："), client);
+    ui.Combo1 = new QComboBox(client);
+    ui.Command2 = new QPushButton(QStringLiteral("終了(&X)"), client);
+    ui.Picture1 = new QFrame(client);
+    ui.Check1 = new QCheckBox(QStringLiteral("移動する"), client);
+    ui.Command3 = new QPushButton(QStringLiteral("登録"), client);
+    ui.Check2 = new QCheckBox(QStringLiteral("上書きする"), client);
+    ui.ProgressBar1 = new QProgressBar(client);
+    ui.Command4 = new QPushButton(QStringLiteral("全選択"), client);
+    ui.Command5 = new QPushButton(QStringLiteral("更新"), client);
+    ui.Image1 = new ImageView(client);
+
+    place(ui.Drive1, 120, 0, 2655, 300);
+    place(ui.Dir1, 120, 360, 2655, 1770);
+    place(ui.File1, 120, 2160, 2655, 3150);
+    place(ui.Drive2, 2880, 0, 2655, 300);
+    place(ui.Dir2, 2880, 360, 2655, 1770);
+    place(ui.File2, 2880, 2160, 2655, 1350);
+    place(ui.Command1, 3000, 3600, 1095, 495);
+    place(ui.Text1, 120, 6120, 975, 270);
+    place(ui.Text2, 1080, 6120, 855, 270);
+    place(ui.Label1, 120, 5880, 855, 255);
+    place(ui.Label2, 1080, 5880, 855, 255);
+    place(ui.Label3, 1920, 5880, 855, 255);
+    place(ui.List1, 1200, 6480, 615, 240);
+    place(ui.Label4, 720, 6480, 495, 255);
+    place(ui.Combo1, 1920, 6120, 855, 300);
+    place(ui.Command2, 4320, 3600, 1095, 495);
+    place(ui.Picture1, 3000, 4560, 2520, 2175);
+    place(ui.Check1, 3000, 4200, 1095, 255);
+    place(ui.Command3, 1920, 6480, 855, 255);
+    place(ui.Check2, 4200, 4200, 1215, 255);
+    place(ui.ProgressBar1, 120, 6840, 5415, 135);
+    place(ui.Command4, 120, 5400, 855, 375);
+    place(ui.Command5, 1080, 5400, 855, 375);
+    ui.Image1->setTop(4560);
+    ui.Image1->setLeft(3000);
+    ui.Image1->setWidth(2535);
+    ui.Image1->setHeight(2175);
+    ui.Image1->setVisible(false);
+
+    ui.Picture1->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    ui.Picture1->setLineWidth(2);
+    ui.Picture1->setAutoFillBackground(true);
+    ui.Image1->raise();
+
+    ui.List1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    ui.List1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    ui.List1->setUniformItemSizes(true);
+    ui.Combo1->setEditable(true);
+    ui.Combo1->setInsertPolicy(QComboBox::NoInsert);
+    ui.Combo1->setMaxVisibleItems(12);
+    ui.ProgressBar1->setTextVisible(false);
+    for (QLabel *label : {ui.Label1, ui.Label2, ui.Label3, ui.Label4})
+        label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    for (QPushButton *button : {ui.Command1, ui.Command2, ui.Command3, ui.Command4, ui.Command5})
+        button->setAutoDefault(false);
+
+    // Tab order as laid out; labels, the preview area and the bar take no focus.
+    QWidget *order[] = {ui.Drive1,   ui.Dir1,     ui.File1,  ui.Drive2,   ui.Dir2,    ui.File2,
+                        ui.Command1, ui.Text1,    ui.Text2,  ui.List1,    ui.Combo1,  ui.Command2,
+                        ui.Check1,   ui.Command3, ui.Check2, ui.Command4, ui.Command5};
+    for (size_t i = 1; i < std::size(order); ++i)
+        setTabOrder(order[i - 1], order[i]);
+
+    ui.mnuHelp = menuBar()->addMenu(QStringLiteral("ヘルプ(&H)"));
+    ui.mnuH = ui.mnuHelp->addAction(QStringLiteral("ヘルプ"));
+    ui.mnuSep1 = ui.mnuHelp->addSeparator();
+    ui.mnuVa = ui.mnuHelp->addAction(QStringLiteral("バージョン情報"));
+
+    ui.Text1->installEventFilter(this);
+    resize(clientSize().width(), clientSize().height() + menuBar()->sizeHint().height());
+}
+
+void Form1::connectHandlers()
+{
+    const Form1Controls &ui = m_ui;
+    connect(ui.Drive1, &DriveList::changed, this, &Form1::Drive1_Change);
+    connect(ui.Drive2, &DriveList::changed, this, &Form1::Drive2_Change);
+    connect(ui.Dir1, &FolderList::changed, this, &Form1::Dir1_Change);
+    connect(ui.Dir2, &FolderList::changed, this, &Form1::Dir2_Change);
+    connect(ui.Dir1, &FolderList::openFailed, this, &Form1::reportListFailure);
+    connect(ui.Dir2, &FolderList::openFailed, this, &Form1::reportListFailure);
+    connect(ui.File1, &QAbstractItemView::doubleClicked, this, &Form1::File1_DblClick);
+    connect(ui.File2, &QAbstractItemView::clicked, this, &Form1::File2_Click);
+    connect(ui.File2, &QAbstractItemView::doubleClicked, this, &Form1::File2_DblClick);
+    connect(ui.Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
+    connect(ui.Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
+    connect(ui.Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
+    connect(ui.Command4, &QPushButton::clicked, this, &Form1::Command4_Click);
+    connect(ui.Command5, &QPushButton::clicked, this, &Form1::Command5_Click);
+    connect(ui.Text1, &QLineEdit::textChanged, this, &Form1::Text1_Change);
+    connect(ui.List1, &QListWidget::currentRowChanged, this,
+            [list = ui.List1](int row) { list->scrollToItem(list->item(row)); });
+    connect(ui.mnuH, &QAction::triggered, this, [this] {
+        if (m_services.showHelp)
+            m_services.showHelp();
+    });
+    connect(ui.mnuVa, &QAction::triggered, this, [this] {
+        if (m_services.showAbout)
+            m_services.showAbout();
+    });
+}
+
+void Form1::Form_Load()
+{
+    const Form1Controls &ui = m_ui;
+    m_listPath =
+        m_services.programFolder + QLatin1Char('/') + QLatin1String(DataFiles::listFileName);
+    m_iniPath = m_services.programFolder + QLatin1Char('/') + QLatin1String(DataFiles::iniFileName);
+
+    for (int digits = 1; digits <= 15; ++digits)
+        ui.List1->addItem(QString::number(digits));
+
+    // A list file that cannot be read, or that offers no entry, counts as missing.
+    QStringList extensions;
+    if (DataFiles::exists(m_services.files, m_listPath) &&
+        DataFiles::ReadListFile(m_services.files, m_listPath, m_listData))
+        extensions = DataFiles::GetData2(m_listData);
+    if (extensions.isEmpty())
+        extensions = {QStringLiteral("jpg"), QStringLiteral("bmp")};
+    ui.Combo1->addItems(extensions);
+    ui.Combo1->setCurrentIndex(0);
+    ui.ProgressBar1->setVisible(false);
+
+    if (DataFiles::exists(m_services.files, m_iniPath) &&
+        DataFiles::ReadIniFile(m_services.files, m_iniPath, m_iniData)) {
+        GetData();
+        return;
+    }
+    // First start: both panes on the user's own files.
+    const QString home = m_services.volumes.homeFolder();
+    ui.List1->setCurrentRow(4);
+    ui.Combo1->setCurrentIndex(0);
+    ui.Drive1->setDrive(home);
+    ui.Dir1->setPath(home);
+    ui.Drive2->setDrive(home);
+    ui.Dir2->setPath(home);
+    ui.Text1->setText(QString());
+    ui.Text2->setText(QStringLiteral("0"));
+}
+
+bool Form1::GetData()
+{
+    const Form1Controls &ui = m_ui;
+    const auto apply = [&]() -> bool {
+        // Empty drive or folder values fail like any other that cannot be applied.
+        if (m_iniData[IniField::SourceDrive].isEmpty() ||
+            !ui.Drive1->setDrive(m_iniData[IniField::SourceDrive]))
+            return false;
+        if (m_iniData[IniField::SourceFolder].isEmpty() ||
+            !ui.Dir1->setPath(m_iniData[IniField::SourceFolder]))
+            return false;
+        if (m_iniData[IniField::TargetDrive].isEmpty() ||
+            !ui.Drive2->setDrive(m_iniData[IniField::TargetDrive]))
+            return false;
+        if (m_iniData[IniField::TargetFolder].isEmpty() ||
+            !ui.Dir2->setPath(m_iniData[IniField::TargetFolder]))
+            return false;
+        ui.Text1->setText(m_iniData[IniField::BaseName]);
+        ui.Text2->setText(m_iniData[IniField::StartNumber]);
+        const std::optional<int> digitIndex =
+            DataFiles::storedIndex(m_iniData[IniField::DigitIndex], ui.List1->count() - 1);
+        if (!digitIndex)
+            return false;
+        ui.List1->setCurrentRow(*digitIndex);
+        if (*digitIndex < 0)
+            ui.List1->clearSelection();
+        // Users expect their last extension back when the list still has it.
+        const std::optional<int> extensionIndex =
+            DataFiles::storedIndex(m_iniData[IniField::ExtensionIndex], ui.Combo1->count() - 1);
+        if (extensionIndex && *extensionIndex >= 0)
+            ui.Combo1->setCurrentIndex(*extensionIndex);
+        return true;
+    };
+    if (apply())
+        return true;
+
+    const QString root = QStringLiteral("/");
+    ui.Drive1->setDrive(root);
+    ui.Dir1->setPath(root);
+    ui.Drive2->setDrive(root);
+    ui.Dir2->setPath(root);
+    ui.Text1->setText(QString());
+    ui.Text2->setText(QStringLiteral("1"));
+    return false;
+}
+
+void Form1::SetData()
+{
+    const Form1Controls &ui = m_ui;
+    m_iniData[IniField::SourceDrive] = ui.Drive1->drive();
+    m_iniData[IniField::SourceFolder] = ui.Dir1->path();
+    m_iniData[IniField::TargetDrive] = ui.Drive2->drive();
+    m_iniData[IniField::TargetFolder] = ui.Dir2->path();
+    m_iniData[IniField::BaseName] = ui.Text1->text();
+    m_iniData[IniField::StartNumber] = ui.Text2->text();
+    m_iniData[IniField::ExtensionIndex] = DataFiles::indexText(comboListIndex());
+    m_iniData[IniField::DigitIndex] =
+        DataFiles::indexText(ui.List1->selectedItems().isEmpty() ? -1 : ui.List1->currentRow());
+}
+
+OpResult Form1::SaveData()
+{
+    return DataFiles::SaveData(m_services.files, m_iniPath, m_iniData, m_listPath, m_listData,
+                               comboEntries());
+}
+
+int Form1::comboListIndex() const
+{
+    // Text typed over the selected entry means no entry is selected.
+    const QComboBox *combo = m_ui.Combo1;
+    const int index = combo->currentIndex();
+    return index >= 0 && combo->itemText(index) == combo->currentText() ? index : -1;
+}
+
+QStringList Form1::comboEntries() const
+{
+    QStringList entries;
+    for (int i = 0; i < m_ui.Combo1->count(); ++i)
+        entries.append(m_ui.Combo1->itemText(i));
+    return entries;
+}
+
+void Form1::Command1_Click()
+{
+    const Form1Controls &ui = m_ui;
+    RenameRequest request;
+    request.baseName = ui.Text1->text();
+    request.startNumberText = ui.Text2->text();
+    const QList<QListWidgetItem *> digits = ui.List1->selectedItems();
+    request.digitCountText = digits.isEmpty() ? QString() : digits.first()->text();
+    request.extension = ui.Combo1->currentText();
+    request.move = ui.Check1->isChecked();
+    request.overwrite = ui.Check2->isChecked();
+    request.sourceFolder = ui.Dir1->path();
+    request.targetFolder = ui.Dir2->path();
+    const int count = ui.File1->listCount();
+    request.entries.reserve(size_t(count));
+    const QItemSelectionModel *selection = ui.File1->selectionModel();
+    for (int i = 0; i < count; ++i) {
+        request.entries.push_back({ui.File1->entry(i), selection->isRowSelected(i, QModelIndex())});
+    }
+
+    WindowProgress progress(ui.ProgressBar1);
+    JobHostAdapter host(*this);
+    RenameJob job(m_services.files, progress, m_services.messages, host);
+    m_batchRunning = true;
+    job.run(request);
+    m_batchRunning = false;
+}
+
+void Form1::Command2_Click()
+{
+    SetData();
+    const OpResult saved = SaveData();
+    if (!saved) {
+        m_services.messages.inform(QStringLiteral("設定を保存できませんでした。\r\n") + saved.path +
+                                   QStringLiteral("\r\n") + saved.error);
+    }
+    if (m_services.endProgram)
+        m_services.endProgram();
+}
+
+void Form1::Command3_Click()
+{
+    QStringList entries = comboEntries();
+    if (DataFiles::registerExtension(entries, m_ui.Combo1->currentText())) {
+        // Appending must leave the edit text and the selection as they are.
+        const QString text = m_ui.Combo1->currentText();
+        m_ui.Combo1->addItem(entries.last());
+        m_ui.Combo1->setEditText(text);
+    }
+}
+
+void Form1::Command4_Click()
+{
+    m_ui.File1->selectAll();
+}
+
+void Form1::Command5_Click()
+{
+    if (OpResult refreshed = m_ui.File1->refresh(); !refreshed)
+        reportListFailure(refreshed);
+    if (OpResult refreshed = m_ui.File2->refresh(); !refreshed)
+        reportListFailure(refreshed);
+}
+
+void Form1::Text1_Change()
+{
+    const QString text = m_ui.Text1->text();
+    if (text.endsWith(QLatin1String("\r\n")))
+        m_ui.Text1->setText(text.chopped(2)); // runs this handler again
+}
+
+void Form1::Text1_KeyDown(int keyCode)
+{
+    if (keyCode == Qt::Key_Home) {
+        m_ui.Text1->setText(QString());
+        m_ui.Text1->setFocus(Qt::OtherFocusReason);
+    }
+}
+
+bool Form1::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_ui.Text1 && event->type() == QEvent::KeyPress)
+        Text1_KeyDown(static_cast<QKeyEvent *>(event)->key()); // the key still does its work
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void Form1::closeEvent(QCloseEvent *event)
+{
+    // No window goes away under its own running batch.
+    if (m_batchRunning)
+        event->ignore();
+    else
+        QMainWindow::closeEvent(event);
+}
+
+void Form1::Drive1_Change()
+{
+    driveChanged(m_ui.Drive1, m_ui.Dir1);
+}
+
+void Form1::Drive2_Change()
+{
+    driveChanged(m_ui.Drive2, m_ui.Dir2);
+}
+
+void Form1::driveChanged(DriveList *drive, FolderList *folder)
+{
+    for (;;) {
+        const OpResult moved = folder->setPath(m_services.volumes.currentFolder(drive->drive()));
+        if (moved)
+            return;
+        if (m_services.messages.retryOrCancel(moved.error))
+            continue;
+        // Back to the drive of the folder still shown; that change runs this handling again.
+        const QString shown = folder->path();
+        drive->setDrive(shown.isEmpty() ? m_services.volumes.homeFolder() : shown);
+        return;
+    }
+}
+
+void Form1::Dir1_Change()
+{
+    folderChanged(m_ui.Dir1, m_ui.File1);
+}
+
+void Form1::Dir2_Change()
+{
+    folderChanged(m_ui.Dir2, m_ui.File2);
+}
+
+void Form1::folderChanged(FolderList *folder, FileList *files)
+{
+    if (OpResult listed = files->setPath(folder->path()); !listed)
+        reportListFailure(listed);
+}
+
+void Form1::reportListFailure(const OpResult &failure)
+{
+    m_services.messages.inform(listFailureText(failure));
+}
+
+void Form1::File2_Click()
+{
+    const QString name = m_ui.File2->fileName();
+    if (name.isEmpty())
+        return;
+    const PickedName picked = pickUpName(name);
+    if (picked.baseName)
+        m_ui.Text1->setText(*picked.baseName);
+    m_ui.List1->setCurrentRow(picked.digitIndex);
+    if (picked.nextNumber)
+        m_ui.Text2->setText(QString::number(*picked.nextNumber));
+    QComboBox *combo = m_ui.Combo1;
+    for (int i = 0; i < combo->count(); ++i) {
+        if (combo->itemText(i) == picked.extension) {
+            combo->setCurrentIndex(i);
+            combo->setEditText(picked.extension);
+            return;
+        }
+    }
+    combo->addItem(picked.extension);
+    combo->setCurrentIndex(combo->count() - 1);
+    combo->setEditText(picked.extension);
+}
+
+void Form1::File1_DblClick()
+{
+    if (m_ui.File1->fileName().isEmpty())
+        return;
+    m_imagePath = Paths::join(m_ui.Dir1->path(), m_ui.File1->fileName());
+    LoadImage();
+}
+
+void Form1::File2_DblClick()
+{
+    if (m_ui.File2->fileName().isEmpty())
+        return;
+    m_imagePath = Paths::join(m_ui.Dir2->path(), m_ui.File2->fileName());
+    LoadImage();
+}
+
+void Form1::LoadImage()
+{
+    const QSize inner = m_ui.Picture1->contentsRect().size();
+    const QSizeF area(inner.width() * twipsPerPixel, inner.height() * twipsPerPixel);
+    const PreviewOutcome outcome =
+        ::LoadImage(m_imagePath, *m_ui.Image1, area, m_ui.Image1->devicePixelRatioF());
+    if (outcome == PreviewOutcome::NotAPicture)
+        m_services.messages.inform(QStringLiteral("対応していないファイルが選択されました。"));
+}

@@ -1,0 +1,127 @@
+#pragma once
+
+#include "fileoperations.h"
+#include "messageboxes.h"
+#include "records.h"
+#include "volumes.h"
+
+#include <QMainWindow>
+
+#include <functional>
+
+class DriveList;
+class FolderList;
+class FileList;
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QMenu;
+class QProgressBar;
+class QPushButton;
+class ImageView;
+
+/// What the main window needs from the outside world.
+struct Form1Services
+{
+    FileOperations &files;
+    Volumes &volumes;
+    MessageBoxes &messages;
+    QString programFolder;
+    /// Ends the program at once, closing every window.
+    std::function<void()> endProgram;
+    /// Open the help and About windows.
+    std::function<void()> showHelp;
+    std::function<void()> showAbout;
+};
+
+/// The main window's controls, named as the program's behaviour names them.
+struct Form1Controls
+{
+    DriveList *Drive1, *Drive2;
+    FolderList *Dir1, *Dir2;
+    FileList *File1, *File2;
+    QPushButton *Command1, *Command2, *Command3, *Command4, *Command5;
+    QLineEdit *Text1, *Text2;
+    QLabel *Label1, *Label2, *Label3, *Label4;
+    QListWidget *List1;
+    QComboBox *Combo1;
+    QCheckBox *Check1, *Check2;
+    QFrame *Picture1;
+    ImageView *Image1;
+    QProgressBar *ProgressBar1;
+    QMenu *mnuHelp;
+    QAction *mnuH, *mnuSep1, *mnuVa;
+};
+
+/// The main window: every control, start-up, exit and the wiring of the two folder panes, the
+/// rename job, the name pick-up and the preview.
+class Form1 final : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit Form1(Form1Services services, QWidget *parent = nullptr);
+    ~Form1() override;
+
+    /// The start-up sequence; runs before the window is first shown.
+    void Form_Load();
+
+    const Form1Controls &ui() const { return m_ui; }
+    const IniData &iniData() const { return m_iniData; }
+    const ListData &listData() const { return m_listData; }
+    QString iniPath() const { return m_iniPath; }
+    QString listPath() const { return m_listPath; }
+    QString imagePath() const { return m_imagePath; }
+    bool batchRunning() const { return m_batchRunning; }
+
+    /// The client area's size (5655 × 7050 twips).
+    static QSize clientSize();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    class JobHostAdapter;
+
+    void createControls();
+    void connectHandlers();
+
+    void Command1_Click();
+    void Command2_Click();
+    void Command3_Click();
+    void Command4_Click();
+    void Command5_Click();
+    void Text1_Change();
+    void Text1_KeyDown(int keyCode);
+    void Drive1_Change();
+    void Drive2_Change();
+    void Dir1_Change();
+    void Dir2_Change();
+    void File1_DblClick();
+    void File2_Click();
+    void File2_DblClick();
+    void LoadImage();
+
+    void driveChanged(DriveList *drive, FolderList *folder);
+    void folderChanged(FolderList *folder, FileList *files);
+    void reportListFailure(const OpResult &failure);
+    bool GetData();
+    void SetData();
+    OpResult SaveData();
+    int comboListIndex() const;
+    QStringList comboEntries() const;
+
+    Form1Services m_services;
+    Form1Controls m_ui{};
+    IniData m_iniData;
+    ListData m_listData;
+    QString m_iniPath;
+    QString m_listPath;
+    QString m_imagePath;
+    bool m_batchRunning = false;
+};

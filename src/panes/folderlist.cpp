@@ -1,0 +1,113 @@
+#include "folderlist.h"
+
+#include "paths.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QKeyEvent>
+#include <QStyle>
+#include <QStyledItemDelegate>
+
+#include "naturalorder.h"
+
+namespace {
+constexpr int PathRole = Qt::UserRole + 1;
+constexpr int LevelRole = Qt::UserRole + 2;
+constexpr int indentStep = 10;
+
+/// Draws each folder indented by its depth, highlight included, as classic folder lists do.
+class IndentDelegate final : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter *painter, const QStyleOptionViewItem &option,
+               const QModelIndex &index) const override
+    {
+        QStyleOptionViewItem indented(option);
+        indented.rect.adjust(index.data(LevelRole).toInt() * indentStep, 0, 0, 0);
+        QStyledItemDelegate::paint(painter, indented, index);
+    }
+};
+
+QStringList subfoldersOf(const QString &folder)
+{
+    QStringList names = QDir(folder).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::NoSort);
+    NaturalOrder::sort(names);
+    return names;
+}
+} // namespace
+
+FolderList::FolderList(Volumes &volumes, QWidget *parent) : QListWidget(parent), m_volumes(volumes)
+{
+    setUniformItemSizes(true);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setIconSize(QSize(16, 16));
+    setItemDelegate(new IndentDelegate(this));
+    connect(this, &QListWidget::itemDoubleClicked, this, &FolderList::openItem);
+}
+
+OpResult FolderList::setPath(const QString &folder)
+{
+    if (!folder.startsWith(QLatin1Char('/')))
+        return OpResult::failure(systemErrorText(ENOENT), folder);
+    QString clean = QDir::cleanPath(folder);
+    OpResult readable = m_volumes.checkReadable(clean);
+    if (!readable)
+        return readable;
+    const QStringList subfolders = subfoldersOf(clean);
+    const bool moved = clean != m_path;
+    m_path = clean;
+    m_volumes.setCurrentFolder(clean);
+    rebuild(subfolders);
+    if (moved)
+        Q_EMIT changed();
+    return OpResult::success();
+}
+
+void FolderList::rebuild(const QStringList &subfolders)
+{
+    const QIcon open = style()->standardIcon(QStyle::SP_DirOpenIcon);
+    const QIcon closed = style()->standardIcon(QStyle::SP_DirClosedIcon);
+    const QString root = Volumes::rootOf(m_volumes.list(), m_path);
+
+    clear();
+    // The chain from the volume's root down to the current folder.
+    QStringList chain{root.isEmpty() ? QStringLiteral("/") : root};
+    const QString below = m_path.mid(chain.first().size());
+    for (const QString &part : below.split(QLatin1Char('/'), Qt::SkipEmptyParts))
+        chain.append(Paths::join(chain.last(), part));
+    int level = 0;
+    for (const QString &folder : chain) {
+        const QString text = level == 0 ? folder : folder.mid(folder.lastIndexOf('/') + 1);
+        auto *item = new QListWidgetItem(open, text, this);
+        item->setData(PathRole, folder);
+        item->setData(LevelRole, level);
+        ++level;
+    }
+    QListWidgetItem *current = item(count() - 1);
+    for (const QString &name : subfolders) {
+        auto *item = new QListWidgetItem(closed, name, this);
+        item->setData(PathRole, Paths::join(m_path, name));
+        item->setData(LevelRole, level);
+    }
+    setCurrentItem(current);
+    scrollToItem(current);
+}
+
+void FolderList::openItem(QListWidgetItem *item)
+{
+    if (!item)
+        return;
+    const OpResult opened = setPath(item->data(PathRole).toString());
+    if (!opened)
+        Q_EMIT openFailed(opened);
+}
+
+void FolderList::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        openItem(currentItem());
+        return;
+    }
+    QListWidget::keyPressEvent(event);
+}

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace NaturalOrder {
+
+/// A key whose plain comparison gives the order file managers show: runs of digits compared by
+/// value, letter case ignored, whatever the user's locale.
+QString sortKey(const QString &name);
+
+/// Sorts names by their keys; equal keys fall back to the names themselves (case, then leading
+/// zeros decide), so the order is total and stable across runs.
+void sort(QStringList &names);
+
+} // namespace NaturalOrder

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "imageview.h"
+
+#include <QSizeF>
+#include <QString>
+
+/// How a preview ended.
+enum class PreviewOutcome
+{
+    Shown,
+    NotAPicture, ///< the file's content is no picture in a format the loader knows
+    Unreadable,  ///< the file cannot be opened, or the picture cannot be decoded within limits
+};
+
+/// The place and size of a picture in the preview area, in twips.
+struct PreviewPlacement
+{
+    bool stretch = false;
+    float left = 0, width = 0, height = 0;
+};
+
+/// Fits a picture of natural size `natural` into an area of `scaleWidth` × `scaleHeight`:
+/// first to the width when too wide, then to the height when still too high; centred from the
+/// fixed left edge 3000. Operands are 32-bit floats, computed in double, rounded on assignment.
+PreviewPlacement fitPicture(float naturalWidth, float naturalHeight, float scaleWidth,
+                            float scaleHeight);
+
+/// Loads the picture at `path` into `view` and places it in an area of the given inner size
+/// (twips). The picture is decoded at the size it is shown where the format allows it, upright
+/// as its orientation tag says. The view is hidden first and shown only on success.
+PreviewOutcome LoadImage(const QString &path, ImageView &view, QSizeF areaTwips,
+                         qreal devicePixelRatio = 1.0);
