@@ -1,0 +1,56 @@
+#pragma once
+
+#include "datafiles.h"
+#include "doubles.h"
+#include "drivelist.h"
+#include "fakevolumes.h"
+#include "filelist.h"
+#include "folderlist.h"
+#include "form1.h"
+#include "testfiles.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+
+#include <memory>
+
+/// A main window on two test volumes ("a", holding the home folder, and "b") with its
+/// program folder, message boxes and file operations as doubles.
+struct Form1Fixture
+{
+    Form1Fixture()
+    {
+        QDir top(root.path());
+        for (const char *folder : {"prog", "a/home", "a/photos", "b/dcim"})
+            top.mkpath(folder);
+        volumes.volumes = {{"/", {}}, {path("a"), "A"}, {path("b"), "B"}};
+        volumes.home = path("a/home");
+    }
+
+    QString path(const QString &relative) const { return root.path() + '/' + relative; }
+    QString programFile(const char *name) const { return path("prog/") + name; }
+
+    Form1 &start()
+    {
+        form = std::make_unique<Form1>(Form1Services{files, volumes, messages, path("prog"),
+                                                     [this] { ++ended; }, [this] { ++helpShown; },
+                                                     [this] { ++aboutShown; }});
+        form->Form_Load();
+        return *form;
+    }
+    const Form1Controls &ui() const { return form->ui(); }
+
+    QTemporaryDir root;
+    FaultyFileOperations files;
+    FakeVolumes volumes;
+    RecordingMessageBoxes messages;
+    std::unique_ptr<Form1> form;
+    int ended = 0;
+    int helpShown = 0;
+    int aboutShown = 0;
+};

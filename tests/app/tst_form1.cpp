@@ -1,0 +1,579 @@
+#include "form1fixture.h"
+#include "imageview.h"
+
+#include <QMenu>
+#include <QMenuBar>
+#include <QTest>
+
+class Form1Test : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void layout_data();
+    void layout();
+    void tabOrderFollowsTheLayout();
+    void firstStartWithoutFiles();
+    void startWithAListFileOnly();
+    void unusableListFileCountsAsMissing();
+    void startWithBothFiles();
+    void fallback_data();
+    void fallback();
+    void noDigitSelectionIsRestored();
+    void wholeRenameFromTheWindow();
+    void digitCheckStop();
+    void sameNameStop();
+    void closeIsRefusedDuringABatch();
+    void driveRetryUntilReadable();
+    void driveCancelReturnsToTheShownFolder_data();
+    void driveCancelReturnsToTheShownFolder();
+    void unreadableDriveAtFirstStart();
+    void listFailureIsShownAndEmptiesTheList();
+    void text1DropsTrailingLineBreaks_data();
+    void text1DropsTrailingLineBreaks();
+    void homeClearsText1_data();
+    void homeClearsText1();
+    void exitButtonSavesTheWindow();
+    void exitButtonReportsAFailedSave();
+    void closeBoxSavesNothing();
+    void registerButton_data();
+    void registerButton();
+    void selectAllAndRefresh();
+    void accessKeys();
+    void helpMenu();
+};
+
+void Form1Test::layout_data()
+{
+    QTest::addColumn<QString>("control");
+    QTest::addColumn<QRect>("twips");
+    QTest::newRow("Drive1") << "Drive1" << QRect(120, 0, 2655, 300);
+    QTest::newRow("Dir1") << "Dir1" << QRect(120, 360, 2655, 1770);
+    QTest::newRow("File1") << "File1" << QRect(120, 2160, 2655, 3150);
+    QTest::newRow("File2") << "File2" << QRect(2880, 2160, 2655, 1350);
+    QTest::newRow("Command1") << "Command1" << QRect(3000, 3600, 1095, 495);
+    QTest::newRow("Text2") << "Text2" << QRect(1080, 6120, 855, 270);
+    QTest::newRow("List1") << "List1" << QRect(1200, 6480, 615, 240);
+    QTest::newRow("Combo1") << "Combo1" << QRect(1920, 6120, 855, 300);
+    QTest::newRow("Picture1") << "Picture1" << QRect(3000, 4560, 2520, 2175);
+    QTest::newRow("ProgressBar1") << "ProgressBar1" << QRect(120, 6840, 5415, 135);
+    QTest::newRow("Command5") << "Command5" << QRect(1080, 5400, 855, 375);
+}
+
+void Form1Test::layout()
+{
+    QFETCH(QString, control);
+    QFETCH(QRect, twips);
+    Form1Fixture f;
+    f.start();
+    const Form1Controls &ui = f.ui();
+    const QMap<QString, QWidget *> controls{
+        {"Drive1", ui.Drive1},     {"Dir1", ui.Dir1},
+        {"File1", ui.File1},       {"File2", ui.File2},
+        {"Command1", ui.Command1}, {"Text2", ui.Text2},
+        {"List1", ui.List1},       {"Combo1", ui.Combo1},
+        {"Picture1", ui.Picture1}, {"ProgressBar1", ui.ProgressBar1},
+        {"Command5", ui.Command5}};
+    const QRect got = controls.value(control)->geometry();
+    QCOMPARE(got.x(), twips.x() / 15);
+    QCOMPARE(got.y(), twips.y() / 15);
+    QVERIFY2(qAbs(got.width() - twips.width() / 15) <= 1, qPrintable(QString::number(got.width())));
+    QVERIFY2(qAbs(got.height() - twips.height() / 15) <= 1,
+             qPrintable(QString::number(got.height())));
+    QCOMPARE(f.form->centralWidget()->size(), QSize(377, 470));
+    QCOMPARE(f.form->windowTitle(), QString("カエナミ"));
+}
+
+void Form1Test::tabOrderFollowsTheLayout()
+{
+    Form1Fixture f;
+    f.start();
+    const Form1Controls &ui = f.ui();
+    QList<QWidget *> expected{ui.Drive1,   ui.Dir1,     ui.File1,  ui.Drive2,   ui.Dir2,
+                              ui.File2,    ui.Command1, ui.Text1,  ui.Text2,    ui.List1,
+                              ui.Combo1,   ui.Command2, ui.Check1, ui.Command3, ui.Check2,
+                              ui.Command4, ui.Command5};
+    for (int i = 1; i < expected.size(); ++i) {
+        QWidget *next = expected[i - 1]->nextInFocusChain();
+        while (next && next->focusPolicy() == Qt::NoFocus)
+            next = next->nextInFocusChain();
+        // An editable combo box's line edit is its own focus proxy: skip over it.
+        if (next && next->parentWidget() == ui.Combo1)
+            next = ui.Combo1;
+        QCOMPARE(next, expected[i]);
+    }
+}
+
+void Form1Test::firstStartWithoutFiles()
+{
+    Form1Fixture f;
+    TestFiles::write(f.path("a/home/IMG_2.JPG"), "");
+    TestFiles::write(f.path("a/home/IMG_10.JPG"), "");
+    f.start();
+    const Form1Controls &ui = f.ui();
+    QCOMPARE(ui.List1->count(), 15);
+    QCOMPARE(ui.List1->selectedItems().value(0)->text(), QString("5"));
+    QCOMPARE(ui.Combo1->count(), 2);
+    QCOMPARE(ui.Combo1->itemText(1), QString("bmp"));
+    QCOMPARE(ui.Combo1->currentText(), QString("jpg"));
+    QCOMPARE(ui.Drive1->drive(), f.path("a"));
+    QCOMPARE(ui.Dir1->path(), f.path("a/home"));
+    QCOMPARE(ui.Drive2->drive(), f.path("a"));
+    QCOMPARE(ui.Dir2->path(), f.path("a/home"));
+    QCOMPARE(ui.File1->listModel()->names(), (QStringList{"IMG_2.JPG", "IMG_10.JPG"}));
+    QCOMPARE(ui.File2->listCount(), 2);
+    QVERIFY(ui.Text1->text().isEmpty());
+    QCOMPARE(ui.Text2->text(), QString("0"));
+    QVERIFY(ui.ProgressBar1->isHidden());
+    QVERIFY(!ui.Check1->isChecked());
+    QVERIFY(!ui.Check2->isChecked());
+    QVERIFY(f.messages.informed.isEmpty());
+    QVERIFY(f.messages.prompts.isEmpty());
+    QCOMPARE(f.form->iniPath(), f.programFile("DuVuzeRezo.ini"));
+}
+
+void Form1Test::startWithAListFileOnly()
+{
+    Form1Fixture f;
+    TestFiles::write(f.programFile("ListFile.dat"), "\"gif\"\r\n\"png\"\r\n\"\"\r\n\"tif\"\r\n");
+    f.start();
+    QCOMPARE(f.ui().Combo1->count(), 2);
+    QCOMPARE(f.ui().Combo1->currentText(), QString("gif"));
+    QCOMPARE(f.ui().Text2->text(), QString("0"));
+    QCOMPARE(f.ui().Dir1->path(), f.path("a/home"));
+}
+
+void Form1Test::unusableListFileCountsAsMissing()
+{
+    Form1Fixture f;
+    TestFiles::write(f.programFile("ListFile.dat"), "\"\"\r\n\"png\"\r\n");
+    f.start();
+    QCOMPARE(f.ui().Combo1->count(), 2);
+    QCOMPARE(f.ui().Combo1->currentText(), QString("jpg"));
+}
+
+void Form1Test::startWithBothFiles()
+{
+    Form1Fixture f;
+    TestFiles::write(f.programFile("ListFile.dat"), "\"jpg\"\r\n\"png\"\r\n\"gif\"\r\n");
+    TestFiles::write(f.path("b/dcim/P1.JPG"), "");
+    const IniData record{
+        f.path("a"), f.path("a/photos"), f.path("b"), f.path("b/dcim"), "trip", "12", "2", "2"};
+    TestFiles::write(f.programFile("DuVuzeRezo.ini"), DataFiles::iniBytes(record));
+    f.start();
+    const Form1Controls &ui = f.ui();
+    QCOMPARE(ui.Drive1->drive(), f.path("a"));
+    QCOMPARE(ui.Dir1->path(), f.path("a/photos"));
+    QCOMPARE(ui.Drive2->drive(), f.path("b"));
+    QCOMPARE(ui.Dir2->path(), f.path("b/dcim"));
+    QCOMPARE(ui.File2->listModel()->names(), QStringList{"P1.JPG"});
+    QCOMPARE(ui.Text1->text(), QString("trip"));
+    QCOMPARE(ui.Text2->text(), QString("12"));
+    QCOMPARE(ui.List1->selectedItems().value(0)->text(), QString("3"));
+    QCOMPARE(ui.Combo1->currentText(), QString("gif")); // the stored extension comes back
+}
+
+void Form1Test::fallback_data()
+{
+    QTest::addColumn<int>("field");
+    QTest::addColumn<QString>("value");
+    QTest::newRow("source folder removed") << 1 << "a/removed";
+    QTest::newRow("target folder removed") << 3 << "b/removed";
+    QTest::newRow("digit index 15") << 7 << "15";
+    QTest::newRow("digit index -2") << 7 << "-2";
+    QTest::newRow("digit index beyond 16 bits") << 7 << "40000";
+    QTest::newRow("empty source drive") << 0 << "";
+    QTest::newRow("empty target folder") << 3 << "";
+}
+
+void Form1Test::fallback()
+{
+    QFETCH(int, field);
+    QFETCH(QString, value);
+    Form1Fixture f;
+    IniData record{
+        f.path("a"), f.path("a/photos"), f.path("b"), f.path("b/dcim"), "trip", "12", "1", "2"};
+    const bool isPath = field <= IniField::TargetFolder && !value.isEmpty();
+    record[size_t(field)] = isPath ? f.path(value) : value;
+    TestFiles::write(f.programFile("DuVuzeRezo.ini"), DataFiles::iniBytes(record));
+    f.start();
+    const Form1Controls &ui = f.ui();
+    QCOMPARE(ui.Drive1->drive(), QString("/"));
+    QCOMPARE(ui.Dir1->path(), QString("/"));
+    QCOMPARE(ui.Drive2->drive(), QString("/"));
+    QCOMPARE(ui.Dir2->path(), QString("/"));
+    QVERIFY(ui.Text1->text().isEmpty());
+    QCOMPARE(ui.Text2->text(), QString("1"));
+    QVERIFY(ui.List1->selectedItems().isEmpty());
+    QCOMPARE(ui.Combo1->currentIndex(), 0);
+    QVERIFY(f.messages.informed.isEmpty());
+}
+
+void Form1Test::noDigitSelectionIsRestored()
+{
+    Form1Fixture f;
+    const IniData record{
+        f.path("a"), f.path("a/photos"), f.path("b"), f.path("b/dcim"), "x", "5", "0", "-1"};
+    // Two records: the second one counts.
+    TestFiles::write(f.programFile("DuVuzeRezo.ini"),
+                     DataFiles::iniBytes(IniData{"/", "/", "/", "/", "old", "1", "0", "4"}) +
+                         DataFiles::iniBytes(record));
+    f.start();
+    QVERIFY(f.ui().List1->selectedItems().isEmpty());
+    QCOMPARE(f.ui().Text1->text(), QString("x"));
+    QCOMPARE(f.ui().Dir2->path(), f.path("b/dcim")); // no fallback
+}
+
+void Form1Test::wholeRenameFromTheWindow()
+{
+    Form1Fixture f;
+    for (const char *name : {"c.jpg", "a.jpg", "b.jpg"})
+        TestFiles::write(f.path("a/home/") + name, name);
+    Form1 &form = f.start();
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    const Form1Controls &ui = f.ui();
+    ui.Dir2->setPath(f.path("b/dcim"));
+    QTest::mouseClick(ui.Command4, Qt::LeftButton);
+    ui.Text1->setText("photo");
+    ui.Text2->setText("7");
+    ui.List1->setCurrentRow(2);
+
+    bool barSeen = false;
+    f.messages.onMessage = [&](const QString &) { barSeen = !ui.ProgressBar1->isHidden(); };
+    QTest::mouseClick(ui.Command1, Qt::LeftButton);
+
+    QCOMPARE(f.messages.informed, QStringList{"リネームが完了しました。"});
+    QVERIFY2(!barSeen, "the bar is hidden before the completion message");
+    QCOMPARE(TestFiles::names(f.path("b/dcim")),
+             (QStringList{"photo007.jpg", "photo008.jpg", "photo009.jpg"}));
+    QCOMPARE(TestFiles::read(f.path("b/dcim/photo007.jpg")), QByteArray("a.jpg"));
+    QCOMPARE(ui.File2->listCount(), 3); // refreshed
+    QCOMPARE(ui.Text2->text(), QString("7"));
+    QCOMPARE(ui.Text1->selectedText(), QString("photo"));
+    // No settings file at start-up: the save writes the empty record.
+    QCOMPARE(TestFiles::read(f.programFile("DuVuzeRezo.ini")).size(), 25);
+    QCOMPARE(TestFiles::read(f.programFile("ListFile.dat")).size(), 130);
+}
+
+void Form1Test::digitCheckStop()
+{
+    Form1Fixture f;
+    TestFiles::write(f.path("a/home/a.jpg"), "");
+    f.start();
+    const Form1Controls &ui = f.ui();
+    ui.Dir2->setPath(f.path("b/dcim"));
+    ui.File1->selectAll();
+    ui.Text2->setText("123");
+    ui.List1->setCurrentRow(1);
+    QTest::mouseClick(ui.Command1, Qt::LeftButton);
+    QCOMPARE(f.messages.informed, QStringList{"数値が桁数を越えています。"});
+    QVERIFY(ui.ProgressBar1->isHidden());
+    QVERIFY(TestFiles::names(f.path("b/dcim")).isEmpty());
+    QVERIFY(!QFile::exists(f.programFile("DuVuzeRezo.ini")));
+}
+
+void Form1Test::sameNameStop()
+{
+    Form1Fixture f;
+    TestFiles::write(f.path("a/home/photo007.jpg"), "new");
+    TestFiles::write(f.path("b/dcim/photo007.jpg"), "old");
+    f.start();
+    const Form1Controls &ui = f.ui();
+    ui.Dir2->setPath(f.path("b/dcim"));
+    ui.File1->selectAll();
+    ui.Text1->setText("photo");
+    ui.Text2->setText("7");
+    ui.List1->setCurrentRow(2);
+    QTest::mouseClick(ui.Command1, Qt::LeftButton);
+    QCOMPARE(f.messages.informed,
+             QStringList{"コピー先に同じファイル名があります。\r\n"
+                         "上書きするのであればチェックボックスをオンにしてください。"});
+    QCOMPARE(TestFiles::read(f.path("b/dcim/photo007.jpg")), QByteArray("old"));
+    QVERIFY(!ui.ProgressBar1->isHidden());
+
+    QTest::mouseClick(ui.Check2, Qt::LeftButton);
+    QVERIFY(ui.Check2->isChecked());
+    QTest::mouseClick(ui.Command1, Qt::LeftButton);
+    QCOMPARE(f.messages.informed.last(), QString("リネームが完了しました。"));
+    QCOMPARE(TestFiles::read(f.path("b/dcim/photo007.jpg")), QByteArray("new"));
+    QVERIFY(ui.ProgressBar1->isHidden());
+}
+
+void Form1Test::closeIsRefusedDuringABatch()
+{
+    Form1Fixture f;
+    TestFiles::write(f.path("a/home/a.jpg"), "");
+    Form1 &form = f.start();
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    f.ui().File1->selectAll();
+    f.ui().Dir2->setPath(f.path("b/dcim"));
+    bool closedDuringBatch = true;
+    f.files.failWhen = [&](FaultyFileOperations::Op op, const QString &) {
+        if (op == FaultyFileOperations::Op::Copy)
+            closedDuringBatch = form.close();
+        return false;
+    };
+    QTest::mouseClick(f.ui().Command1, Qt::LeftButton);
+    QVERIFY(!closedDuringBatch);
+    QVERIFY(form.isVisible());
+    QVERIFY(form.close()); // and allowed again afterwards
+}
+
+void Form1Test::driveRetryUntilReadable()
+{
+    Form1Fixture f;
+    TestFiles::write(f.path("b/card.jpg"), "");
+    f.start();
+    f.volumes.unreadable.insert(f.path("b"), "No medium found");
+    f.messages.answers = {true, true};
+    // The medium arrives while the second prompt is open.
+    f.messages.onPrompt = [&](const QString &, bool) {
+        if (f.messages.prompts.size() == 2)
+            f.volumes.unreadable.clear();
+    };
+    const Form1Controls &ui = f.ui();
+    ui.Drive1->setCurrentIndex(ui.Drive1->findData(f.path("b")));
+    QCOMPARE(f.messages.prompts, (QStringList{"No medium found", "No medium found"}));
+    QCOMPARE(ui.Dir1->path(), f.path("b"));
+    QCOMPARE(ui.File1->listModel()->names(), QStringList{"card.jpg"});
+    QCOMPARE(ui.Drive2->drive(), f.path("a"));
+}
+
+void Form1Test::driveCancelReturnsToTheShownFolder_data()
+{
+    QTest::addColumn<bool>("target");
+    QTest::newRow("source pane") << false;
+    QTest::newRow("target pane") << true;
+}
+
+void Form1Test::driveCancelReturnsToTheShownFolder()
+{
+    QFETCH(bool, target);
+    Form1Fixture f;
+    f.start();
+    const Form1Controls &ui = f.ui();
+    DriveList *drive = target ? ui.Drive2 : ui.Drive1;
+    FolderList *folder = target ? ui.Dir2 : ui.Dir1;
+    DriveList *otherDrive = target ? ui.Drive1 : ui.Drive2;
+    FolderList *otherFolder = target ? ui.Dir1 : ui.Dir2;
+    QVERIFY(otherFolder->setPath(f.path("a/photos")));
+    QVERIFY(folder->setPath(f.path("a/photos")));
+    f.volumes.current.insert(f.path("a"), f.path("a/home"));
+    f.volumes.unreadable.insert(f.path("b"), "No medium found");
+    f.messages.answers = {true, false}; // Retry, then Cancel
+    drive->setCurrentIndex(drive->findData(f.path("b")));
+    QCOMPARE(f.messages.prompts.size(), 2);
+    QCOMPARE(drive->drive(), f.path("a"));
+    QCOMPARE(folder->path(), f.path("a/home")); // that drive's current folder
+    QCOMPARE(otherDrive->drive(), f.path("a"));
+    QCOMPARE(otherFolder->path(), f.path("a/photos"));
+    QVERIFY(f.messages.informed.isEmpty());
+}
+
+void Form1Test::unreadableDriveAtFirstStart()
+{
+    Form1Fixture f;
+    f.volumes.unreadable.insert(f.path("a"), "No medium found");
+    f.start(); // every prompt answered with Cancel
+    QVERIFY(!f.messages.prompts.isEmpty());
+    QVERIFY(f.form->isHidden());
+    QCOMPARE(f.ui().Text2->text(), QString("0")); // start-up went on
+}
+
+void Form1Test::listFailureIsShownAndEmptiesTheList()
+{
+    Form1Fixture f;
+    TestFiles::write(f.path("a/photos/x.jpg"), "");
+    f.start();
+    const Form1Controls &ui = f.ui();
+    QVERIFY(ui.Dir1->setPath(f.path("a/photos")));
+    QCOMPARE(ui.File1->listCount(), 1);
+    QVERIFY(QDir(f.path("a/photos")).removeRecursively());
+    QTest::mouseClick(ui.Command5, Qt::LeftButton);
+    QCOMPARE(ui.File1->listCount(), 0);
+    QCOMPARE(f.messages.informed.size(), 1);
+    QVERIFY(f.messages.informed.first().contains(f.path("a/photos")));
+    QVERIFY(f.messages.informed.first().contains(systemErrorText(ENOENT)));
+}
+
+void Form1Test::text1DropsTrailingLineBreaks_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("kept");
+    QTest::newRow("one pair") << "abc\r\n"
+                              << "abc";
+    QTest::newRow("two pairs") << "abc\r\n\r\n"
+                               << "abc";
+    QTest::newRow("in the middle") << "a\r\nb"
+                                   << "a\r\nb";
+    QTest::newRow("lone LF") << "abc\n"
+                             << "abc\n";
+}
+
+void Form1Test::text1DropsTrailingLineBreaks()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, kept);
+    Form1Fixture f;
+    f.start();
+    f.ui().Text1->setText(text);
+    QCOMPARE(f.ui().Text1->text(), kept);
+}
+
+void Form1Test::homeClearsText1_data()
+{
+    QTest::addColumn<int>("modifiers");
+    QTest::newRow("Home") << int(Qt::NoModifier);
+    QTest::newRow("Shift+Home") << int(Qt::ShiftModifier);
+    QTest::newRow("Ctrl+Home") << int(Qt::ControlModifier);
+}
+
+void Form1Test::homeClearsText1()
+{
+    QFETCH(int, modifiers);
+    Form1Fixture f;
+    f.start();
+    f.ui().Text1->setText("photo");
+    QTest::keyClick(f.ui().Text1, Qt::Key_Home, Qt::KeyboardModifiers(modifiers));
+    QVERIFY(f.ui().Text1->text().isEmpty());
+    QTest::keyClick(f.ui().Text1, Qt::Key_A);
+    QCOMPARE(f.ui().Text1->text(), QString("a"));
+}
+
+void Form1Test::exitButtonSavesTheWindow()
+{
+    Form1Fixture f;
+    f.start();
+    const Form1Controls &ui = f.ui();
+    ui.Text1->setText("a,b");
+    ui.Text2->setText("007");
+    QTest::mouseClick(ui.Command2, Qt::LeftButton);
+    QCOMPARE(f.ended, 1);
+    const IniData expected{
+        f.path("a"), f.path("a/home"), f.path("a"), f.path("a/home"), "a,b", "007", "0", "4"};
+    QCOMPARE(TestFiles::read(f.programFile("DuVuzeRezo.ini")), DataFiles::iniBytes(expected));
+    QCOMPARE(TestFiles::read(f.programFile("ListFile.dat")).size(), 130);
+
+    // The next start restores it.
+    f.start();
+    QCOMPARE(f.ui().Text1->text(), QString("a,b"));
+    QCOMPARE(f.ui().Text2->text(), QString("007"));
+    QCOMPARE(f.ui().List1->selectedItems().value(0)->text(), QString("5"));
+    QCOMPARE(f.ui().Dir1->path(), f.path("a/home"));
+}
+
+void Form1Test::exitButtonReportsAFailedSave()
+{
+    Form1Fixture f;
+    f.start();
+    f.files.reason = "Read-only file system";
+    f.files.failWhen = [](FaultyFileOperations::Op op, const QString &) {
+        return op == FaultyFileOperations::Op::Write;
+    };
+    QTest::mouseClick(f.ui().Command2, Qt::LeftButton);
+    QCOMPARE(f.messages.informed.size(), 1);
+    QVERIFY(f.messages.informed.first().contains("Read-only file system"));
+    QVERIFY(f.messages.informed.first().contains(f.programFile("DuVuzeRezo.ini")));
+    QCOMPARE(f.ended, 1);
+}
+
+void Form1Test::closeBoxSavesNothing()
+{
+    Form1Fixture f;
+    Form1 &form = f.start();
+    form.show();
+    f.ui().Text1->setText("changed");
+    QVERIFY(form.close());
+    QCOMPARE(f.ended, 0);
+    QVERIFY(TestFiles::names(f.path("prog")).isEmpty());
+}
+
+void Form1Test::registerButton_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QStringList>("entries");
+    QTest::newRow("empty") << "" << QStringList{"jpg", "bmp"};
+    QTest::newRow("listed") << "bmp" << QStringList{"jpg", "bmp"};
+    QTest::newRow("other case") << "JPG" << QStringList{"jpg", "bmp", "JPG"};
+}
+
+void Form1Test::registerButton()
+{
+    QFETCH(QString, text);
+    QFETCH(QStringList, entries);
+    Form1Fixture f;
+    f.start();
+    QComboBox *combo = f.ui().Combo1;
+    combo->setEditText(text);
+    QTest::mouseClick(f.ui().Command3, Qt::LeftButton);
+    QStringList got;
+    for (int i = 0; i < combo->count(); ++i)
+        got.append(combo->itemText(i));
+    QCOMPARE(got, entries);
+    QCOMPARE(combo->currentText(), text);
+    QCOMPARE(combo->currentIndex(), 0);
+    QVERIFY(TestFiles::names(f.path("prog")).isEmpty()); // nothing written yet
+
+    // The next save writes it.
+    QTest::mouseClick(f.ui().Command2, Qt::LeftButton);
+    ListData saved;
+    QVERIFY(DataFiles::ReadListFile(f.files, f.programFile("ListFile.dat"), saved));
+    QCOMPARE(DataFiles::GetData2(saved), entries);
+}
+
+void Form1Test::selectAllAndRefresh()
+{
+    Form1Fixture f;
+    for (const char *name : {"1.jpg", "2.jpg", "3.jpg"})
+        TestFiles::write(f.path("a/home/") + name, "");
+    f.start();
+    const Form1Controls &ui = f.ui();
+    ui.File1->setSelected(1, true);
+    QTest::mouseClick(ui.Command4, Qt::LeftButton);
+    for (int i = 0; i < 3; ++i)
+        QVERIFY(ui.File1->isSelected(i));
+    QVERIFY(!ui.File2->isSelected(0));
+    TestFiles::write(f.path("a/home/4.jpg"), "");
+    QCOMPARE(ui.File2->listCount(), 3);
+    QTest::mouseClick(ui.Command5, Qt::LeftButton);
+    QCOMPARE(ui.File1->listCount(), 4);
+    QCOMPARE(ui.File2->listCount(), 4);
+}
+
+void Form1Test::accessKeys()
+{
+    Form1Fixture f;
+    TestFiles::write(f.path("a/home/a.jpg"), "");
+    Form1 &form = f.start();
+    form.show();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    f.ui().File1->selectAll();
+    f.ui().Dir2->setPath(f.path("b/dcim"));
+    // A mnemonic animates the button's click, which lands a moment later.
+    QTest::keyClick(&form, Qt::Key_R, Qt::AltModifier);
+    QTRY_COMPARE(f.messages.informed, QStringList{"リネームが完了しました。"});
+    QTest::keyClick(&form, Qt::Key_X, Qt::AltModifier);
+    QTRY_COMPARE(f.ended, 1);
+}
+
+void Form1Test::helpMenu()
+{
+    Form1Fixture f;
+    f.start();
+    const Form1Controls &ui = f.ui();
+    QCOMPARE(ui.mnuHelp->title(), QString("ヘルプ(&H)"));
+    const QList<QAction *> actions = ui.mnuHelp->actions();
+    QCOMPARE(actions.size(), 3);
+    QCOMPARE(actions[0]->text(), QString("ヘルプ"));
+    QVERIFY(actions[1]->isSeparator());
+    QCOMPARE(actions[2]->text(), QString("バージョン情報"));
+    ui.mnuH->trigger();
+    ui.mnuVa->trigger();
+    QCOMPARE(f.helpShown, 1);
+    QCOMPARE(f.aboutShown, 1);
+}
+
+QTEST_MAIN(Form1Test)
+#include "tst_form1.moc"

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "volumes.h"
+
+#include <QDir>
+#include <QHash>
+
+#include <cerrno>
+
+/// Volumes whose roots are folders of a test; any of them can be made unreadable.
+class FakeVolumes final : public Volumes
+{
+public:
+    QList<Volume> volumes;
+    QString home;
+    QHash<QString, QString> unreadable; ///< root -> the reason given
+    QHash<QString, QString> current;
+
+    QList<Volume> list() override { return volumes; }
+    QString currentFolder(const QString &root) override
+    {
+        if (current.contains(root))
+            return current.value(root);
+        return rootOf(volumes, home) == root ? home : root;
+    }
+    void setCurrentFolder(const QString &folder) override
+    {
+        current.insert(rootOf(volumes, folder), folder);
+    }
+    OpResult checkReadable(const QString &folder) override
+    {
+        const QString root = rootOf(volumes, folder);
+        if (unreadable.contains(root))
+            return OpResult::failure(unreadable.value(root), folder);
+        if (!QDir(folder).exists())
+            return OpResult::failure(systemErrorText(ENOENT), folder);
+        return OpResult::success();
+    }
+    QString homeFolder() override { return home; }
+};
