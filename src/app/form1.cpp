@@ -136,7 +136,7 @@ void Form1::createControls()
     ui.Image1->setHeight(2175);
     ui.Image1->setVisible(false);
 
-    ui.Picture1->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    ui.Picture1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     ui.Picture1->setLineWidth(2);
     ui.Picture1->setAutoFillBackground(true);
     ui.Image1->raise();

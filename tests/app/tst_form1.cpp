@@ -1,6 +1,8 @@
 #include "form1fixture.h"
 #include "imageview.h"
 
+#include <QImage>
+
 #include <QMenu>
 #include <QMenuBar>
 #include <QTest>
@@ -41,7 +43,26 @@ private Q_SLOTS:
     void selectAllAndRefresh();
     void accessKeys();
     void helpMenu();
+    void pickUpFillsTheEntries_data();
+    void pickUpFillsTheEntries();
+    void pickedExtensionIsSavedWithTheList();
+    void doubleClickPicksUpBeforeThePreview();
+    void previewInTheWindow_data();
+    void previewInTheWindow();
 };
+
+namespace {
+void clickEntry(FileList *list, int row, bool twice = false)
+{
+    const QPoint at = list->visualRect(list->model()->index(row, 0)).center();
+    // A double-click is a click, then the second press, then its release.
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
+    if (twice) {
+        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
+        QTest::mouseRelease(list->viewport(), Qt::LeftButton, {}, at);
+    }
+}
+} // namespace
 
 void Form1Test::layout_data()
 {
@@ -573,6 +594,131 @@ void Form1Test::helpMenu()
     ui.mnuVa->trigger();
     QCOMPARE(f.helpShown, 1);
     QCOMPARE(f.aboutShown, 1);
+}
+
+void Form1Test::pickUpFillsTheEntries_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("text1");
+    QTest::addColumn<QString>("text2");
+    QTest::addColumn<QString>("digits");
+    QTest::addColumn<QStringList>("extensions");
+    QTest::addColumn<int>("selected");
+    QTest::newRow("listed extension") << "photo007.jpg"
+                                      << "photo"
+                                      << "8"
+                                      << "3" << QStringList{"jpg", "bmp"} << 0;
+    QTest::newRow("other case is new") << "IMG_0001.JPG"
+                                       << "IMG_"
+                                       << "2"
+                                       << "4" << QStringList{"jpg", "bmp", "JPG"} << 2;
+    QTest::newRow("no extension") << "README"
+                                  << "kept"
+                                  << "1"
+                                  << "6" << QStringList{"jpg", "bmp", ""} << 2;
+    QTest::newRow("number too large") << "IMG_20261207123456.bmp"
+                                      << "IMG_"
+                                      << "0"
+                                      << "14" << QStringList{"jpg", "bmp"} << 1;
+}
+
+void Form1Test::pickUpFillsTheEntries()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, text1);
+    QFETCH(QString, text2);
+    QFETCH(QString, digits);
+    QFETCH(QStringList, extensions);
+    QFETCH(int, selected);
+    Form1Fixture f;
+    TestFiles::write(f.path("b/dcim/") + name, "");
+    Form1 &form = f.start();
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    const Form1Controls &ui = f.ui();
+    QVERIFY(ui.Dir2->setPath(f.path("b/dcim")));
+    ui.Text1->setText("kept");
+    clickEntry(ui.File2, 0);
+    QCOMPARE(ui.Text1->text(), text1);
+    QCOMPARE(ui.Text2->text(), text2);
+    QCOMPARE(ui.List1->selectedItems().value(0)->text(), digits);
+    QStringList got;
+    for (int i = 0; i < ui.Combo1->count(); ++i)
+        got.append(ui.Combo1->itemText(i));
+    QCOMPARE(got, extensions);
+    QCOMPARE(ui.Combo1->currentIndex(), selected);
+    QCOMPARE(ui.Combo1->currentText(), extensions[selected]);
+    QVERIFY(TestFiles::names(f.path("prog")).isEmpty()); // the pick-up saves nothing
+}
+
+void Form1Test::pickedExtensionIsSavedWithTheList()
+{
+    Form1Fixture f;
+    TestFiles::write(f.path("b/dcim/scan01.tif"), "");
+    Form1 &form = f.start();
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QVERIFY(f.ui().Dir2->setPath(f.path("b/dcim")));
+    clickEntry(f.ui().File2, 0);
+    QTest::mouseClick(f.ui().Command2, Qt::LeftButton);
+    ListData saved;
+    QVERIFY(DataFiles::ReadListFile(f.files, f.programFile("ListFile.dat"), saved));
+    QCOMPARE(DataFiles::GetData2(saved), (QStringList{"jpg", "bmp", "tif"}));
+}
+
+void Form1Test::doubleClickPicksUpBeforeThePreview()
+{
+    Form1Fixture f;
+    TestFiles::write(f.path("b/dcim/photo007.jpg"), "no picture inside");
+    Form1 &form = f.start();
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QVERIFY(f.ui().Dir2->setPath(f.path("b/dcim")));
+    QString startNumberAtMessage;
+    f.messages.onMessage = [&](const QString &) { startNumberAtMessage = f.ui().Text2->text(); };
+    clickEntry(f.ui().File2, 0, true);
+    QCOMPARE(f.messages.informed, QStringList{"対応していないファイルが選択されました。"});
+    QCOMPARE(startNumberAtMessage, QString("8"));
+    QCOMPARE(f.form->imagePath(), f.path("b/dcim/photo007.jpg"));
+    QVERIFY(f.ui().Image1->isHidden());
+}
+
+void Form1Test::previewInTheWindow_data()
+{
+    QTest::addColumn<QSize>("pixels");
+    QTest::addColumn<QRectF>("twips"); // left, top, width, height of Image1
+    QTest::newRow("small") << QSize(100, 50) << QRectF(3480, 4560, 1500, 750);
+    QTest::newRow("area's width") << QSize(164, 60) << QRectF(3000, 4560, 2460, 900);
+    QTest::newRow("twice as wide") << QSize(328, 100) << QRectF(3000, 4560, 2460, 750);
+    QTest::newRow("too high") << QSize(100, 300) << QRectF(3877.5, 4560, 705, 2115);
+}
+
+void Form1Test::previewInTheWindow()
+{
+    QFETCH(QSize, pixels);
+    QFETCH(QRectF, twips);
+    Form1Fixture f;
+    QImage image(pixels, QImage::Format_RGB32);
+    image.fill(Qt::darkRed);
+    QVERIFY(image.save(f.path("a/home/picture.bmp"), "BMP"));
+    Form1 &form = f.start();
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    const Form1Controls &ui = f.ui();
+    QCOMPARE(ui.Picture1->contentsRect().size(), QSize(164, 141));
+    clickEntry(ui.File1, 0, true);
+    QVERIFY(f.messages.informed.isEmpty());
+    QVERIFY(ui.Image1->isVisible());
+    QCOMPARE(ui.Image1->left(), float(twips.left()));
+    QCOMPARE(ui.Image1->top(), float(twips.top()));
+    QCOMPARE(ui.Image1->width(), float(twips.width()));
+    QCOMPARE(ui.Image1->height(), float(twips.height()));
+    QCOMPARE(f.form->imagePath(), f.path("a/home/picture.bmp"));
+
+    QVERIFY(QFile::remove(f.path("a/home/picture.bmp")));
+    clickEntry(ui.File1, 0, true); // still listed, but gone
+    QVERIFY(ui.Image1->isHidden());
+    QVERIFY(f.messages.informed.isEmpty());
 }
 
 QTEST_MAIN(Form1Test)
