@@ -1,7 +1,9 @@
 #include "appicon.h"
 #include "form1.h"
+#include "helpwindows.h"
 #include "posixfileoperations.h"
 #include "qtmessageboxes.h"
+#include "registry.h"
 #include "volumes.h"
 
 #include <QApplication>

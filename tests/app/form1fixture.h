@@ -37,9 +37,16 @@ struct Form1Fixture
 
     Form1 &start()
     {
-        form = std::make_unique<Form1>(Form1Services{files, volumes, messages, path("prog"),
-                                                     [this] { ++ended; }, [this] { ++helpShown; },
-                                                     [this] { ++aboutShown; }});
+        const auto counted = [](int &count, std::function<void()> &then) {
+            return [&count, &then] {
+                ++count;
+                if (then)
+                    then();
+            };
+        };
+        form = std::make_unique<Form1>(
+            Form1Services{files, volumes, messages, path("prog"), counted(ended, onEnd),
+                          counted(helpShown, onHelp), counted(aboutShown, onAbout)});
         form->Form_Load();
         return *form;
     }
@@ -50,6 +57,7 @@ struct Form1Fixture
     FakeVolumes volumes;
     RecordingMessageBoxes messages;
     std::unique_ptr<Form1> form;
+    std::function<void()> onEnd, onHelp, onAbout;
     int ended = 0;
     int helpShown = 0;
     int aboutShown = 0;

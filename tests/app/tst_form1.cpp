@@ -1,4 +1,5 @@
 #include "form1fixture.h"
+#include "helpwindows.h"
 #include "imageview.h"
 
 #include <QImage>
@@ -43,6 +44,7 @@ private Q_SLOTS:
     void selectAllAndRefresh();
     void accessKeys();
     void helpMenu();
+    void exitButtonClosesTheHelpWindows();
     void pickUpFillsTheEntries_data();
     void pickUpFillsTheEntries();
     void pickedExtensionIsSavedWithTheList();
@@ -594,6 +596,28 @@ void Form1Test::helpMenu()
     ui.mnuVa->trigger();
     QCOMPARE(f.helpShown, 1);
     QCOMPARE(f.aboutShown, 1);
+}
+
+void Form1Test::exitButtonClosesTheHelpWindows()
+{
+    Form1Fixture f;
+    DesktopRegistry registry;
+    ProcessLauncher launcher;
+    HelpWindows windows(f.files, registry, launcher, f.messages, f.path("prog"));
+    f.onHelp = [&] { windows.mnuH_Click(); };
+    f.onAbout = [&] { windows.mnuVa_Click(); };
+    f.onEnd = [] { QApplication::closeAllWindows(); };
+    Form1 &form = f.start();
+    form.show();
+    f.ui().mnuH->trigger();
+    f.ui().mnuVa->trigger();
+    QPointer<Form2> help = windows.help();
+    QPointer<frmAbout> about = windows.about();
+    QVERIFY(help && about && help->isVisible() && about->isVisible());
+    QTest::mouseClick(f.ui().Command2, Qt::LeftButton);
+    QTRY_VERIFY(!help && !about);
+    QVERIFY(!form.isVisible());
+    QVERIFY(QFile::exists(f.programFile("DuVuzeRezo.ini")));
 }
 
 void Form1Test::pickUpFillsTheEntries_data()

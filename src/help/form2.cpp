@@ -1,0 +1,39 @@
+#include "form2.h"
+
+#include "helptext.h"
+
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+Form2::Form2(FileOperations &files, QString programFolder, QWidget *parent)
+    : QWidget(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                          Qt::MSWindowsFixedSizeDialogHint),
+      m_files(files), m_programFolder(std::move(programFolder))
+{
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(QStringLiteral("カエナミヘルプ"));
+    setFixedSize(8070 / 15, 7020 / 15);
+
+    Text1 = new QPlainTextEdit(this);
+    Text1->setGeometry(0, 0, 8055 / 15, 6495 / 15);
+    Text1->setLineWrapMode(QPlainTextEdit::NoWrap);
+    Text1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Text1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+
+    Command1 = new QPushButton(QStringLiteral("プログラムへ戻る"), this);
+    Command1->setGeometry(6120 / 15, 6600 / 15, 1935 / 15, 375 / 15);
+    Command1->setAutoDefault(false);
+    connect(Command1, &QPushButton::clicked, this, &QWidget::close);
+
+    setTabOrder(Text1, Command1);
+}
+
+void Form2::Form_Load()
+{
+    m_helpText = HelpText::load(m_files, m_programFolder);
+    // The text box breaks lines at LF; CR LF pairs are the lines of the text.
+    QString shown = m_helpText;
+    shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    Text1->setPlainText(shown);
+    Text1->setFocus(Qt::OtherFocusReason);
+}

@@ -1,0 +1,367 @@
+#include "doubles.h"
+#include "form2.h"
+#include "frmabout.h"
+#include "helptext.h"
+#include "helpwindows.h"
+#include "sysinfo.h"
+#include "testfiles.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QMap>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+/// A registry of scripted values; it counts opens and closes.
+class FakeRegistry final : public Registry
+{
+public:
+    struct Value
+    {
+        quint32 type;
+        QByteArray data;
+    };
+    QMap<QByteArray, QMap<QByteArray, Value>> keys;
+    QList<QByteArray> opened;
+    int open_count = 0;
+    int close_count = 0;
+
+    long open(quint32 root, const QByteArray &keyName, quint32 options, quint32 access,
+              Key &key) override
+    {
+        opened.append(keyName);
+        if (root != localMachine || options != 0 || access != 0x2003F || !keys.contains(keyName))
+            return fileNotFound;
+        ++open_count;
+        key = Key(std::distance(keys.begin(), keys.find(keyName)) + 1);
+        return success;
+    }
+    long query(Key key, const QByteArray &valueName, quint32 &type, QByteArray &buffer,
+               quint32 &size) override
+    {
+        const auto &values = std::next(keys.begin(), qsizetype(key) - 1).value();
+        if (!values.contains(valueName))
+            return fileNotFound;
+        const Value &value = values.value(valueName);
+        if (quint32(value.data.size()) > size)
+            return moreData;
+        if (buffer.size() != 1024 || buffer.count('\0') != 1024)
+            return 87; // the caller must hand in 1024 zero bytes
+        buffer.replace(0, value.data.size(), value.data);
+        size = quint32(value.data.size());
+        type = value.type;
+        return success;
+    }
+    long close(Key) override
+    {
+        ++close_count;
+        return success;
+    }
+};
+
+class RecordingLauncher final : public Launcher
+{
+public:
+    bool startDetached(const QString &program) override
+    {
+        started.append(program);
+        return !program.isEmpty() && startable;
+    }
+    QStringList started;
+    bool startable = true;
+};
+
+const QByteArray msinfoKey = "SOFTWARE\\Microsoft\\Shared Tools\\MSINFO";
+const QByteArray locationKey = "SOFTWARE\\Microsoft\\Shared Tools Location";
+
+} // namespace
+
+class HelpTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() { QApplication::setApplicationVersion(QStringLiteral(KAENAMI_VERSION)); }
+    void helpText_data();
+    void helpText();
+    void missingReadmeIsNamed();
+    void getKeyValue_data();
+    void getKeyValue();
+    void startSysInfo_data();
+    void startSysInfo();
+    void desktopRegistryFindsATool();
+    void helpWindowLayoutAndText();
+    void helpWindowIsOneInstanceReadOnce();
+    void aboutWindowTexts();
+    void aboutWindowKeys();
+    void aboutWindowIsOneInstance();
+
+private:
+    QString writeReadme(const QTemporaryDir &dir, const QByteArray &content)
+    {
+        TestFiles::write(dir.filePath("Readme.txt"), content);
+        return dir.path();
+    }
+};
+
+void HelpTest::helpText_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("lines/with final CR LF") << QByteArray("x\r\ny\r\nz\r\n") << "x\r\ny\r\nz\r\n";
+    QTest::newRow("lines/without final CR LF") << QByteArray("x\r\ny\r\nz") << "x\r\ny\r\nz\r\n";
+    QTest::newRow("lines/empty file") << QByteArray() << "";
+    QTest::newRow("lines/empty line") << QByteArray("a\r\n\r\nb") << "a\r\n\r\nb\r\n";
+    QTest::newRow("ends/lone LF stays") << QByteArray("a\nb\nc\n") << "a\nb\nc\n\r\n";
+    QTest::newRow("ends/lone CR ends a line") << QByteArray("a\rb") << "a\r\nb\r\n";
+    QTest::newRow("ends/CR at the end") << QByteArray("a\r") << "a\r\n";
+    QTest::newRow("text/japanese") << QByteArray("カエナミ\r\n") << "カエナミ\r\n";
+}
+
+void HelpTest::helpText()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, text);
+    QCOMPARE(HelpText::fromBytes(bytes), text);
+}
+
+void HelpTest::missingReadmeIsNamed()
+{
+    QTemporaryDir dir;
+    PosixFileOperations files;
+    const QString text = HelpText::load(files, dir.path());
+    QVERIFY2(text.contains(dir.filePath("Readme.txt")), qPrintable(text));
+    QVERIFY(text.contains("読み込めませんでした"));
+}
+
+void HelpTest::getKeyValue_data()
+{
+    QTest::addColumn<quint32>("type");
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<bool>("found");
+    QTest::addColumn<QString>("value");
+    QTest::newRow("text with NUL")
+        << 1u << QByteArray("/usr/bin/tool\0", 14) << true << "/usr/bin/tool";
+    QTest::newRow("text without NUL")
+        << 1u << QByteArray("/usr/bin/tool") << true << "/usr/bin/tool";
+    QTest::newRow("number") << 4u << QByteArray("\x2a\x01\x00\x00", 4) << true << "298";
+    QTest::newRow("other type keeps the value")
+        << 3u << QByteArray("\x01\x02", 2) << true << "before";
+    QTest::newRow("exactly 1024 bytes")
+        << 1u << QByteArray(1024, 'a') << true << QString(1024, 'a');
+    QTest::newRow("over 1024 bytes") << 1u << QByteArray(1025, 'a') << false << "";
+}
+
+void HelpTest::getKeyValue()
+{
+    QFETCH(quint32, type);
+    QFETCH(QByteArray, data);
+    QFETCH(bool, found);
+    QFETCH(QString, value);
+    FakeRegistry registry;
+    registry.keys[msinfoKey]["PATH"] = {type, data};
+    QString keyVal = "before";
+    QCOMPARE(SysInfo::GetKeyValue(registry, Registry::localMachine, msinfoKey, "PATH", keyVal),
+             found);
+    QCOMPARE(keyVal, value);
+    QCOMPARE(registry.close_count, registry.open_count);
+
+    keyVal = "before";
+    QVERIFY(!SysInfo::GetKeyValue(registry, Registry::localMachine, "missing", "PATH", keyVal));
+    QVERIFY(keyVal.isEmpty());
+    QVERIFY(!SysInfo::GetKeyValue(registry, Registry::localMachine, msinfoKey, "NONE", keyVal));
+    QCOMPARE(registry.close_count, registry.open_count);
+}
+
+void HelpTest::startSysInfo_data()
+{
+    QTest::addColumn<QString>("setup");
+    QTest::addColumn<QString>("started"); // "<folder>" stands for the tool folder
+    QTest::addColumn<bool>("message");
+    QTest::addColumn<bool>("secondLookup");
+    QTest::newRow("PATH found") << "path"
+                                << "/opt/tool/sysinfo" << false << false;
+    QTest::newRow("PATH not startable") << "path unstartable"
+                                        << "/opt/tool/sysinfo" << true << false;
+    QTest::newRow("PATH of another type") << "path binary"
+                                          << "" << true << false;
+    QTest::newRow("folder with the tool") << "folder with tool"
+                                          << "<folder>/MSINFO32.EXE" << false << true;
+    QTest::newRow("folder without the tool") << "folder"
+                                             << "-" << true << true;
+    QTest::newRow("neither") << ""
+                             << "-" << true << true;
+}
+
+void HelpTest::startSysInfo()
+{
+    QFETCH(QString, setup);
+    QFETCH(QString, started);
+    QFETCH(bool, message);
+    QFETCH(bool, secondLookup);
+    QTemporaryDir dir;
+    FakeRegistry registry;
+    RecordingLauncher launcher;
+    RecordingMessageBoxes messages;
+    PosixFileOperations files;
+    if (setup.startsWith("path"))
+        registry.keys[msinfoKey]["PATH"] = {setup.contains("binary") ? 3u : 1u,
+                                            QByteArray("/opt/tool/sysinfo\0", 18)};
+    if (setup.contains("unstartable"))
+        launcher.startable = false;
+    if (setup.startsWith("folder"))
+        registry.keys[locationKey]["MSINFO"] = {1u, dir.path().toUtf8() + '\0'};
+    if (setup.contains("with tool"))
+        QVERIFY(TestFiles::write(dir.filePath("MSINFO32.EXE"), ""));
+
+    SysInfo::StartSysInfo(registry, files, launcher, messages);
+    started.replace("<folder>", dir.path());
+    QCOMPARE(launcher.started, started == "-" ? QStringList{} : QStringList{started});
+    QCOMPARE(messages.informed,
+             message ? QStringList{"現時点ではｼｽﾃﾑ情報を使用できません"} : QStringList{});
+    QCOMPARE(registry.opened.contains(locationKey), secondLookup);
+}
+
+void HelpTest::desktopRegistryFindsATool()
+{
+    QTemporaryDir dir;
+    for (const char *tool : {"gnome-system-monitor", "kinfocenter"}) {
+        QVERIFY(TestFiles::write(dir.filePath(tool), "#!/bin/sh\n"));
+        QFile::setPermissions(dir.filePath(tool), QFile::ReadOwner | QFile::ExeOwner);
+    }
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", dir.path().toLocal8Bit());
+    DesktopRegistry registry;
+    QString value;
+    const bool found =
+        SysInfo::GetKeyValue(registry, Registry::localMachine, msinfoKey, "PATH", value);
+    QString other = "x";
+    const bool otherFound =
+        SysInfo::GetKeyValue(registry, Registry::localMachine, locationKey, "MSINFO", other);
+    qputenv("PATH", path);
+    QVERIFY(found);
+    QCOMPARE(value, dir.filePath("kinfocenter"));
+    QVERIFY(!otherFound);
+}
+
+void HelpTest::helpWindowLayoutAndText()
+{
+    QTemporaryDir dir;
+    PosixFileOperations files;
+    Form2 form(files, writeReadme(dir, "first\r\nsecond\r\n"));
+    form.Form_Load();
+    QCOMPARE(form.windowTitle(), QString("カエナミヘルプ"));
+    QCOMPARE(form.size(), QSize(538, 468));
+    QCOMPARE(form.Text1->geometry(), QRect(0, 0, 537, 433));
+    QCOMPARE(form.Command1->text(), QString("プログラムへ戻る"));
+    QCOMPARE(form.helpText(), QString("first\r\nsecond\r\n"));
+    QCOMPARE(form.Text1->toPlainText(), QString("first\nsecond\n"));
+    QVERIFY(!form.Text1->isReadOnly());
+    QVERIFY(!(form.windowFlags() & Qt::WindowMaximizeButtonHint));
+}
+
+void HelpTest::helpWindowIsOneInstanceReadOnce()
+{
+    QTemporaryDir dir;
+    FaultyFileOperations files;
+    FakeRegistry registry;
+    RecordingLauncher launcher;
+    RecordingMessageBoxes messages;
+    HelpWindows windows(files, registry, launcher, messages, writeReadme(dir, "one\r\n"));
+    windows.mnuH_Click();
+    QPointer<Form2> first = windows.help();
+    QVERIFY(first && first->isVisible());
+    first->Text1->setPlainText("typed by the user");
+    windows.mnuH_Click();
+    QCOMPARE(windows.help(), first.data());
+    QCOMPARE(first->Text1->toPlainText(), QString("typed by the user"));
+    QCOMPARE(files.calls.size(), 1);
+
+    writeReadme(dir, "two\r\n");
+    QTest::mouseClick(first->Command1, Qt::LeftButton);
+    QTRY_VERIFY(!first);
+    windows.mnuH_Click();
+    QVERIFY(windows.help());
+    QCOMPARE(windows.help()->Text1->toPlainText(), QString("two\n"));
+    QCOMPARE(files.calls.size(), 2);
+    QCOMPARE(TestFiles::read(dir.filePath("Readme.txt")), QByteArray("two\r\n"));
+}
+
+void HelpTest::aboutWindowTexts()
+{
+    FakeRegistry registry;
+    RecordingLauncher launcher;
+    RecordingMessageBoxes messages;
+    PosixFileOperations files;
+    frmAbout about(registry, files, launcher, messages);
+    about.Form_Load();
+    QCOMPARE(about.windowTitle(), QString("カエナミのﾊﾞｰｼﾞｮﾝ情報"));
+    QCOMPARE(about.lblTitle->text(), QString("カエナミ"));
+    QCOMPARE(about.lblVersion->text(), QString("ﾊﾞｰｼﾞｮﾝ 1.1.6"));
+    QCOMPARE(about.lblDescription->text(), QString("リネーム専用ソフト"));
+    QCOMPARE(about.lblDisclaimer->text(), QString("警告: ..."));
+    QCOMPARE(about.cmdSysInfo->text(), QString("ｼｽﾃﾑ情報(&S)..."));
+    QCOMPARE(about.size(), QSize(323, 157));
+    QCOMPARE(about.lblTitle->font().pointSizeF(), 15.75);
+    QVERIFY(about.lblTitle->font().bold());
+    QCOMPARE(about.lblTitle->palette().color(QPalette::WindowText), QColor(0, 0, 255));
+    QVERIFY(about.cmdOK->isDefault());
+}
+
+void HelpTest::aboutWindowKeys()
+{
+    FakeRegistry registry;
+    RecordingLauncher launcher;
+    RecordingMessageBoxes messages;
+    PosixFileOperations files;
+    HelpWindows windows(files, registry, launcher, messages, QString());
+
+    windows.mnuVa_Click();
+    QPointer<frmAbout> about = windows.about();
+    QVERIFY(QTest::qWaitForWindowActive(about));
+    QTest::keyClick(about, Qt::Key_Escape);
+    QTRY_VERIFY(!about);
+
+    windows.mnuVa_Click();
+    about = windows.about();
+    QVERIFY(QTest::qWaitForWindowActive(about));
+    about->cmdOK->setFocus();
+    QTest::keyClick(about->cmdOK, Qt::Key_Return);
+    QTRY_VERIFY(!about);
+
+    windows.mnuVa_Click();
+    about = windows.about();
+    QVERIFY(QTest::qWaitForWindowActive(about));
+    QTest::keyClick(about, Qt::Key_S, Qt::AltModifier);
+    QTRY_COMPARE(messages.informed, QStringList{"現時点ではｼｽﾃﾑ情報を使用できません"});
+    QVERIFY(about); // stays open
+
+    about->cmdSysInfo->setFocus();
+    QTest::keyClick(about->cmdSysInfo, Qt::Key_Return);
+    QTRY_COMPARE(messages.informed.size(), 2); // Enter on the focused button presses it
+    QVERIFY(about);
+}
+
+void HelpTest::aboutWindowIsOneInstance()
+{
+    FakeRegistry registry;
+    RecordingLauncher launcher;
+    RecordingMessageBoxes messages;
+    PosixFileOperations files;
+    HelpWindows windows(files, registry, launcher, messages, QString());
+    windows.mnuVa_Click();
+    frmAbout *first = windows.about();
+    windows.mnuVa_Click();
+    QCOMPARE(windows.about(), first);
+    const QWidgetList windowsOpen = QApplication::topLevelWidgets();
+    QCOMPARE(std::count_if(windowsOpen.begin(), windowsOpen.end(),
+                           [](QWidget *w) { return qobject_cast<frmAbout *>(w) != nullptr; }),
+             1);
+}
+
+QTEST_MAIN(HelpTest)
+#include "tst_help.moc"
