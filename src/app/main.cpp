@@ -21,16 +21,17 @@ int main(int argc, char *argv[])
     PosixFileOperations files;
     SystemVolumes volumes;
     QtMessageBoxes messages;
-    Form1 form(Form1Services{files,
-                             volumes,
-                             messages,
-                             QCoreApplication::applicationDirPath(),
+    DesktopRegistry registry;
+    ProcessLauncher launcher;
+    const QString programFolder = QCoreApplication::applicationDirPath();
+    HelpWindows helpWindows(files, registry, launcher, messages, programFolder);
+    Form1 form(Form1Services{files, volumes, messages, programFolder,
                              [] {
                                  QApplication::closeAllWindows();
                                  QCoreApplication::quit();
                              },
-                             {},
-                             {}});
+                             [&] { helpWindows.mnuH_Click(); },
+                             [&] { helpWindows.mnuVa_Click(); }});
     messages.setParent(&form);
     form.Form_Load();
     form.show();

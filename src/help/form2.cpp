@@ -6,8 +6,8 @@
 #include <QPushButton>
 
 Form2::Form2(FileOperations &files, QString programFolder, QWidget *parent)
-    : QWidget(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
-                          Qt::MSWindowsFixedSizeDialogHint),
+    : QWidget(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
       m_files(files), m_programFolder(std::move(programFolder))
 {
     setAttribute(Qt::WA_DeleteOnClose);

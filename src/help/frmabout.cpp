@@ -16,8 +16,8 @@ void place(QWidget *widget, int left, int top, int width, int height)
 
 frmAbout::frmAbout(Registry &registry, FileOperations &files, Launcher &launcher,
                    MessageBoxes &messages, QWidget *parent)
-    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
-                          Qt::MSWindowsFixedSizeDialogHint),
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
       m_registry(registry), m_files(files), m_launcher(launcher), m_messages(messages)
 {
     setAttribute(Qt::WA_DeleteOnClose);
