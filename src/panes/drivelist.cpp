@@ -46,7 +46,7 @@ void DriveList::reload()
     const QString selected = drive();
     const QSignalBlocker blocker(this);
     clear();
-    const QIcon icon = style()->standardIcon(QStyle::SP_DriveHDIcon);
+    static const QIcon icon = style()->standardIcon(QStyle::SP_DriveHDIcon);
     for (const Volume &volume : m_volumes.list()) {
         const QString text = volume.label.isEmpty() ? volume.root
                                                     : volume.root + QStringLiteral("  [") +

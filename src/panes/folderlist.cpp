@@ -66,8 +66,8 @@ OpResult FolderList::setPath(const QString &folder)
 
 void FolderList::rebuild(const QStringList &subfolders)
 {
-    const QIcon open = style()->standardIcon(QStyle::SP_DirOpenIcon);
-    const QIcon closed = style()->standardIcon(QStyle::SP_DirClosedIcon);
+    static const QIcon open = style()->standardIcon(QStyle::SP_DirOpenIcon);
+    static const QIcon closed = style()->standardIcon(QStyle::SP_DirClosedIcon);
     const QString root = Volumes::rootOf(m_volumes.list(), m_path);
 
     clear();

@@ -53,6 +53,9 @@ bool isSystemMount(const QString &root)
 
 QList<Volume> SystemVolumes::list()
 {
+    // Asked several times in a row while a pane moves; the mount table is read once a second.
+    if (m_listedAt.isValid() && m_listedAt.elapsed() < 1000)
+        return m_cached;
     QList<Volume> volumes{{QStringLiteral("/"), {}}};
     for (const QStorageInfo &info : QStorageInfo::mountedVolumes()) {
         const QString root = info.rootPath();
@@ -68,6 +71,7 @@ QList<Volume> SystemVolumes::list()
         volumes.append({root, info.name()});
     }
     m_cached = volumes;
+    m_listedAt.start();
     return volumes;
 }
 
@@ -76,16 +80,12 @@ QString SystemVolumes::currentFolder(const QString &root)
     if (const auto it = m_current.constFind(root); it != m_current.constEnd())
         return *it;
     const QString home = homeFolder();
-    if (m_cached.isEmpty())
-        list();
-    return rootOf(m_cached, home) == root ? home : root;
+    return rootOf(list(), home) == root ? home : root;
 }
 
 void SystemVolumes::setCurrentFolder(const QString &folder)
 {
-    if (m_cached.isEmpty())
-        list();
-    const QString root = rootOf(m_cached, folder);
+    const QString root = rootOf(list(), folder);
     if (!root.isEmpty())
         m_current.insert(root, folder);
 }

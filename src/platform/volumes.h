@@ -2,6 +2,7 @@
 
 #include "opresult.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QList>
 #include <QString>
@@ -45,5 +46,6 @@ public:
 
 private:
     QList<Volume> m_cached;
+    QElapsedTimer m_listedAt;
     QHash<QString, QString> m_current;
 };
