@@ -180,6 +180,7 @@ void Form1::connectHandlers()
     connect(ui.Dir2, &FolderList::openFailed, this, &Form1::reportListFailure);
     connect(ui.File1, &QAbstractItemView::doubleClicked, this, &Form1::File1_DblClick);
     connect(ui.File2, &QAbstractItemView::clicked, this, &Form1::File2_Click);
+    connect(ui.File2, &FileList::keyboardMoved, this, &Form1::File2_Click);
     connect(ui.File2, &QAbstractItemView::doubleClicked, this, &Form1::File2_DblClick);
     connect(ui.Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
     connect(ui.Command2, &QPushButton::clicked, this, &Form1::Command2_Click);

@@ -91,3 +91,11 @@ QString FileList::fileName() const
     const QModelIndex current = currentIndex();
     return current.isValid() ? entry(current.row()) : QString();
 }
+
+void FileList::keyPressEvent(QKeyEvent *event)
+{
+    const QModelIndex before = currentIndex();
+    QListView::keyPressEvent(event);
+    if (currentIndex() != before && currentIndex().isValid())
+        Q_EMIT keyboardMoved();
+}

@@ -3,6 +3,7 @@
 #include "fileoperations.h"
 
 #include <QAbstractListModel>
+#include <QKeyEvent>
 #include <QListView>
 #include <QStringList>
 
@@ -46,6 +47,13 @@ public:
     /// The current entry's name (the one last clicked); empty when there is none.
     QString fileName() const;
     FileListModel *listModel() const { return m_model; }
+
+Q_SIGNALS:
+    /// The user moved the current entry with the keyboard (a click by other means).
+    void keyboardMoved();
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     FileOperations &m_files;

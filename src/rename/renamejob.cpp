@@ -98,7 +98,7 @@ public:
                 // Source and target are one file: it already is what the batch asks for.
                 note(JobAction::Kind::Kept, source, target);
             } else {
-                if (!check(m_files.copyFile(source, target), target))
+                if (!check(m_files.copyFile(source, target), both(source, target)))
                     return false;
                 note(JobAction::Kind::Replaced, source, target);
                 if (m_request.move && !remove(source))
@@ -115,18 +115,18 @@ public:
         } else if (m_sameFolder && m_files.isSameFile(source, target)) {
             // One file under two spellings of its name: never copy it onto itself.
             if (m_request.move) {
-                if (!check(m_files.moveFile(source, target), target))
+                if (!check(m_files.moveFile(source, target), both(source, target)))
                     return false;
                 note(JobAction::Kind::Moved, source, target);
             } else {
                 note(JobAction::Kind::Kept, source, target);
             }
         } else if (m_request.move) {
-            if (!check(m_files.moveFile(source, target), target))
+            if (!check(m_files.moveFile(source, target), both(source, target)))
                 return false;
             note(JobAction::Kind::Moved, source, target);
         } else {
-            if (!check(m_files.copyFile(source, target), target))
+            if (!check(m_files.copyFile(source, target), both(source, target)))
                 return false;
             note(JobAction::Kind::Copied, source, target);
         }
@@ -164,15 +164,20 @@ private:
         if (m_request.move) {
             // The original name may already hold another entry's new copy: never delete that.
             const QString from = originalIntact ? source : kept;
-            if (!check(m_files.moveFile(from, target), target))
+            if (!check(m_files.moveFile(from, target), both(from, target)))
                 return false;
             note(JobAction::Kind::Moved, from, target);
             return !originalIntact || remove(kept);
         }
-        if (!check(m_files.copyFile(kept, target), target))
+        if (!check(m_files.copyFile(kept, target), both(kept, target)))
             return false;
         note(JobAction::Kind::Copied, kept, target);
         return remove(kept);
+    }
+
+    static QString both(const QString &from, const QString &to)
+    {
+        return from + QStringLiteral(" → ") + to;
     }
 
     bool remove(const QString &path)

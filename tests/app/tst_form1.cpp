@@ -47,6 +47,7 @@ private Q_SLOTS:
     void exitButtonClosesTheHelpWindows();
     void pickUpFillsTheEntries_data();
     void pickUpFillsTheEntries();
+    void pickUpFollowsTheKeyboard();
     void pickedExtensionIsSavedWithTheList();
     void doubleClickPicksUpBeforeThePreview();
     void previewInTheWindow_data();
@@ -673,6 +674,23 @@ void Form1Test::pickUpFillsTheEntries()
     QCOMPARE(ui.Combo1->currentIndex(), selected);
     QCOMPARE(ui.Combo1->currentText(), extensions[selected]);
     QVERIFY(TestFiles::names(f.path("prog")).isEmpty()); // the pick-up saves nothing
+}
+
+void Form1Test::pickUpFollowsTheKeyboard()
+{
+    Form1Fixture f;
+    TestFiles::write(f.path("b/dcim/a001.jpg"), "");
+    TestFiles::write(f.path("b/dcim/b0041.png"), "");
+    Form1 &form = f.start();
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QVERIFY(f.ui().Dir2->setPath(f.path("b/dcim")));
+    clickEntry(f.ui().File2, 0);
+    QCOMPARE(f.ui().Text2->text(), QString("2"));
+    QTest::keyClick(f.ui().File2, Qt::Key_Down);
+    QCOMPARE(f.ui().Text1->text(), QString("b"));
+    QCOMPARE(f.ui().Text2->text(), QString("42"));
+    QCOMPARE(f.ui().Combo1->currentText(), QString("png"));
 }
 
 void Form1Test::pickedExtensionIsSavedWithTheList()
