@@ -51,6 +51,17 @@ bool sameMtime(const QString &a, const QString &b)
            sa.st_mtim.tv_sec == sb.st_mtim.tv_sec && sa.st_mtim.tv_nsec == sb.st_mtim.tv_nsec;
 }
 
+double runJob(const RenameRequest &request)
+{
+    PosixFileOperations files;
+    Quiet quiet;
+    RenameJob job(files, quiet, quiet, quiet);
+    const double ms = Bench::timeMs([&] { job.run(request); });
+    if (!quiet.messages.endsWith(RenameJob::completedMessage()))
+        qFatal("the job did not complete");
+    return ms;
+}
+
 struct Figures
 {
     double job;
@@ -80,14 +91,9 @@ Figures measure(const QString &root, int count, qsizetype size, bool move, int r
         request.targetFolder = jobTarget;
         for (const QString &name : names)
             request.entries.push_back({name, true});
+        jobTimes.push_back(runJob(request));
         if (!move) {
             // Every copy must keep its source's modification time.
-            PosixFileOperations files;
-            Quiet quiet;
-            RenameJob job(files, quiet, quiet, quiet);
-            jobTimes.push_back(Bench::timeMs([&] { job.run(request); }));
-            if (!quiet.messages.endsWith(RenameJob::completedMessage()))
-                qFatal("the job did not complete");
             for (int i = 0; i < names.size(); i += std::max(1, int(names.size()) / 50)) {
                 timesKept =
                     timesKept &&
@@ -105,12 +111,6 @@ Figures measure(const QString &root, int count, qsizetype size, bool move, int r
                     qFatal("cp failed");
             }));
         } else {
-            PosixFileOperations files;
-            Quiet quiet;
-            RenameJob job(files, quiet, quiet, quiet);
-            jobTimes.push_back(Bench::timeMs([&] { job.run(request); }));
-            if (!quiet.messages.endsWith(RenameJob::completedMessage()))
-                qFatal("the job did not complete");
             // Lay the sources out again for mv.
             QDir(src).removeRecursively();
             names = makeSources(src, count, size);

@@ -227,15 +227,19 @@ void Form1::Form_Load()
         return;
     }
     // First start: both panes on the user's own files.
-    const QString home = m_services.volumes.homeFolder();
     ui.List1->setCurrentRow(4);
     ui.Combo1->setCurrentIndex(0);
-    ui.Drive1->setDrive(home);
-    ui.Dir1->setPath(home);
-    ui.Drive2->setDrive(home);
-    ui.Dir2->setPath(home);
+    setBothPanes(m_services.volumes.homeFolder());
     ui.Text1->setText(QString());
     ui.Text2->setText(QStringLiteral("0"));
+}
+
+void Form1::setBothPanes(const QString &folder)
+{
+    m_ui.Drive1->setDrive(folder);
+    m_ui.Dir1->setPath(folder);
+    m_ui.Drive2->setDrive(folder);
+    m_ui.Dir2->setPath(folder);
 }
 
 bool Form1::GetData()
@@ -274,11 +278,7 @@ bool Form1::GetData()
     if (apply())
         return true;
 
-    const QString root = QStringLiteral("/");
-    ui.Drive1->setDrive(root);
-    ui.Dir1->setPath(root);
-    ui.Drive2->setDrive(root);
-    ui.Dir2->setPath(root);
+    setBothPanes(QStringLiteral("/"));
     ui.Text1->setText(QString());
     ui.Text2->setText(QStringLiteral("1"));
     return false;

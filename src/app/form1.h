@@ -110,6 +110,8 @@ private:
     void driveChanged(DriveList *drive, FolderList *folder);
     void folderChanged(FolderList *folder, FileList *files);
     void reportListFailure(const OpResult &failure);
+    /// Both drives and folders on `folder`, each assignment running its pane handling.
+    void setBothPanes(const QString &folder);
     bool GetData();
     void SetData();
     OpResult SaveData();

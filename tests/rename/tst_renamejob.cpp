@@ -102,6 +102,14 @@ struct Fixture
     RenameJob job;
 };
 
+/// Rows for a test that runs once copying and once moving.
+void copyAndMove()
+{
+    QTest::addColumn<bool>("move");
+    QTest::newRow("copy") << false;
+    QTest::newRow("move") << true;
+}
+
 } // namespace
 
 class RenameJobTest : public QObject
@@ -271,9 +279,7 @@ void RenameJobTest::sameNameWithoutATargetIsCopied()
 
 void RenameJobTest::sameNameReplacesWithOverwrite_data()
 {
-    QTest::addColumn<bool>("move");
-    QTest::newRow("copy") << false;
-    QTest::newRow("move") << true;
+    copyAndMove();
 }
 
 void RenameJobTest::sameNameReplacesWithOverwrite()
@@ -292,9 +298,7 @@ void RenameJobTest::sameNameReplacesWithOverwrite()
 
 void RenameJobTest::sameNameInOneFolderKeepsTheFile_data()
 {
-    QTest::addColumn<bool>("move");
-    QTest::newRow("copy") << false;
-    QTest::newRow("move") << true;
+    copyAndMove();
 }
 
 void RenameJobTest::sameNameInOneFolderKeepsTheFile()
@@ -316,9 +320,7 @@ void RenameJobTest::sameNameInOneFolderKeepsTheFile()
 
 void RenameJobTest::laterSourcesKeepTheirContent_data()
 {
-    QTest::addColumn<bool>("move");
-    QTest::newRow("copy") << false;
-    QTest::newRow("move") << true;
+    copyAndMove();
 }
 
 void RenameJobTest::laterSourcesKeepTheirContent()
