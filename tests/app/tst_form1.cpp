@@ -334,12 +334,16 @@ void Form1Test::closeIsRefusedDuringABatch()
     f.ui().File1->selectAll();
     f.ui().Dir2->setPath(f.path("b/dcim"));
     bool closedDuringBatch = true;
+    bool barShownDuringBatch = false;
     f.files.failWhen = [&](FaultyFileOperations::Op op, const QString &) {
-        if (op == FaultyFileOperations::Op::Copy)
+        if (op == FaultyFileOperations::Op::Copy) {
+            barShownDuringBatch = f.ui().ProgressBar1->isVisible();
             closedDuringBatch = form.close();
+        }
         return false;
     };
     QTest::mouseClick(f.ui().Command1, Qt::LeftButton);
+    QVERIFY(barShownDuringBatch);
     QVERIFY(!closedDuringBatch);
     QVERIFY(form.isVisible());
     QVERIFY(form.close()); // and allowed again afterwards
