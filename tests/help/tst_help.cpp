@@ -75,6 +75,15 @@ public:
     bool startable = true;
 };
 
+/// The outside world of the About window, as doubles.
+struct Outside
+{
+    FakeRegistry registry;
+    RecordingLauncher launcher;
+    RecordingMessageBoxes messages;
+    PosixFileOperations files;
+};
+
 const QByteArray msinfoKey = "SOFTWARE\\Microsoft\\Shared Tools\\MSINFO";
 const QByteArray locationKey = "SOFTWARE\\Microsoft\\Shared Tools Location";
 
@@ -293,11 +302,8 @@ void HelpTest::helpWindowIsOneInstanceReadOnce()
 
 void HelpTest::aboutWindowTexts()
 {
-    FakeRegistry registry;
-    RecordingLauncher launcher;
-    RecordingMessageBoxes messages;
-    PosixFileOperations files;
-    frmAbout about(registry, files, launcher, messages);
+    Outside o;
+    frmAbout about(o.registry, o.files, o.launcher, o.messages);
     about.Form_Load();
     QCOMPARE(about.windowTitle(), QString("カエナミのﾊﾞｰｼﾞｮﾝ情報"));
     QCOMPARE(about.lblTitle->text(), QString("カエナミ"));
@@ -314,11 +320,8 @@ void HelpTest::aboutWindowTexts()
 
 void HelpTest::aboutWindowKeys()
 {
-    FakeRegistry registry;
-    RecordingLauncher launcher;
-    RecordingMessageBoxes messages;
-    PosixFileOperations files;
-    HelpWindows windows(files, registry, launcher, messages, QString());
+    Outside o;
+    HelpWindows windows(o.files, o.registry, o.launcher, o.messages, QString());
 
     windows.mnuVa_Click();
     QPointer<frmAbout> about = windows.about();
@@ -337,22 +340,19 @@ void HelpTest::aboutWindowKeys()
     about = windows.about();
     QVERIFY(QTest::qWaitForWindowActive(about));
     QTest::keyClick(about, Qt::Key_S, Qt::AltModifier);
-    QTRY_COMPARE(messages.informed, QStringList{"現時点ではｼｽﾃﾑ情報を使用できません"});
+    QTRY_COMPARE(o.messages.informed, QStringList{"現時点ではｼｽﾃﾑ情報を使用できません"});
     QVERIFY(about); // stays open
 
     about->cmdSysInfo->setFocus();
     QTest::keyClick(about->cmdSysInfo, Qt::Key_Return);
-    QTRY_COMPARE(messages.informed.size(), 2); // Enter on the focused button presses it
+    QTRY_COMPARE(o.messages.informed.size(), 2); // Enter on the focused button presses it
     QVERIFY(about);
 }
 
 void HelpTest::aboutWindowIsOneInstance()
 {
-    FakeRegistry registry;
-    RecordingLauncher launcher;
-    RecordingMessageBoxes messages;
-    PosixFileOperations files;
-    HelpWindows windows(files, registry, launcher, messages, QString());
+    Outside o;
+    HelpWindows windows(o.files, o.registry, o.launcher, o.messages, QString());
     windows.mnuVa_Click();
     frmAbout *first = windows.about();
     windows.mnuVa_Click();
