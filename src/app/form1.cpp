@@ -9,6 +9,7 @@
 #include "namepickup.h"
 #include "paths.h"
 #include "renamejob.h"
+#include "twips.h"
 #include "windowprogress.h"
 
 #include <QApplication>
@@ -25,15 +26,7 @@
 
 namespace {
 
-constexpr int twipsPerPixel = 15;
-
-/// Places a control at a position given in twips.
-void place(QWidget *widget, int left, int top, int width, int height)
-{
-    widget->setGeometry(left / twipsPerPixel, top / twipsPerPixel,
-                        (width + twipsPerPixel / 2) / twipsPerPixel,
-                        (height + twipsPerPixel / 2) / twipsPerPixel);
-}
+using Twips::place;
 
 QString listFailureText(const OpResult &failure)
 {
@@ -72,7 +65,7 @@ Form1::~Form1() = default;
 
 QSize Form1::clientSize()
 {
-    return QSize(5655 / twipsPerPixel, 7050 / twipsPerPixel);
+    return Twips::size(5655, 7050);
 }
 
 void Form1::createControls()
@@ -242,7 +235,7 @@ void Form1::setBothPanes(const QString &folder)
     m_ui.Dir2->setPath(folder);
 }
 
-bool Form1::GetData()
+void Form1::GetData()
 {
     const Form1Controls &ui = m_ui;
     const auto apply = [&]() -> bool {
@@ -276,12 +269,11 @@ bool Form1::GetData()
         return true;
     };
     if (apply())
-        return true;
+        return;
 
     setBothPanes(QStringLiteral("/"));
     ui.Text1->setText(QString());
     ui.Text2->setText(QStringLiteral("1"));
-    return false;
 }
 
 void Form1::SetData()
@@ -504,7 +496,7 @@ void Form1::File2_DblClick()
 void Form1::LoadImage()
 {
     const QSize inner = m_ui.Picture1->contentsRect().size();
-    const QSizeF area(inner.width() * twipsPerPixel, inner.height() * twipsPerPixel);
+    const QSizeF area(inner.width() * Twips::perPixel, inner.height() * Twips::perPixel);
     const PreviewOutcome outcome =
         ::LoadImage(m_imagePath, *m_ui.Image1, area, m_ui.Image1->devicePixelRatioF());
     if (outcome == PreviewOutcome::NotAPicture)

@@ -112,7 +112,7 @@ private:
     void reportListFailure(const OpResult &failure);
     /// Both drives and folders on `folder`, each assignment running its pane handling.
     void setBothPanes(const QString &folder);
-    bool GetData();
+    void GetData();
     void SetData();
     OpResult SaveData();
     int comboListIndex() const;

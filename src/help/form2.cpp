@@ -1,6 +1,7 @@
 #include "form2.h"
 
 #include "helptext.h"
+#include "twips.h"
 
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -12,16 +13,16 @@ Form2::Form2(FileOperations &files, QString programFolder, QWidget *parent)
 {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("カエナミヘルプ"));
-    setFixedSize(8070 / 15, 7020 / 15);
+    setFixedSize(Twips::size(8070, 7020));
 
     Text1 = new QPlainTextEdit(this);
-    Text1->setGeometry(0, 0, 8055 / 15, 6495 / 15);
+    Twips::place(Text1, 0, 0, 8055, 6495);
     Text1->setLineWrapMode(QPlainTextEdit::NoWrap);
     Text1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Text1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
 
     Command1 = new QPushButton(QStringLiteral("プログラムへ戻る"), this);
-    Command1->setGeometry(6120 / 15, 6600 / 15, 1935 / 15, 375 / 15);
+    Twips::place(Command1, 6120, 6600, 1935, 375);
     Command1->setAutoDefault(false);
     connect(Command1, &QPushButton::clicked, this, &QWidget::close);
 

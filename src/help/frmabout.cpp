@@ -1,18 +1,14 @@
 #include "frmabout.h"
 
 #include "sysinfo.h"
+#include "twips.h"
 
 #include <QApplication>
 #include <QLabel>
 #include <QPushButton>
 #include <QVersionNumber>
 
-namespace {
-void place(QWidget *widget, int left, int top, int width, int height)
-{
-    widget->setGeometry(left / 15, top / 15, (width + 7) / 15, (height + 7) / 15);
-}
-} // namespace
+using Twips::place;
 
 frmAbout::frmAbout(Registry &registry, FileOperations &files, Launcher &launcher,
                    MessageBoxes &messages, QWidget *parent)
@@ -23,7 +19,7 @@ frmAbout::frmAbout(Registry &registry, FileOperations &files, Launcher &launcher
     setAttribute(Qt::WA_DeleteOnClose);
     setModal(false);
     setWindowTitle(QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報"));
-    setFixedSize(4845 / 15, 2355 / 15);
+    setFixedSize(Twips::size(4845, 2355));
 
     picIcon = new QLabel(this);
     place(picIcon, 240, 240, 540, 540);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "twips.h"
+
 #include <QImage>
 #include <QWidget>
 
@@ -10,7 +12,7 @@ class ImageView final : public QWidget
     Q_OBJECT
 
 public:
-    static constexpr float twipsPerPixel = 15.0f;
+    static constexpr float twipsPerPixel = float(Twips::perPixel);
 
     explicit ImageView(QWidget *parent = nullptr);
 
