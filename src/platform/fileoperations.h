@@ -6,28 +6,118 @@
 #include <QString>
 #include <QStringList>
 
+/// What one directory entry is, as far as a batch needs to know.
+struct FileStatus
+{
+    enum class Type
+    {
+        Missing,
+        Regular,
+        Directory,
+        SymbolicLink, ///< only when links are not followed
+        Other         ///< pipes, sockets, devices
+    };
+    Type type = Type::Missing;
+    quint64 device = 0;
+    quint64 inode = 0;
+    qint64 size = 0;
+    qint64 modifiedNs = 0; ///< modification time, nanoseconds since the epoch
+    quint64 links = 0;
+
+    bool exists() const { return type != Type::Missing; }
+    /// Both are the same file on the same device (hard links and spellings of one name alike).
+    bool sameFileAs(const FileStatus &other) const
+    {
+        return exists() && other.exists() && device == other.device && inode == other.inode;
+    }
+};
+
+/// How a new or replacing file is written.
+struct WriteOptions
+{
+    /// A hidden, unused name in the destination's folder. Used where the content cannot be
+    /// written as an unnamed file first, and for every replacement; gone again afterwards.
+    QString temporary;
+    /// Synced to disk before it gets its name (a move across file systems needs that before it
+    /// deletes the source).
+    bool sync = false;
+};
+
+/// What a copy or move did to its destination.
+struct WriteReport
+{
+    /// The destination existed and was replaced.
+    bool replaced = false;
+    /// A move: the destination already was the source's file (a hard link, a symbolic link's
+    /// target or the same name spelt in another case), so only the source's name was removed.
+    bool alreadyThere = false;
+    /// A move: the content was copied and the source removed (across file systems, or a
+    /// symbolic link read as the file it points to), rather than renamed.
+    bool copied = false;
+    /// The destination as written (for a later undo to recognise it).
+    FileStatus written;
+};
+
 /// File operations on full paths. Every rule that touches files is handed one of these.
+/// Paths are QStrings in the file-name encoding of FileNames (exact bytes survive).
 class FileOperations
 {
 public:
     virtual ~FileOperations() = default;
 
-    /// Copies content, modification time and permission bits. An existing destination is
-    /// replaced through a temporary file and a rename, so a failed copy never destroys it.
-    virtual OpResult copyFile(const QString &source, const QString &destination) = 0;
-    /// A rename within one file system (replacing the destination), else a copy and a delete.
-    virtual OpResult moveFile(const QString &source, const QString &destination) = 0;
+    /// Writes the content of the file `source` resolves to (links are followed; it must be a
+    /// regular file, opened without blocking) under `destination`, with its modification time
+    /// and permission bits. The destination appears only complete. A new destination never
+    /// replaces anything; an existing regular file or symbolic link is replaced as an entry
+    /// through `options.temporary` and one rename, unless the user may not write it (EACCES, as
+    /// cp). Anything else at the destination is refused.
+    virtual OpResult copyFile(const QString &source, const QString &destination,
+                              const WriteOptions &options, WriteReport *report = nullptr) = 0;
+    /// Moves the file `source` names to `destination`: a rename within one file system, else a
+    /// synced copy and then the removal of the source. A symbolic-link source is read as the
+    /// file it points to: the destination becomes a regular file and only the link goes. When
+    /// the destination already is the source's file, the file stays and only the other name
+    /// goes. Replacing follows the rules of copyFile.
+    virtual OpResult moveFile(const QString &source, const QString &destination,
+                              const WriteOptions &options, WriteReport *report = nullptr) = 0;
+    /// Removes one directory entry (a link itself, never what it points to).
     virtual OpResult removeFile(const QString &path) = 0;
-    /// Keeps the current content of `source` under a new hidden name in the same folder,
-    /// leaving `source` itself untouched. The new path is written to `keptPath`.
-    virtual OpResult setAside(const QString &source, QString &keptPath) = 0;
+    /// Keeps the current content of the file `source` resolves to under the unused name
+    /// `keptPath` (a hard link, or a full copy where links cannot be made), leaving `source`
+    /// untouched.
+    virtual OpResult setAside(const QString &source, const QString &keptPath) = 0;
+    /// Renames `from` to `to` only when `to` does not exist yet (EEXIST otherwise).
+    virtual OpResult renameNoReplace(const QString &from, const QString &to) = 0;
+
+    virtual FileStatus status(const QString &path, bool followLinks) = 0;
     /// True when `path` names an existing ordinary file (links are followed).
     virtual bool isOrdinaryFile(const QString &path) = 0;
-    /// True when both paths name one existing file or folder.
+    /// True when both paths name one existing file or folder (links are followed).
     virtual bool isSameFile(const QString &a, const QString &b) = 0;
-    /// Names of the ordinary, not hidden files in `folder`, unsorted.
+    /// True when both are regular files with the same bytes.
+    virtual bool sameContent(const QString &a, const QString &b) = 0;
+    /// The longest file name, in bytes, the folder's file system takes.
+    virtual int nameMax(const QString &folder) = 0;
+
+    /// Names of the ordinary, not hidden files in `folder` (links to ordinary files count),
+    /// unsorted.
     virtual OpResult listFiles(const QString &folder, QStringList &names) = 0;
+    /// Every name in `folder` that starts with `prefix`, hidden ones included, unsorted.
+    virtual OpResult listNamesStartingWith(const QString &folder, const QString &prefix,
+                                           QStringList &names) = 0;
+
+    /// Reads a whole regular file without ever blocking on a pipe or device.
     virtual OpResult readFile(const QString &path, QByteArray &bytes) = 0;
-    /// Replaces the file at `path` as a whole: on failure the previous file stays intact.
+    /// Replaces the file at `path` as a whole: on failure the previous file stays intact and
+    /// the system's own reason is returned.
     virtual OpResult writeFileAtomically(const QString &path, const QByteArray &bytes) = 0;
+
+    /// Writes a batch journal whole and synced, and holds it locked (so no other run takes it
+    /// for an abandoned one) until finishJournal.
+    virtual OpResult writeJournal(const QString &path, const QByteArray &bytes) = 0;
+    /// Removes a journal written or claimed by this process and releases its lock.
+    virtual OpResult finishJournal(const QString &path) = 0;
+    /// Reads and locks a journal left by an earlier run. Fails with EWOULDBLOCK while a running
+    /// batch still holds it.
+    virtual OpResult claimJournal(const QString &path, QByteArray &bytes) = 0;
 };

@@ -15,11 +15,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-QString systemErrorText(int errorNumber)
-{
-    return QString::fromLocal8Bit(std::strerror(errorNumber));
-}
-
 namespace {
 
 OpResult lastError()

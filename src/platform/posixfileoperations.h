@@ -2,17 +2,45 @@
 
 #include "fileoperations.h"
 
-/// File operations through the kernel's fast paths (reflink, copy_file_range, rename).
+#include <QHash>
+
+/// File operations through the kernel's fast paths (reflink, copy_file_range, O_TMPFILE,
+/// renameat2).
 class PosixFileOperations final : public FileOperations
 {
 public:
-    OpResult copyFile(const QString &source, const QString &destination) override;
-    OpResult moveFile(const QString &source, const QString &destination) override;
+    struct Options
+    {
+        /// Write new files as unnamed files first (O_TMPFILE); tests turn it off to exercise
+        /// the way of file systems that refuse it.
+        bool unnamedFiles = true;
+    };
+    PosixFileOperations() = default;
+    explicit PosixFileOperations(Options options) : m_options(options) {}
+    ~PosixFileOperations() override;
+
+    OpResult copyFile(const QString &source, const QString &destination,
+                      const WriteOptions &options, WriteReport *report = nullptr) override;
+    OpResult moveFile(const QString &source, const QString &destination,
+                      const WriteOptions &options, WriteReport *report = nullptr) override;
     OpResult removeFile(const QString &path) override;
-    OpResult setAside(const QString &source, QString &keptPath) override;
+    OpResult setAside(const QString &source, const QString &keptPath) override;
+    OpResult renameNoReplace(const QString &from, const QString &to) override;
+    FileStatus status(const QString &path, bool followLinks) override;
     bool isOrdinaryFile(const QString &path) override;
     bool isSameFile(const QString &a, const QString &b) override;
+    bool sameContent(const QString &a, const QString &b) override;
+    int nameMax(const QString &folder) override;
     OpResult listFiles(const QString &folder, QStringList &names) override;
+    OpResult listNamesStartingWith(const QString &folder, const QString &prefix,
+                                   QStringList &names) override;
     OpResult readFile(const QString &path, QByteArray &bytes) override;
     OpResult writeFileAtomically(const QString &path, const QByteArray &bytes) override;
+    OpResult writeJournal(const QString &path, const QByteArray &bytes) override;
+    OpResult finishJournal(const QString &path) override;
+    OpResult claimJournal(const QString &path, QByteArray &bytes) override;
+
+private:
+    Options m_options;
+    QHash<QString, int> m_heldJournals; ///< path -> the locked descriptor
 };

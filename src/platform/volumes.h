@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QHash>
 #include <QList>
+#include <QStringList>
 #include <QString>
 
 /// A mounted volume a user browses: its mount root ("/", "/media/user/USB") and label.
@@ -27,6 +28,9 @@ public:
     virtual void setCurrentFolder(const QString &folder) = 0;
     /// Success when the folder can be listed; else the system's reason.
     virtual OpResult checkReadable(const QString &folder) = 0;
+    /// Names of the folders in `folder` (links to folders count), hidden ones left out,
+    /// unsorted; names keep their exact bytes (FileNames).
+    virtual OpResult listFolders(const QString &folder, QStringList &names) = 0;
     virtual QString homeFolder() = 0;
 
     /// The root among `volumes` that is the longest prefix of `path` at a path-component
@@ -42,6 +46,7 @@ public:
     QString currentFolder(const QString &root) override;
     void setCurrentFolder(const QString &folder) override;
     OpResult checkReadable(const QString &folder) override;
+    OpResult listFolders(const QString &folder, QStringList &names) override;
     QString homeFolder() override;
 
 private:

@@ -47,9 +47,11 @@ public:
         Move,
         Remove,
         SetAside,
+        Rename,
         List,
         Read,
-        Write
+        Write,
+        Journal
     };
     using Rule = std::function<bool(Op, const QString &path)>;
 
@@ -57,27 +59,45 @@ public:
     QString reason = QStringLiteral("No space left on device");
     QList<QPair<Op, QString>> calls;
 
-    OpResult copyFile(const QString &s, const QString &d) override
+    OpResult copyFile(const QString &s, const QString &d, const WriteOptions &o,
+                      WriteReport *r = nullptr) override
     {
-        return guarded(Op::Copy, d, [&] { return m_real.copyFile(s, d); });
+        return guarded(Op::Copy, d, [&] { return m_real.copyFile(s, d, o, r); });
     }
-    OpResult moveFile(const QString &s, const QString &d) override
+    OpResult moveFile(const QString &s, const QString &d, const WriteOptions &o,
+                      WriteReport *r = nullptr) override
     {
-        return guarded(Op::Move, d, [&] { return m_real.moveFile(s, d); });
+        return guarded(Op::Move, d, [&] { return m_real.moveFile(s, d, o, r); });
     }
     OpResult removeFile(const QString &p) override
     {
         return guarded(Op::Remove, p, [&] { return m_real.removeFile(p); });
     }
-    OpResult setAside(const QString &s, QString &kept) override
+    OpResult setAside(const QString &s, const QString &kept) override
     {
         return guarded(Op::SetAside, s, [&] { return m_real.setAside(s, kept); });
     }
+    OpResult renameNoReplace(const QString &from, const QString &to) override
+    {
+        return guarded(Op::Rename, to, [&] { return m_real.renameNoReplace(from, to); });
+    }
+    FileStatus status(const QString &p, bool follow) override { return m_real.status(p, follow); }
     bool isOrdinaryFile(const QString &p) override { return m_real.isOrdinaryFile(p); }
     bool isSameFile(const QString &a, const QString &b) override { return m_real.isSameFile(a, b); }
+    bool sameContent(const QString &a, const QString &b) override
+    {
+        return m_real.sameContent(a, b);
+    }
+    int nameMax(const QString &folder) override { return m_real.nameMax(folder); }
     OpResult listFiles(const QString &f, QStringList &names) override
     {
         return guarded(Op::List, f, [&] { return m_real.listFiles(f, names); });
+    }
+    OpResult listNamesStartingWith(const QString &f, const QString &prefix,
+                                   QStringList &names) override
+    {
+        return guarded(Op::List, f,
+                       [&] { return m_real.listNamesStartingWith(f, prefix, names); });
     }
     OpResult readFile(const QString &p, QByteArray &bytes) override
     {
@@ -86,6 +106,15 @@ public:
     OpResult writeFileAtomically(const QString &p, const QByteArray &bytes) override
     {
         return guarded(Op::Write, p, [&] { return m_real.writeFileAtomically(p, bytes); });
+    }
+    OpResult writeJournal(const QString &p, const QByteArray &bytes) override
+    {
+        return guarded(Op::Journal, p, [&] { return m_real.writeJournal(p, bytes); });
+    }
+    OpResult finishJournal(const QString &p) override { return m_real.finishJournal(p); }
+    OpResult claimJournal(const QString &p, QByteArray &bytes) override
+    {
+        return m_real.claimJournal(p, bytes);
     }
 
 private:

@@ -1,0 +1,142 @@
+#include "filenames.h"
+
+namespace FileNames {
+
+namespace {
+
+constexpr char16_t keptByteBase = 0xDC00;
+
+bool isKeptByte(char16_t c)
+{
+    return c >= 0xDC80 && c <= 0xDCFF;
+}
+
+void appendUtf8(QByteArray &out, char32_t c)
+{
+    if (c < 0x80) {
+        out.append(char(c));
+    } else if (c < 0x800) {
+        out.append(char(0xC0 | (c >> 6)));
+        out.append(char(0x80 | (c & 0x3F)));
+    } else if (c < 0x10000) {
+        out.append(char(0xE0 | (c >> 12)));
+        out.append(char(0x80 | ((c >> 6) & 0x3F)));
+        out.append(char(0x80 | (c & 0x3F)));
+    } else {
+        out.append(char(0xF0 | (c >> 18)));
+        out.append(char(0x80 | ((c >> 12) & 0x3F)));
+        out.append(char(0x80 | ((c >> 6) & 0x3F)));
+        out.append(char(0x80 | (c & 0x3F)));
+    }
+}
+
+/// The length of the valid UTF-8 sequence at `p` (at most `left` bytes), 0 when there is none,
+/// with its code point in `c`.
+int validSequence(const unsigned char *p, qsizetype left, char32_t &c)
+{
+    const unsigned char b0 = p[0];
+    int length;
+    char32_t minimum;
+    if (b0 < 0x80) {
+        c = b0;
+        return 1;
+    } else if (b0 >= 0xC2 && b0 <= 0xDF) {
+        length = 2;
+        c = b0 & 0x1F;
+        minimum = 0x80;
+    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+        length = 3;
+        c = b0 & 0x0F;
+        minimum = 0x800;
+    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+        length = 4;
+        c = b0 & 0x07;
+        minimum = 0x10000;
+    } else {
+        return 0;
+    }
+    if (left < length)
+        return 0;
+    for (int i = 1; i < length; ++i) {
+        if ((p[i] & 0xC0) != 0x80)
+            return 0;
+        c = (c << 6) | (p[i] & 0x3F);
+    }
+    if (c < minimum || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
+        return 0;
+    return length;
+}
+
+} // namespace
+
+QByteArray encode(const QString &path)
+{
+    QByteArray out;
+    out.reserve(path.size() + path.size() / 2);
+    const qsizetype n = path.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t c = path.at(i).unicode();
+        if (c < 0x80) {
+            out.append(char(c));
+        } else if (QChar::isHighSurrogate(c) && i + 1 < n &&
+                   QChar::isLowSurrogate(path.at(i + 1).unicode())) {
+            appendUtf8(out, QChar::surrogateToUcs4(c, path.at(i + 1).unicode()));
+            ++i;
+        } else if (isKeptByte(c)) {
+            out.append(char(c - keptByteBase));
+        } else if (QChar::isSurrogate(c)) {
+            appendUtf8(out, 0xFFFD);
+        } else {
+            appendUtf8(out, c);
+        }
+    }
+    return out;
+}
+
+QString decode(const QByteArray &bytes)
+{
+    QString out;
+    out.reserve(bytes.size());
+    const auto *p = reinterpret_cast<const unsigned char *>(bytes.constData());
+    const qsizetype n = bytes.size();
+    qsizetype i = 0;
+    while (i < n) {
+        if (p[i] < 0x80) {
+            out.append(QChar(char16_t(p[i])));
+            ++i;
+            continue;
+        }
+        char32_t c = 0;
+        const int length = validSequence(p + i, n - i, c);
+        if (length == 0) {
+            out.append(QChar(char16_t(keptByteBase + p[i])));
+            ++i;
+            continue;
+        }
+        if (QChar::requiresSurrogates(c)) {
+            out.append(QChar(QChar::highSurrogate(c)));
+            out.append(QChar(QChar::lowSurrogate(c)));
+        } else {
+            out.append(QChar(char16_t(c)));
+        }
+        i += length;
+    }
+    return out;
+}
+
+QString display(const QString &name)
+{
+    QString shown = name;
+    const qsizetype n = shown.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t c = shown.at(i).unicode();
+        if (QChar::isHighSurrogate(c) && i + 1 < n && QChar::isLowSurrogate(shown.at(i + 1))) {
+            ++i;
+        } else if (QChar::isSurrogate(c)) {
+            shown[i] = QChar(QChar::ReplacementCharacter);
+        }
+    }
+    return shown;
+}
+
+} // namespace FileNames

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+/// The one crossing between file names in memory and the bytes the system uses. A name keeps
+/// its exact bytes: valid UTF-8 is decoded as such, and every byte that is not part of valid
+/// UTF-8 becomes a lone surrogate U+DC80 to U+DCFF that encodes back to the same byte.
+namespace FileNames {
+
+/// The bytes for the system. Lone surrogates other than U+DC80 to U+DCFF (which decode never
+/// produces) are written as U+FFFD.
+QByteArray encode(const QString &path);
+/// Strict UTF-8 (no overlong forms, no encoded surrogates, nothing above U+10FFFF); each byte
+/// outside it is kept as U+DC00 + byte.
+QString decode(const QByteArray &bytes);
+/// The name as shown on screen and in messages: kept bytes appear as U+FFFD.
+QString display(const QString &name);
+
+} // namespace FileNames
