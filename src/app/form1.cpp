@@ -1,6 +1,8 @@
 #include "form1.h"
 
+#include "batchjournal.h"
 #include "datafiles.h"
+#include "filenames.h"
 #include "drivelist.h"
 #include "filelist.h"
 #include "folderlist.h"
@@ -30,7 +32,8 @@ using Twips::place;
 
 QString listFailureText(const OpResult &failure)
 {
-    return QStringLiteral("フォルダーの内容を読めませんでした。\r\n") + failure.path +
+    return QStringLiteral("フォルダーの内容を読めませんでした。\r\n") +
+           FileNames::display(failure.path) +
            QStringLiteral("\r\n") + failure.error;
 }
 
@@ -41,7 +44,7 @@ class Form1::JobHostAdapter final : public JobHost
 {
 public:
     explicit JobHostAdapter(Form1 &form) : m_form(form) {}
-    void refreshLists() override { m_form.Command5_Click(); }
+    OpResult refreshLists() override { return m_form.refreshLists(); }
     OpResult saveData() override { return m_form.SaveData(); }
     void focusBaseName() override
     {
@@ -196,6 +199,12 @@ void Form1::connectHandlers()
 void Form1::Form_Load()
 {
     const Form1Controls &ui = m_ui;
+    // A batch cut short by a crash is put right before anything else is read.
+    if (const QString recovered =
+            recoverAbandonedBatches(m_services.files, m_services.programFolder);
+        !recovered.isEmpty())
+        m_services.messages.inform(recovered);
+
     m_listPath =
         m_services.programFolder + QLatin1Char('/') + QLatin1String(DataFiles::listFileName);
     m_iniPath = m_services.programFolder + QLatin1Char('/') + QLatin1String(DataFiles::iniFileName);
@@ -334,7 +343,8 @@ void Form1::Command1_Click()
 
     WindowProgress progress(ui.ProgressBar1);
     JobHostAdapter host(*this);
-    RenameJob job(m_services.files, progress, m_services.messages, host);
+    RenameJob job(m_services.files, progress, m_services.messages, host,
+                  m_services.programFolder);
     m_batchRunning = true;
     job.run(request);
     m_batchRunning = false;
@@ -374,6 +384,13 @@ void Form1::Command5_Click()
         reportListFailure(refreshed);
     if (OpResult refreshed = m_ui.File2->refresh(); !refreshed)
         reportListFailure(refreshed);
+}
+
+OpResult Form1::refreshLists()
+{
+    const OpResult source = m_ui.File1->refresh();
+    const OpResult target = m_ui.File2->refresh();
+    return source ? target : source;
 }
 
 void Form1::Text1_Change()

@@ -96,6 +96,8 @@ private:
     void Command3_Click();
     void Command4_Click();
     void Command5_Click();
+    /// Both file lists read again; the first failure, if any.
+    OpResult refreshLists();
     void Text1_Change();
     void Text1_KeyDown(int keyCode);
     void Drive1_Change();

@@ -1,15 +1,34 @@
 #include "renamejob.h"
 
+#include "filenames.h"
 #include "naming.h"
 #include "numericvalue.h"
 #include "paths.h"
 
 #include <QHash>
 
+#include <cerrno>
 #include <limits>
 #include <map>
 
-BatchPlan planBatch(const RenameRequest &request)
+NameProblem checkNewName(const QString &name, int nameMax)
+{
+    for (const QChar c : name) {
+        if (c == QLatin1Char('/'))
+            return NameProblem::Slash;
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+            return NameProblem::Control;
+    }
+    if (name == QLatin1String(".") || name == QLatin1String(".."))
+        return NameProblem::Dot;
+    if (name.startsWith(QLatin1Char('.')))
+        return NameProblem::Hidden;
+    if (FileNames::encode(name).size() > nameMax)
+        return NameProblem::TooLong;
+    return NameProblem::None;
+}
+
+BatchPlan planBatch(const RenameRequest &request, int nameMax)
 {
     BatchPlan plan;
     const double digitCount = numericValue(request.digitCountText);
@@ -29,6 +48,11 @@ BatchPlan planBatch(const RenameRequest &request)
             continue;
         plan.items.push_back(
             {j, Naming::newName(request.baseName, number, digits, request.extension)});
+        if (plan.nameProblem == NameProblem::None) {
+            plan.nameProblem = checkNewName(plan.items.back().newName, nameMax);
+            if (plan.nameProblem != NameProblem::None)
+                plan.refusedName = plan.items.back().newName;
+        }
         if (number == std::numeric_limits<qint32>::max()) {
             plan.stop = BatchPlan::Stop::NumberOverflow;
             break;
@@ -38,44 +62,128 @@ BatchPlan planBatch(const RenameRequest &request)
     return plan;
 }
 
+namespace {
+
+using FileKey = QPair<quint64, quint64>;
+
+FileKey keyOf(const FileStatus &status)
+{
+    return {status.device, status.inode};
+}
+
+QString sourcePathOf(const RenameRequest &request, int entry)
+{
+    return Paths::join(request.sourceFolder, request.entries[size_t(entry)].name);
+}
+
+} // namespace
+
+BatchLayout layOutBatch(const RenameRequest &request, const BatchPlan &plan,
+                        FileOperations &files)
+{
+    BatchLayout layout;
+    const size_t count = plan.items.size();
+    layout.targetExists.assign(count, false);
+    if (!plan.digitCheckPassed || plan.nameProblem != NameProblem::None ||
+        plan.stop == BatchPlan::Stop::StartOutOfRange)
+        return layout;
+
+    std::vector<FileStatus> sources(count), targets(count);
+    layout.reached = count;
+    for (size_t p = 0; p < count; ++p) {
+        const BatchPlan::Item &item = plan.items[p];
+        sources[p] = files.status(sourcePathOf(request, item.entryIndex), true);
+        const QString target = Paths::join(request.targetFolder, item.newName);
+        targets[p] = files.status(target, false);
+        layout.targetExists[p] = targets[p].exists();
+        if (layout.reached == count && !request.overwrite &&
+            item.newName == request.entries[size_t(item.entryIndex)].name &&
+            files.isOrdinaryFile(target)) {
+            layout.reached = p;
+            layout.strandedBySameName = true;
+        }
+    }
+
+    // The first step that replaces (as a new name) or moves away each file. A later source
+    // reached through the same file is kept aside before the batch starts.
+    QHash<FileKey, size_t> replacedBy, movedBy;
+    for (size_t q = 0; q < layout.reached; ++q) {
+        if (sources[q].exists()) {
+            const FileKey key = keyOf(sources[q]);
+            if (replacedBy.contains(key) || movedBy.contains(key))
+                layout.keepAside.push_back(q);
+        }
+        if (targets[q].exists())
+            replacedBy.insert(keyOf(targets[q]), q);
+        if (request.move && sources[q].exists())
+            movedBy.insert(keyOf(sources[q]), q);
+    }
+
+    // Sources the batch never reaches must not have been replaced by then.
+    std::vector<int> unreached;
+    for (size_t p = layout.reached; p < count; ++p)
+        unreached.push_back(plan.items[p].entryIndex);
+    if (plan.stop == BatchPlan::Stop::NumberOverflow) {
+        for (int j = plan.items.back().entryIndex + 1; j < int(request.entries.size()); ++j) {
+            if (request.entries[size_t(j)].selected)
+                unreached.push_back(j);
+        }
+        layout.strandedBySameName = false;
+    }
+    if (replacedBy.isEmpty())
+        return layout;
+    for (const int entry : unreached) {
+        const QString source = sourcePathOf(request, entry);
+        const FileStatus status = files.status(source, true);
+        if (status.exists() && replacedBy.contains(keyOf(status))) {
+            layout.stranded = source;
+            return layout;
+        }
+    }
+    return layout;
+}
+
 /// The state of one running batch.
 class RenameJob::Batch
 {
 public:
-    Batch(FileOperations &files, MessageBoxes &messages, const RenameRequest &request,
-          JobResult &result)
-        : m_files(files), m_messages(messages), m_request(request), m_result(result),
-          m_sameFolder(files.isSameFile(request.sourceFolder, request.targetFolder))
+    Batch(FileOperations &files, const RenameRequest &request, JobResult &result)
+        : m_files(files), m_request(request), m_result(result),
+          m_sameFolder(files.isSameFile(request.sourceFolder, request.targetFolder)),
+          m_journal(BatchJournal::begin(request.sourceFolder, request.targetFolder))
     {}
 
-    QString sourcePath(int entry) const
+    QString sourcePath(int entry) const { return sourcePathOf(m_request, entry); }
+    bool sameEntry(const BatchPlan::Item &item) const
     {
-        return Paths::join(m_request.sourceFolder, m_request.entries[size_t(entry)].name);
+        return m_sameFolder && item.newName == m_request.entries[size_t(item.entryIndex)].name;
+    }
+    QString targetPath(const BatchPlan::Item &item) const
+    {
+        return Paths::join(m_request.targetFolder, item.newName);
     }
 
-    /// Within one folder a new name can be the name of a selected entry further down; such
-    /// entries are kept aside first, so every copy reads the content the batch started with.
-    /// Names are compared without letter case, since the folder may be on a file system that
-    /// ignores it; a needless set-aside costs only a link.
-    bool setAsideOverwrittenSources(const std::vector<BatchPlan::Item> &items, size_t limit)
+    /// Writes the journal naming every hidden file the batch may leave, then keeps aside the
+    /// sources that an earlier step replaces or moves.
+    bool begin(const BatchPlan &plan, const BatchLayout &layout, const QString &journalFolder)
     {
-        if (!m_sameFolder)
-            return true;
-        QHash<QString, size_t> firstWriter;
-        for (size_t p = 0; p < limit; ++p)
-            firstWriter.insert(items[p].newName.toCaseFolded(), p);
-        for (size_t q = 0; q < limit; ++q) {
-            const int entry = items[q].entryIndex;
-            const auto writer =
-                firstWriter.constFind(m_request.entries[size_t(entry)].name.toCaseFolded());
-            if (writer == firstWriter.constEnd() || *writer >= q)
-                continue;
-            QString kept;
-            const QString source = sourcePath(entry);
-            if (!check(m_files.setAside(source, kept), source))
+        int serial = 0;
+        for (const size_t q : layout.keepAside) {
+            const BatchPlan::Item &item = plan.items[q];
+            m_journal.kept.push_back(
+                {m_journal.keptPath(++serial), sourcePath(item.entryIndex), targetPath(item)});
+            m_kept.emplace(item.entryIndex, m_journal.kept.back().kept);
+        }
+        m_serial = serial;
+        m_journalPath = BatchJournal::pathIn(journalFolder, m_journal.id);
+        if (!check(m_files.writeJournal(m_journalPath, m_journal.toBytes()), m_journalPath)) {
+            m_journalPath.clear();
+            return false;
+        }
+        for (const BatchJournal::Kept &kept : m_journal.kept) {
+            if (!check(m_files.setAside(kept.original, kept.kept), kept.original))
                 return false;
-            m_kept.emplace(entry, kept);
-            note(JobAction::Kind::SetAside, source, kept);
+            note(JobAction::Kind::SetAside, kept.original, kept.kept);
         }
         return true;
     }
@@ -84,66 +192,40 @@ public:
     bool process(const BatchPlan::Item &item)
     {
         const int entry = item.entryIndex;
-        const QString &name = m_request.entries[size_t(entry)].name;
         const QString source = sourcePath(entry);
-        const QString target = Paths::join(m_request.targetFolder, item.newName);
-
-        if (item.newName == name && m_files.isOrdinaryFile(target)) {
-            if (!m_request.overwrite) {
-                m_result.outcome = JobResult::Outcome::SameNameStop;
-                m_messages.inform(sameNameMessage());
-                return false;
-            }
-            if (m_sameFolder) {
-                // Source and target are one file: it already is what the batch asks for.
-                note(JobAction::Kind::Kept, source, target);
-            } else {
-                if (!check(m_files.copyFile(source, target), both(source, target)))
-                    return false;
-                note(JobAction::Kind::Replaced, source, target);
-                if (m_request.move && !remove(source))
-                    return false;
-            }
-            ++m_result.filesDone;
-            return true;
-        }
+        const QString target = targetPath(item);
 
         if (const auto kept = m_kept.find(entry); kept != m_kept.end()) {
-            if (!carryOutKept(source, kept->second, target))
-                return false;
+            const QString keptPath = kept->second;
             m_kept.erase(kept);
-        } else if (m_sameFolder && m_files.isSameFile(source, target)) {
-            // One file under two spellings of its name: never copy it onto itself.
-            if (m_request.move) {
-                if (!check(m_files.moveFile(source, target), both(source, target)))
+            if (!m_files.status(keptPath, false).sameFileAs(m_files.status(source, true))) {
+                // An earlier step replaced the source: its content lives on in the kept file.
+                if (!carryOutKept(keptPath, target))
                     return false;
-                note(JobAction::Kind::Moved, source, target);
-            } else {
-                note(JobAction::Kind::Kept, source, target);
+                ++m_result.filesDone;
+                return true;
             }
-        } else if (m_request.move) {
-            if (!check(m_files.moveFile(source, target), both(source, target)))
+            if (!processFrom(source, target, sameEntry(item)))
                 return false;
-            note(JobAction::Kind::Moved, source, target);
-        } else {
-            if (!check(m_files.copyFile(source, target), both(source, target)))
-                return false;
-            note(JobAction::Kind::Copied, source, target);
+            return remove(keptPath);
         }
-        ++m_result.filesDone;
-        return true;
+        return processFrom(source, target, sameEntry(item));
     }
 
-    /// Removes the kept copies whose originals are still in place; the others stay and are
-    /// named in the message, since they hold the only copy of a content.
-    void releaseKept()
+    /// Puts a stopped batch right: kept contents that are no longer in sight come back under
+    /// visible names, its hidden files go, and the journal is removed.
+    void finish()
     {
-        for (const auto &[entry, kept] : m_kept) {
-            if (m_files.isSameFile(kept, sourcePath(entry)) && m_files.removeFile(kept))
-                continue;
-            m_result.keptFiles.append(kept);
+        if (m_journalPath.isEmpty())
+            return;
+        if (!m_kept.empty() || m_result.outcome == JobResult::Outcome::Interrupted) {
+            m_result.recovery = recoverBatch(m_files, m_journal);
+            for (const RecoveryReport::Restored &restored : m_result.recovery.restored)
+                note(JobAction::Kind::Restored, restored.original, restored.now);
         }
         m_kept.clear();
+        m_files.finishJournal(m_journalPath);
+        m_journalPath.clear();
     }
 
     bool check(const OpResult &result, const QString &path)
@@ -158,22 +240,62 @@ public:
     }
 
 private:
-    bool carryOutKept(const QString &source, const QString &kept, const QString &target)
+    /// `sameEntry`: the new name is the source's own name in its own folder.
+    bool processFrom(const QString &source, const QString &target, bool sameEntry)
     {
-        const bool originalIntact = m_files.isSameFile(kept, source);
-        if (m_request.move) {
-            // The original name may already hold another entry's new copy: never delete that.
-            const QString from = originalIntact ? source : kept;
-            if (!check(m_files.moveFile(from, target), both(from, target)))
+        const FileStatus from = m_files.status(source, true);
+        if (!from.exists())
+            return check(OpResult::failure(systemErrorText(ENOENT)), source);
+        if (sameEntry || (!m_request.move && from.sameFileAs(m_files.status(target, false)))) {
+            // The new name already is this file: it is what the batch asks for.
+            note(JobAction::Kind::Kept, source, target);
+        } else if (m_request.move) {
+            if (!move(source, target))
                 return false;
-            note(JobAction::Kind::Moved, from, target);
-            return !originalIntact || remove(kept);
+        } else {
+            WriteReport report;
+            if (!check(m_files.copyFile(source, target, nextWrite(), &report), both(source, target)))
+                return false;
+            note(report.replaced ? JobAction::Kind::Replaced : JobAction::Kind::Copied, source,
+                 target, report);
         }
-        if (!check(m_files.copyFile(kept, target), both(kept, target)))
+        ++m_result.filesDone;
+        return true;
+    }
+
+    bool move(const QString &source, const QString &target)
+    {
+        WriteReport report;
+        if (!check(m_files.moveFile(source, target, nextWrite(), &report), both(source, target)))
             return false;
-        note(JobAction::Kind::Copied, kept, target);
+        if (report.alreadyThere) {
+            note(JobAction::Kind::Kept, source, target);
+            note(JobAction::Kind::Removed, source, {});
+        } else if (report.copied) {
+            note(report.replaced ? JobAction::Kind::Replaced : JobAction::Kind::Copied, source,
+                 target, report);
+            note(JobAction::Kind::Removed, source, {});
+        } else {
+            note(JobAction::Kind::Moved, source, target, report);
+        }
+        return true;
+    }
+
+    bool carryOutKept(const QString &kept, const QString &target)
+    {
+        // A kept file that is a second name of another visible file is copied, so the two new
+        // names do not end up as one file.
+        if (m_request.move && m_files.status(kept, false).links <= 1)
+            return move(kept, target);
+        WriteReport report;
+        if (!check(m_files.copyFile(kept, target, nextWrite(), &report), both(kept, target)))
+            return false;
+        note(report.replaced ? JobAction::Kind::Replaced : JobAction::Kind::Copied, kept, target,
+             report);
         return remove(kept);
     }
+
+    WriteOptions nextWrite() { return WriteOptions{m_journal.temporaryPath(++m_serial), false}; }
 
     static QString both(const QString &from, const QString &to)
     {
@@ -188,42 +310,58 @@ private:
         return true;
     }
 
-    void note(JobAction::Kind kind, const QString &from, const QString &to)
+    void note(JobAction::Kind kind, const QString &from, const QString &to,
+              const WriteReport &report = {})
     {
-        m_result.record.push_back({kind, from, to});
+        m_result.record.push_back({kind, from, to, report.written, report.replaced});
     }
 
     FileOperations &m_files;
-    MessageBoxes &m_messages;
     const RenameRequest &m_request;
     JobResult &m_result;
     const bool m_sameFolder;
-    std::map<int, QString> m_kept;
+    BatchJournal m_journal;
+    QString m_journalPath;
+    int m_serial = 0;
+    std::map<int, QString> m_kept; ///< entry -> its kept file, until the entry is done
 };
 
 RenameJob::RenameJob(FileOperations &files, ProgressDisplay &progress, MessageBoxes &messages,
-                     JobHost &host)
-    : m_files(files), m_progress(progress), m_messages(messages), m_host(host)
+                     JobHost &host, QString journalFolder)
+    : m_files(files), m_progress(progress), m_messages(messages), m_host(host),
+      m_journalFolder(std::move(journalFolder))
 {}
 
 JobResult RenameJob::run(const RenameRequest &request)
 {
     JobResult result;
-    const BatchPlan plan = planBatch(request);
+    const int nameMax = m_files.nameMax(request.targetFolder);
+    const BatchPlan plan = planBatch(request, nameMax);
     if (!plan.digitCheckPassed) {
         result.outcome = JobResult::Outcome::DigitCheckFailed;
         m_messages.inform(digitCheckMessage());
         return result;
     }
+    const auto refuse = [&](const QString &message) {
+        result.outcome = JobResult::Outcome::Refused;
+        result.refusal = message;
+        m_messages.inform(message);
+        return result;
+    };
+    if (plan.nameProblem != NameProblem::None)
+        return refuse(nameRefusedMessage(plan, nameMax));
+    const BatchLayout layout = layOutBatch(request, plan, m_files);
+    if (!layout.stranded.isEmpty())
+        return refuse(strandedMessage(layout));
 
     const int count = int(request.entries.size());
     m_progress.setRange(0, std::max(count - 1, 0));
     m_progress.setVisible(true);
     m_progress.setValue(0);
 
-    Batch batch(m_files, m_messages, request, result);
+    Batch batch(m_files, request, result);
     const auto interrupt = [&] {
-        batch.releaseKept();
+        batch.finish();
         if (result.outcome == JobResult::Outcome::Interrupted)
             m_messages.inform(interruptedMessage(result));
         return result;
@@ -235,23 +373,19 @@ JobResult RenameJob::run(const RenameRequest &request)
                     {});
         return interrupt();
     }
-
-    // Entries from a foreseeable same-name stop onward are never reached.
-    size_t reached = plan.items.size();
-    if (!request.overwrite) {
-        for (size_t p = 0; p < plan.items.size(); ++p) {
-            if (plan.items[p].newName == request.entries[size_t(plan.items[p].entryIndex)].name) {
-                reached = p;
-                break;
-            }
-        }
-    }
-    if (!batch.setAsideOverwrittenSources(plan.items, reached))
+    if (layout.reached > 0 && !batch.begin(plan, layout, m_journalFolder))
         return interrupt();
 
     size_t next = 0;
     for (int j = 0; j < count; ++j) {
         if (next < plan.items.size() && plan.items[next].entryIndex == j) {
+            if (next == layout.reached) {
+                // The same name with overwriting off, as foreseen before the batch started.
+                result.outcome = JobResult::Outcome::SameNameStop;
+                batch.finish();
+                m_messages.inform(sameNameMessage());
+                return result;
+            }
             if (!batch.process(plan.items[next]))
                 return interrupt();
             ++next;
@@ -264,15 +398,18 @@ JobResult RenameJob::run(const RenameRequest &request)
         }
         m_progress.setValue(j);
     }
-    batch.releaseKept();
+    batch.finish();
 
     m_progress.setVisible(false);
     m_progress.setValue(0);
-    m_host.refreshLists();
-    if (!batch.check(m_host.saveData(), {}))
-        return interrupt();
+    // Every file is done now; a completion step that fails is told as such.
+    if (const OpResult refreshed = m_host.refreshLists(); !refreshed)
+        result.completionFailures.push_back({QStringLiteral("ファイル一覧の更新"), refreshed});
+    if (const OpResult saved = m_host.saveData(); !saved)
+        result.completionFailures.push_back({QStringLiteral("設定の保存"), saved});
     m_host.focusBaseName();
-    m_messages.inform(completedMessage());
+    m_messages.inform(result.completionFailures.empty() ? completedMessage()
+                                                        : completedWithFailuresMessage(result));
     return result;
 }
 
@@ -292,14 +429,81 @@ QString RenameJob::completedMessage()
     return QStringLiteral("リネームが完了しました。");
 }
 
+QString RenameJob::completedWithFailuresMessage(const JobResult &result)
+{
+    QString text = completedMessage() + QStringLiteral("\r\nただし、次の後処理に失敗しました。");
+    for (const JobResult::CompletionFailure &failed : result.completionFailures) {
+        text += QStringLiteral("\r\n") + failed.step;
+        if (!failed.failure.path.isEmpty())
+            text += QStringLiteral(": ") + FileNames::display(failed.failure.path);
+        text += QStringLiteral("\r\n理由: ") + failed.failure.error;
+    }
+    return text;
+}
+
 QString RenameJob::interruptedMessage(const JobResult &result)
 {
     QString text = QStringLiteral("リネームを中断しました。");
     if (!result.failure.path.isEmpty())
-        text += QStringLiteral("\r\n失敗したファイル: ") + result.failure.path;
+        text += QStringLiteral("\r\n失敗したファイル: ") + FileNames::display(result.failure.path);
     text += QStringLiteral("\r\n理由: ") + result.failure.error;
     text += QStringLiteral("\r\n中断までに処理したファイル: %1 件").arg(result.filesDone);
-    for (const QString &kept : result.keptFiles)
-        text += QStringLiteral("\r\n元の内容を残したファイル: ") + kept;
-    return text;
+    return text + restoredLines(result.recovery);
+}
+
+namespace {
+
+/// The name as a message shows it: control characters as visible symbols.
+QString visibleName(const QString &name)
+{
+    QString shown = FileNames::display(name);
+    for (QChar &c : shown) {
+        if (c.unicode() < 0x20)
+            c = QChar(char16_t(0x2400 + c.unicode()));
+        else if (c.unicode() == 0x7F)
+            c = QChar(char16_t(0x2421));
+    }
+    return shown;
+}
+
+} // namespace
+
+QString RenameJob::nameRefusedMessage(const BatchPlan &plan, int nameMax)
+{
+    QString reason;
+    switch (plan.nameProblem) {
+    case NameProblem::Slash:
+        reason = QStringLiteral("ファイル名に「/」は使えません。");
+        break;
+    case NameProblem::Control:
+        reason = QStringLiteral("ファイル名に制御文字（改行、タブなど）は使えません。");
+        break;
+    case NameProblem::Dot:
+        reason = QStringLiteral("「.」と「..」はファイル名にできません。");
+        break;
+    case NameProblem::Hidden:
+        reason = QStringLiteral("「.」で始まる名前は隠しファイルになり、一覧に表示されません。");
+        break;
+    case NameProblem::TooLong:
+        reason = QStringLiteral("ファイル名が長すぎます（このフォルダーでは %1 バイトまで）。")
+                     .arg(nameMax);
+        break;
+    case NameProblem::None:
+        break;
+    }
+    return QStringLiteral("新しいファイル名「%1」は使えません。\r\n")
+               .arg(visibleName(plan.refusedName)) +
+           reason + QStringLiteral("\r\nファイルは何も変更していません。");
+}
+
+QString RenameJob::strandedMessage(const BatchLayout &layout)
+{
+    const QString why = layout.strandedBySameName
+                            ? QStringLiteral("上書きしない設定のため同じファイル名のところで止まり")
+                            : QStringLiteral("連番が 2147483647 に達したところで止まり");
+    return QStringLiteral("このリネームは途中で止まるため、始めませんでした。\r\n"
+                          "「%1」は途中で別のファイルに上書きされますが、%2、"
+                          "その内容を移すところまで進みません。\r\n"
+                          "ファイルは何も変更していません。")
+        .arg(FileNames::display(layout.stranded), why);
 }

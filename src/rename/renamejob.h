@@ -1,5 +1,6 @@
 #pragma once
 
+#include "batchjournal.h"
 #include "fileoperations.h"
 #include "messageboxes.h"
 
@@ -30,6 +31,17 @@ struct RenameRequest
     QString targetFolder;
 };
 
+/// Why a new name cannot be used: it must be one plain, visible file name in the target folder.
+enum class NameProblem
+{
+    None,
+    Slash,        ///< "/" would put the file into another folder
+    Control,      ///< NUL or another control character (U+0000 to U+001F, U+007F)
+    Dot,          ///< "." or ".."
+    Hidden,       ///< a leading "." hides the file from every list
+    TooLong,      ///< longer than the file system takes
+};
+
 /// The new names of a batch, computed without touching a file.
 struct BatchPlan
 {
@@ -48,10 +60,37 @@ struct BatchPlan
     bool digitCheckPassed = false;
     std::vector<Item> items;
     Stop stop = Stop::None;
+    /// The first new name that cannot be used, and why; the batch is then refused whole.
+    NameProblem nameProblem = NameProblem::None;
+    QString refusedName;
 };
 
-/// Digit check and naming for every selected entry in list order.
-BatchPlan planBatch(const RenameRequest &request);
+/// Digit check, naming and the name check for every selected entry in list order. `nameMax`
+/// is the target file system's longest name in bytes.
+BatchPlan planBatch(const RenameRequest &request, int nameMax = 255);
+
+/// What a new name would be refused for.
+NameProblem checkNewName(const QString &name, int nameMax);
+
+/// What the batch will do, worked out from the plan and the files as they are before it starts.
+struct BatchLayout
+{
+    /// How many plan items run before a stop that the plan foresees (the same-name stop).
+    size_t reached = 0;
+    /// Items whose source must be kept aside first: an earlier step replaces or moves its file.
+    std::vector<size_t> keepAside;
+    /// Per plan item: the new name already exists in the target folder (it will be replaced).
+    std::vector<bool> targetExists;
+    /// A selected source that an earlier step would replace while the batch stops before it
+    /// is reached (its content would be lost): the batch is refused. Empty when none.
+    QString stranded;
+    bool strandedBySameName = false;
+};
+
+/// Looks at the sources and new names on disk (nothing is changed). Files are compared as
+/// resolved locations (device and inode), never as text.
+BatchLayout layOutBatch(const RenameRequest &request, const BatchPlan &plan,
+                        FileOperations &files);
 
 /// The bar that follows a batch.
 class ProgressDisplay
@@ -69,7 +108,8 @@ class JobHost
 {
 public:
     virtual ~JobHost() = default;
-    virtual void refreshLists() = 0;
+    /// Re-reads both file lists; the first failure, if any.
+    virtual OpResult refreshLists() = 0;
     virtual OpResult saveData() = 0;
     virtual void focusBaseName() = 0;
 };
@@ -84,11 +124,16 @@ struct JobAction
         Moved,
         Removed,
         SetAside,
-        Kept
+        Kept,    ///< the new name already was this file: nothing was written
+        Restored ///< a kept content brought back under a visible name after a stop
     };
     Kind kind;
     QString from;
     QString to;
+    /// For Copied, Replaced and Moved: the file as the batch left it.
+    FileStatus written;
+    /// A move that replaced an existing file of the new name.
+    bool replaced = false;
 };
 
 struct JobResult
@@ -96,6 +141,7 @@ struct JobResult
     enum class Outcome
     {
         DigitCheckFailed,
+        Refused, ///< a new name cannot be used, or a source would be lost: nothing was touched
         SameNameStop,
         Interrupted,
         Completed
@@ -103,8 +149,17 @@ struct JobResult
     Outcome outcome = Outcome::Completed;
     int filesDone = 0;
     std::vector<JobAction> record;
-    OpResult failure;      ///< the failure that interrupted the batch
-    QStringList keptFiles; ///< set-aside copies left behind because they hold the only copy
+    OpResult failure; ///< the failure that interrupted the batch
+    /// Kept contents brought back under visible names after the batch stopped early.
+    RecoveryReport recovery;
+    struct CompletionFailure
+    {
+        QString step; ///< what was not done, as the message names it
+        OpResult failure;
+    };
+    /// Every file was done, but these completion steps failed.
+    std::vector<CompletionFailure> completionFailures;
+    QString refusal; ///< the message of a refused batch
 };
 
 /// The rename batch: numbered copies (or moves) of the selected source files in the target
@@ -112,14 +167,18 @@ struct JobResult
 class RenameJob
 {
 public:
+    /// `journalFolder` holds the batch journal while a batch runs.
     RenameJob(FileOperations &files, ProgressDisplay &progress, MessageBoxes &messages,
-              JobHost &host);
+              JobHost &host, QString journalFolder);
     JobResult run(const RenameRequest &request);
 
     static QString digitCheckMessage();
     static QString sameNameMessage();
     static QString completedMessage();
     static QString interruptedMessage(const JobResult &result);
+    static QString completedWithFailuresMessage(const JobResult &result);
+    static QString nameRefusedMessage(const BatchPlan &plan, int nameMax);
+    static QString strandedMessage(const BatchLayout &layout);
 
 private:
     class Batch;
@@ -127,4 +186,5 @@ private:
     ProgressDisplay &m_progress;
     MessageBoxes &m_messages;
     JobHost &m_host;
+    QString m_journalFolder;
 };

@@ -47,7 +47,11 @@ class RecordingHost final : public JobHost
 {
 public:
     explicit RecordingHost(Journal &journal) : m_journal(journal) {}
-    void refreshLists() override { m_journal.events.append(QStringLiteral("refresh")); }
+    OpResult refreshLists() override
+    {
+        m_journal.events.append(QStringLiteral("refresh"));
+        return refreshResult;
+    }
     OpResult saveData() override
     {
         m_journal.events.append(QStringLiteral("save"));
@@ -55,6 +59,7 @@ public:
     }
     void focusBaseName() override { m_journal.events.append(QStringLiteral("focus")); }
     OpResult saveResult;
+    OpResult refreshResult;
 
 private:
     Journal &m_journal;
@@ -63,14 +68,18 @@ private:
 /// A job wired to doubles, on two real folders.
 struct Fixture
 {
-    Fixture() : progress(journal), host(journal), job(files, progress, messages, host)
+    Fixture()
+        : progress(journal), host(journal),
+          job(files, progress, messages, host, root.path() + QStringLiteral("/program"))
     {
         messages.onMessage = [this](const QString &text) {
             journal.events.append(QStringLiteral("message ") + text);
         };
         QDir(root.path()).mkdir(QStringLiteral("src"));
         QDir(root.path()).mkdir(QStringLiteral("dst"));
+        QDir(root.path()).mkdir(QStringLiteral("program"));
     }
+    QString program() const { return root.path() + QStringLiteral("/program"); }
     QString src() const { return root.path() + QStringLiteral("/src"); }
     QString dst() const { return root.path() + QStringLiteral("/dst"); }
 
@@ -135,9 +144,21 @@ private Q_SLOTS:
     void laterSourcesKeepTheirContent();
     void failureInterruptsWithAMessage();
     void failureKeepsSetAsideContent();
-    void saveFailureInterrupts();
+    void completionFailuresAreToldAsSuch_data();
+    void completionFailuresAreToldAsSuch();
     void numberOverflowInterruptsAfterTheEntry();
     void startOutOfRangeInterruptsBeforeAnyFile();
+    void unusableNamesAreRefusedBeforeAnything_data();
+    void unusableNamesAreRefusedBeforeAnything();
+    void sourcesAStopWouldStrandAreRefused_data();
+    void sourcesAStopWouldStrandAreRefused();
+    void linksAreReadAsTheirFiles_data();
+    void linksAreReadAsTheirFiles();
+    void laterSourceReachedThroughALinkKeepsItsContent();
+    void namesKeepTheirExactBytes();
+    void aPipeAmongTheSourcesInterruptsWithoutBlocking();
+    void journalComesFirstAndGoesAtTheEnd();
+    void unwritableJournalTouchesNothing();
 };
 
 void RenameJobTest::copiesInListOrderAndCompletes()
@@ -377,23 +398,50 @@ void RenameJobTest::failureKeepsSetAsideContent()
     };
     const JobResult result = f.job.run(r);
     QCOMPARE(result.outcome, JobResult::Outcome::Interrupted);
-    // a2.jpg now holds a1's copy; a2's own content lives only in the kept file.
-    QCOMPARE(result.keptFiles.size(), 1);
-    QCOMPARE(TestFiles::read(result.keptFiles.first()), QByteArray("a2.jpg"));
-    QVERIFY(f.messages.informed.first().contains(result.keptFiles.first()));
+    // a2.jpg now holds a1's copy; a2's own content comes back under a visible name beside it.
+    QCOMPARE(result.recovery.restored.size(), size_t(1));
+    const QString restored = f.src() + "/a2 (復元).jpg";
+    QCOMPARE(result.recovery.restored.front().now, restored);
+    QCOMPARE(TestFiles::read(restored), QByteArray("a2.jpg"));
+    QVERIFY2(f.messages.informed.first().contains(restored), qPrintable(f.messages.informed.first()));
+    QCOMPARE(TestFiles::read(f.src() + "/a2.jpg"), QByteArray("a1.jpg"));
     QCOMPARE(TestFiles::read(f.src() + "/a3.jpg"), QByteArray("a3.jpg"));
-    // a3's kept copy was not needed and is gone again.
-    QCOMPARE(TestFiles::names(f.src()).size(), 4);
+    // Nothing hidden is left: a3's kept link was not needed, the journal is gone.
+    QCOMPARE(TestFiles::names(f.src()),
+             (QStringList{"a1.jpg", "a2 (復元).jpg", "a2.jpg", "a3.jpg"}));
+    QVERIFY(TestFiles::names(f.program()).isEmpty());
 }
 
-void RenameJobTest::saveFailureInterrupts()
+void RenameJobTest::completionFailuresAreToldAsSuch_data()
 {
+    QTest::addColumn<bool>("refreshFails");
+    QTest::addColumn<bool>("saveFails");
+    QTest::newRow("save") << false << true;
+    QTest::newRow("refresh") << true << false;
+    QTest::newRow("both") << true << true;
+}
+
+void RenameJobTest::completionFailuresAreToldAsSuch()
+{
+    QFETCH(bool, refreshFails);
+    QFETCH(bool, saveFails);
     Fixture f;
-    f.host.saveResult = OpResult::failure("Read-only file system", "/x/DuVuzeRezo.ini");
-    QCOMPARE(f.job.run(f.request({"a.jpg"})).outcome, JobResult::Outcome::Interrupted);
+    if (saveFails)
+        f.host.saveResult = OpResult::failure("Read-only file system", "/x/DuVuzeRezo.ini");
+    if (refreshFails)
+        f.host.refreshResult = OpResult::failure("Input/output error", f.dst());
+    const JobResult result = f.job.run(f.request({"a.jpg"}));
+    // Every file was done: the batch is complete, and the failed step is named with its reason.
+    QCOMPARE(result.outcome, JobResult::Outcome::Completed);
     QCOMPARE(f.messages.informed.size(), 1);
-    QVERIFY(f.messages.informed.first().contains("/x/DuVuzeRezo.ini"));
-    QVERIFY(!f.journal.events.contains("focus"));
+    const QString message = f.messages.informed.first();
+    QVERIFY2(message.startsWith("リネームが完了しました。\r\nただし、"), qPrintable(message));
+    QVERIFY2(!message.contains("中断"), qPrintable(message));
+    QCOMPARE(message.contains("/x/DuVuzeRezo.ini") && message.contains("Read-only file system"),
+             saveFails);
+    QCOMPARE(message.contains("Input/output error"), refreshFails);
+    QVERIFY(f.journal.events.contains("save"));
+    QVERIFY(f.journal.events.contains("focus"));
 }
 
 void RenameJobTest::numberOverflowInterruptsAfterTheEntry()
@@ -419,6 +467,268 @@ void RenameJobTest::startOutOfRangeInterruptsBeforeAnyFile()
     QCOMPARE(f.job.run(r).outcome, JobResult::Outcome::Interrupted);
     QVERIFY(TestFiles::names(f.dst()).isEmpty());
     QVERIFY(f.messages.informed.first().startsWith("リネームを中断しました。"));
+}
+
+void RenameJobTest::unusableNamesAreRefusedBeforeAnything_data()
+{
+    QTest::addColumn<QString>("baseName");
+    QTest::addColumn<QString>("extension");
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<QString>("reason");
+    const QString slash = QStringLiteral("「/」");
+    const QString control = QStringLiteral("制御文字");
+    QTest::newRow("slash/this folder") << "./f" << "jpg" << "./f007.jpg" << slash;
+    QTest::newRow("slash/parent folder") << "../other/f" << "jpg" << "../other/f007.jpg" << slash;
+    QTest::newRow("slash/in extension") << "f" << "j/pg" << "f007.j/pg" << slash;
+    QTest::newRow("control/NUL") << QString("a") + QChar(0) + "b" << "jpg"
+                                 << QString::fromUtf8("a\u2400b007.jpg") << control;
+    QTest::newRow("control/line feed") << "a\nb" << "jpg" << QString::fromUtf8("a\u240Ab007.jpg")
+                                       << control;
+    QTest::newRow("control/tab") << "a" << "j\tpg" << QString::fromUtf8("a007.j\u2409pg")
+                                 << control;
+    QTest::newRow("control/escape") << "\x1b[31m" << "jpg"
+                                    << QString::fromUtf8("\u241B[31m007.jpg") << control;
+    QTest::newRow("control/delete") << "a\x7f" << "jpg" << QString::fromUtf8("a\u2421007.jpg")
+                                    << control;
+    QTest::newRow("hidden") << ".f" << "jpg" << ".f007.jpg" << "隠しファイル";
+    QTest::newRow("too long") << QString(250, 'x') << "jpg" << QString(250, 'x') + "007.jpg"
+                              << "255 バイト";
+    QTest::newRow("too long/multibyte") << QString(84, QChar(0x5199)) << "jpg"
+                                        << QString(84, QChar(0x5199)) + "007.jpg" << "255 バイト";
+}
+
+void RenameJobTest::unusableNamesAreRefusedBeforeAnything()
+{
+    QFETCH(QString, baseName);
+    QFETCH(QString, extension);
+    QFETCH(QString, shown);
+    QFETCH(QString, reason);
+    for (const bool move : {false, true}) {
+        Fixture f;
+        QDir(f.root.path()).mkdir("other");
+        RenameRequest r = f.request({"a.jpg", "b.jpg"});
+        r.baseName = baseName;
+        r.extension = extension;
+        r.move = move;
+        f.files.calls.clear();
+        const JobResult result = f.job.run(r);
+        QCOMPARE(result.outcome, JobResult::Outcome::Refused);
+        QCOMPARE(f.messages.informed.size(), 1);
+        const QString message = f.messages.informed.first();
+        QVERIFY2(message.contains("「" + shown + "」"), qPrintable(message));
+        QVERIFY2(message.contains(reason), qPrintable(message));
+        QVERIFY(f.files.calls.isEmpty());
+        QVERIFY(!f.progress.visible);
+        QCOMPARE(TestFiles::names(f.src()), (QStringList{"a.jpg", "b.jpg"}));
+        QVERIFY(TestFiles::names(f.dst()).isEmpty());
+        QVERIFY(TestFiles::names(f.root.path() + "/other").isEmpty());
+        QVERIFY(TestFiles::names(f.program()).isEmpty());
+    }
+}
+
+void RenameJobTest::sourcesAStopWouldStrandAreRefused_data()
+{
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<QString>("startNumber");
+    QTest::addColumn<QString>("digits");
+    QTest::addColumn<QString>("stranded");
+    // a.jpg would replace the later source before the batch stops and never reaches it.
+    QTest::newRow("number limit") << QStringList{"a.jpg", "p2147483647.jpg"} << "2147483647"
+                                  << "10" << "p2147483647.jpg";
+    QTest::newRow("same name") << QStringList{"a.jpg", "p2.jpg", "p1.jpg"} << "1"
+                               << "1" << "p1.jpg";
+}
+
+void RenameJobTest::sourcesAStopWouldStrandAreRefused()
+{
+    QFETCH(QStringList, names);
+    QFETCH(QString, startNumber);
+    QFETCH(QString, digits);
+    QFETCH(QString, stranded);
+    for (const bool move : {false, true}) {
+        Fixture f;
+        RenameRequest r = f.request(names);
+        r.targetFolder = f.src();
+        r.baseName = QStringLiteral("p");
+        r.startNumberText = startNumber;
+        r.digitCountText = digits;
+        r.move = move;
+        const QStringList before = TestFiles::names(f.src());
+        const JobResult result = f.job.run(r);
+        QCOMPARE(result.outcome, JobResult::Outcome::Refused);
+        QVERIFY2(f.messages.informed.first().contains("「" + f.src() + "/" + stranded + "」"),
+                 qPrintable(f.messages.informed.first()));
+        QCOMPARE(TestFiles::names(f.src()), before);
+        for (const QString &name : names)
+            QCOMPARE(TestFiles::read(f.src() + "/" + name), name.toUtf8());
+    }
+}
+
+void RenameJobTest::linksAreReadAsTheirFiles_data()
+{
+    QTest::addColumn<QString>("setup");
+    QTest::addColumn<bool>("move");
+    QTest::addColumn<QStringList>("sourcesAfter");
+    QTest::addColumn<QStringList>("kinds");
+    // "onto": a link in the source folder to the very file the new name is.
+    QTest::newRow("onto/copy") << "onto" << false << QStringList{"l.jpg"}
+                               << QStringList{"Kept"};
+    QTest::newRow("onto/move") << "onto" << true << QStringList{} << QStringList{"Kept", "Removed"};
+    // "relative": a relative link to a file beside it, taken into another folder.
+    QTest::newRow("relative/copy") << "relative" << false << QStringList{"l.jpg", "real.dat"}
+                                   << QStringList{"Copied"};
+    QTest::newRow("relative/move") << "relative" << true << QStringList{"real.dat"}
+                                   << QStringList{"Copied", "Removed"};
+    // "hard": the source is a second name of the file the new name already is.
+    QTest::newRow("hard/copy") << "hard" << false << QStringList{"l.jpg"} << QStringList{"Kept"};
+    QTest::newRow("hard/move") << "hard" << true << QStringList{} << QStringList{"Kept", "Removed"};
+}
+
+void RenameJobTest::linksAreReadAsTheirFiles()
+{
+    QFETCH(QString, setup);
+    QFETCH(bool, move);
+    QFETCH(QStringList, sourcesAfter);
+    QFETCH(QStringList, kinds);
+    Fixture f;
+    const QByteArray link = QFile::encodeName(f.src() + "/l.jpg");
+    QByteArray expected = "the content";
+    if (setup == "onto") {
+        QVERIFY(TestFiles::write(f.dst() + "/photo007.jpg", expected));
+        QCOMPARE(::symlink(QFile::encodeName(f.dst() + "/photo007.jpg").constData(), link), 0);
+    } else if (setup == "relative") {
+        QVERIFY(TestFiles::write(f.src() + "/real.dat", expected));
+        QCOMPARE(::symlink("real.dat", link.constData()), 0);
+        // A file of the link's text in the target folder must not be what is read.
+        QVERIFY(TestFiles::write(f.dst() + "/real.dat", "someone else's file"));
+    } else {
+        QVERIFY(TestFiles::write(f.dst() + "/photo007.jpg", expected));
+        QCOMPARE(::link(QFile::encodeName(f.dst() + "/photo007.jpg").constData(), link), 0);
+    }
+    RenameRequest r = f.request({"l.jpg"});
+    r.move = move;
+    const JobResult result = f.job.run(r);
+    QCOMPARE(result.outcome, JobResult::Outcome::Completed);
+    const QString target = f.dst() + "/photo007.jpg";
+    struct stat st
+    {
+    };
+    QCOMPARE(::lstat(QFile::encodeName(target).constData(), &st), 0);
+    QVERIFY2(S_ISREG(st.st_mode), "the new name must be a regular file");
+    QCOMPARE(TestFiles::read(target), expected);
+    QStringList sources = QDir(f.src()).entryList(QDir::Files | QDir::System | QDir::Hidden);
+    sources.sort();
+    QCOMPARE(sources, sourcesAfter);
+    if (setup == "relative")
+        QCOMPARE(TestFiles::read(f.src() + "/real.dat"), expected);
+    QStringList recorded;
+    const char *names[] = {"Copied", "Replaced", "Moved", "Removed", "SetAside", "Kept", "Restored"};
+    for (const JobAction &action : result.record)
+        recorded.append(names[int(action.kind)]);
+    QCOMPARE(recorded, kinds);
+}
+
+void RenameJobTest::laterSourceReachedThroughALinkKeepsItsContent()
+{
+    for (const bool move : {false, true}) {
+        Fixture f;
+        // l.jpg points at photo007.jpg, which a.jpg's copy replaces before l.jpg is read.
+        QVERIFY(TestFiles::write(f.dst() + "/photo007.jpg", "old photo007"));
+        QCOMPARE(::symlink("../dst/photo007.jpg", QFile::encodeName(f.src() + "/l.jpg").constData()),
+                 0);
+        RenameRequest r = f.request({"a.jpg", "l.jpg"});
+        r.move = move;
+        QCOMPARE(f.job.run(r).outcome, JobResult::Outcome::Completed);
+        QCOMPARE(TestFiles::read(f.dst() + "/photo007.jpg"), QByteArray("a.jpg"));
+        QCOMPARE(TestFiles::read(f.dst() + "/photo008.jpg"), QByteArray("old photo007"));
+        QCOMPARE(TestFiles::names(f.dst()), (QStringList{"photo007.jpg", "photo008.jpg"}));
+    }
+}
+
+void RenameJobTest::namesKeepTheirExactBytes()
+{
+    for (const bool move : {false, true}) {
+        Fixture f;
+        // テスト.jpg in Shift-JIS, and a file named as its bytes would read if they were lost.
+        const QByteArray raw = QFile::encodeName(f.src()) + "/\x83\x65\x83\x58\x83\x67.jpg";
+        const int fd = ::open(raw.constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+        QVERIFY(fd >= 0);
+        QCOMPARE(::write(fd, "shift-jis", 9), ssize_t(9));
+        ::close(fd);
+        QVERIFY(TestFiles::write(QString::fromUtf8(raw), "someone else's file"));
+        QStringList listed;
+        QVERIFY(f.files.listFiles(f.src(), listed));
+        QCOMPARE(listed.size(), 2);
+        RenameRequest r = f.request({});
+        for (const QString &name : listed)
+            r.entries.push_back({name, !name.contains(QChar(QChar::ReplacementCharacter))});
+        r.move = move;
+        QCOMPARE(f.job.run(r).outcome, JobResult::Outcome::Completed);
+        QCOMPARE(TestFiles::read(f.dst() + "/photo007.jpg"), QByteArray("shift-jis"));
+        QCOMPARE(TestFiles::read(QString::fromUtf8(raw)), QByteArray("someone else's file"));
+        struct stat st
+        {
+        };
+        QCOMPARE(::lstat(raw.constData(), &st) == 0, !move);
+    }
+}
+
+void RenameJobTest::aPipeAmongTheSourcesInterruptsWithoutBlocking()
+{
+    Fixture f;
+    RenameRequest r = f.request({"a.jpg", "b.jpg", "c.jpg"});
+    // b.jpg was listed as a file, then became a pipe without a writer.
+    QVERIFY(QFile::remove(f.src() + "/b.jpg"));
+    QCOMPARE(::mkfifo(QFile::encodeName(f.src() + "/b.jpg").constData(), 0644), 0);
+    ::alarm(20); // a blocking open would hang here; the alarm ends the test instead
+    const JobResult result = f.job.run(r);
+    ::alarm(0);
+    QCOMPARE(result.outcome, JobResult::Outcome::Interrupted);
+    QCOMPARE(result.filesDone, 1);
+    QVERIFY2(f.messages.informed.first().contains(f.src() + "/b.jpg"),
+             qPrintable(f.messages.informed.first()));
+    QCOMPARE(TestFiles::names(f.dst()), QStringList{"photo007.jpg"});
+}
+
+void RenameJobTest::journalComesFirstAndGoesAtTheEnd()
+{
+    Fixture f;
+    RenameRequest r = f.request({"a1.jpg", "a2.jpg"});
+    r.targetFolder = f.src();
+    r.baseName = QStringLiteral("a");
+    r.startNumberText = QStringLiteral("2");
+    r.digitCountText = QStringLiteral("1");
+    QString journal;
+    f.files.failWhen = [&](FaultyFileOperations::Op op, const QString &path) {
+        if (op == FaultyFileOperations::Op::Journal) {
+            journal = path;
+        } else if (op != FaultyFileOperations::Op::List && op != FaultyFileOperations::Op::Read) {
+            // Every change to a file comes after the journal is on disk.
+            const QByteArray bytes = TestFiles::read(journal);
+            if (!bytes.contains("kept "))
+                qWarning("a file was touched before the journal named the kept file");
+            return !bytes.contains("kept ");
+        }
+        return false;
+    };
+    QCOMPARE(f.job.run(r).outcome, JobResult::Outcome::Completed);
+    QVERIFY(journal.startsWith(f.program() + "/.kaenami-batch-"));
+    QVERIFY(TestFiles::names(f.program()).isEmpty());
+    QCOMPARE(TestFiles::names(f.src()), (QStringList{"a1.jpg", "a2.jpg", "a3.jpg"}));
+}
+
+void RenameJobTest::unwritableJournalTouchesNothing()
+{
+    Fixture f;
+    f.files.failWhen = [](FaultyFileOperations::Op op, const QString &) {
+        return op == FaultyFileOperations::Op::Journal;
+    };
+    const JobResult result = f.job.run(f.request({"a.jpg"}));
+    QCOMPARE(result.outcome, JobResult::Outcome::Interrupted);
+    QCOMPARE(result.filesDone, 0);
+    QVERIFY(TestFiles::names(f.dst()).isEmpty());
+    QVERIFY2(f.messages.informed.first().contains(".kaenami-batch-"),
+             qPrintable(f.messages.informed.first()));
 }
 
 QTEST_GUILESS_MAIN(RenameJobTest)

@@ -1,0 +1,252 @@
+#include "batchjournal.h"
+
+#include "filenames.h"
+#include "paths.h"
+
+#include <QRandomGenerator>
+
+#include <cerrno>
+
+namespace {
+
+constexpr char header[] = "kaenami batch journal 1";
+
+QByteArray field(const QString &path)
+{
+    return FileNames::encode(path).toPercentEncoding("/");
+}
+
+QString unfield(const QByteArray &text)
+{
+    return FileNames::decode(QByteArray::fromPercentEncoding(text));
+}
+
+QString fileNameOf(const QString &path)
+{
+    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+/// "photo007 (復元).jpg", "photo007 (復元 2).jpg", ... for the content of "photo007.jpg".
+QString besideName(const QString &original, int attempt, int nameMax)
+{
+    QString stem = fileNameOf(original);
+    QString extension;
+    if (const qsizetype point = stem.lastIndexOf(QLatin1Char('.')); point > 0) {
+        extension = stem.mid(point);
+        stem.truncate(point);
+    }
+    const QString mark = attempt == 1 ? QStringLiteral(" (復元)")
+                                      : QStringLiteral(" (復元 %1)").arg(attempt);
+    QString name = stem + mark + extension;
+    while (FileNames::encode(name).size() > nameMax && !stem.isEmpty()) {
+        stem.chop(1);
+        name = stem + mark + extension;
+    }
+    return name;
+}
+
+/// True when the content kept in `kept` is still in a visible file: the original or the new
+/// name holds that very file or the same bytes.
+bool stillInSight(FileOperations &files, const BatchJournal::Kept &entry)
+{
+    const FileStatus kept = files.status(entry.kept, false);
+    for (const QString &place : {entry.original, entry.target}) {
+        if (files.status(place, true).sameFileAs(kept) || files.sameContent(place, entry.kept))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+BatchJournal BatchJournal::begin(const QString &sourceFolder, const QString &targetFolder)
+{
+    BatchJournal journal;
+    journal.id = QString::number(QRandomGenerator::global()->generate64(), 36);
+    journal.sourceFolder = sourceFolder;
+    journal.targetFolder = targetFolder;
+    return journal;
+}
+
+QString BatchJournal::hiddenPrefix() const
+{
+    return QStringLiteral(".kaenami-") + id + QLatin1Char('-');
+}
+
+QString BatchJournal::temporaryPath(int serial) const
+{
+    return Paths::join(targetFolder, hiddenPrefix() + QString::number(serial) +
+                                         QStringLiteral(".part"));
+}
+
+QString BatchJournal::keptPath(int serial) const
+{
+    return Paths::join(targetFolder, hiddenPrefix() + QString::number(serial) +
+                                         QStringLiteral(".keep"));
+}
+
+QString BatchJournal::fileNamePrefix()
+{
+    return QStringLiteral(".kaenami-batch-");
+}
+
+QString BatchJournal::pathIn(const QString &folder, const QString &id)
+{
+    return Paths::join(folder, fileNamePrefix() + id + QStringLiteral(".journal"));
+}
+
+QByteArray BatchJournal::toBytes() const
+{
+    QByteArray text = QByteArray(header) + '\n';
+    text += "id " + id.toLatin1() + '\n';
+    text += "source " + field(sourceFolder) + '\n';
+    text += "target " + field(targetFolder) + '\n';
+    for (const Kept &entry : kept)
+        text += "kept " + field(entry.kept) + ' ' + field(entry.original) + ' ' +
+                field(entry.target) + '\n';
+    text += "end\n";
+    return text;
+}
+
+std::optional<BatchJournal> BatchJournal::fromBytes(const QByteArray &bytes)
+{
+    const QList<QByteArray> lines = bytes.split('\n');
+    if (lines.size() < 5 || lines.first() != header)
+        return std::nullopt;
+    BatchJournal journal;
+    bool ended = false;
+    for (qsizetype i = 1; i < lines.size() && !ended; ++i) {
+        const QList<QByteArray> words = lines[i].split(' ');
+        const QByteArray &key = words.first();
+        if (key == "end" && words.size() == 1)
+            ended = true;
+        else if (key == "id" && words.size() == 2)
+            journal.id = QString::fromLatin1(words[1]);
+        else if (key == "source" && words.size() == 2)
+            journal.sourceFolder = unfield(words[1]);
+        else if (key == "target" && words.size() == 2)
+            journal.targetFolder = unfield(words[1]);
+        else if (key == "kept" && words.size() == 4)
+            journal.kept.push_back({unfield(words[1]), unfield(words[2]), unfield(words[3])});
+        else
+            return std::nullopt;
+    }
+    // A journal without its end, id or folders was not written by a batch: touch nothing.
+    const bool plainId = !journal.id.isEmpty() &&
+                         std::all_of(journal.id.cbegin(), journal.id.cend(),
+                                     [](QChar c) { return c.unicode() < 128 && c.isLetterOrNumber(); });
+    if (!ended || !plainId || !journal.targetFolder.startsWith(QLatin1Char('/')))
+        return std::nullopt;
+    for (const Kept &entry : journal.kept) {
+        if (!entry.kept.startsWith(journal.targetFolder) ||
+            !fileNameOf(entry.kept).startsWith(journal.hiddenPrefix()))
+            return std::nullopt;
+    }
+    return journal;
+}
+
+RecoveryReport recoverBatch(FileOperations &files, const BatchJournal &journal)
+{
+    RecoveryReport report;
+    const auto problem = [&](const QString &path, const OpResult &result) {
+        report.problems.append(FileNames::display(path) + QStringLiteral(": ") + result.error);
+    };
+
+    for (const BatchJournal::Kept &entry : journal.kept) {
+        if (files.status(entry.kept, false).type != FileStatus::Type::Regular)
+            continue;
+        if (stillInSight(files, entry)) {
+            if (const OpResult removed = files.removeFile(entry.kept); !removed)
+                problem(entry.kept, removed);
+            else
+                ++report.leftoversRemoved;
+            continue;
+        }
+        // Back under its own name when that is free, else under a visible name beside it.
+        OpResult moved = files.renameNoReplace(entry.kept, entry.original);
+        QString now = entry.original;
+        const QString folder = Paths::folderOf(entry.kept);
+        const int nameMax = files.nameMax(folder);
+        for (int attempt = 1; !moved && attempt <= 100; ++attempt) {
+            now = Paths::join(folder, besideName(entry.original, attempt, nameMax));
+            moved = files.renameNoReplace(entry.kept, now);
+        }
+        if (moved)
+            report.restored.push_back({entry.original, now});
+        else
+            problem(entry.kept, moved);
+    }
+
+    QStringList leftovers;
+    if (const OpResult listed =
+            files.listNamesStartingWith(journal.targetFolder, journal.hiddenPrefix(), leftovers);
+        !listed && files.status(journal.targetFolder, true).exists()) {
+        problem(journal.targetFolder, listed);
+    }
+    for (const QString &name : std::as_const(leftovers)) {
+        if (!name.endsWith(QStringLiteral(".part")))
+            continue;
+        const QString path = Paths::join(journal.targetFolder, name);
+        if (files.status(path, false).type != FileStatus::Type::Regular)
+            continue;
+        if (const OpResult removed = files.removeFile(path); removed)
+            ++report.leftoversRemoved;
+        else
+            problem(path, removed);
+    }
+    return report;
+}
+
+QString restoredLines(const RecoveryReport &report)
+{
+    QString text;
+    for (const RecoveryReport::Restored &restored : report.restored) {
+        text += QStringLiteral("\r\n元の内容を戻したファイル: ") + FileNames::display(restored.now);
+        if (restored.now != restored.original)
+            text += QStringLiteral("（%1 の内容）").arg(FileNames::display(restored.original));
+    }
+    for (const QString &problem : report.problems)
+        text += QStringLiteral("\r\n戻せなかったもの: ") + problem;
+    return text;
+}
+
+QString recoverAbandonedBatches(FileOperations &files, const QString &folder)
+{
+    QStringList names;
+    if (!files.listNamesStartingWith(folder, BatchJournal::fileNamePrefix(), names))
+        return {};
+    names.sort();
+    RecoveryReport all;
+    int recovered = 0;
+    for (const QString &name : std::as_const(names)) {
+        if (!name.endsWith(QStringLiteral(".journal")))
+            continue;
+        const QString path = Paths::join(folder, name);
+        QByteArray bytes;
+        if (!files.claimJournal(path, bytes))
+            continue; // held by a batch that is still running, or gone meanwhile
+        const std::optional<BatchJournal> journal = BatchJournal::fromBytes(bytes);
+        if (!journal) {
+            // Not ours to act on; set it aside so it is neither lost nor read at every start.
+            // (Its lock is released when the descriptor closes, at the latest when we exit.)
+            const OpResult moved =
+                files.renameNoReplace(path, path + QStringLiteral(".unreadable"));
+            if (moved)
+                files.finishJournal(path);
+            else
+                all.problems.append(FileNames::display(path) + QStringLiteral(": ") + moved.error);
+            continue;
+        }
+        const RecoveryReport report = recoverBatch(files, *journal);
+        all.restored.insert(all.restored.end(), report.restored.begin(), report.restored.end());
+        all.problems.append(report.problems);
+        ++recovered;
+        files.finishJournal(path);
+    }
+    if (recovered == 0 && all.problems.isEmpty())
+        return {};
+    QString text = QStringLiteral("前回のリネームは最後まで終わっていませんでした。");
+    if (all.restored.empty() && all.problems.isEmpty())
+        text += QStringLiteral("\r\n失われた内容はありません。");
+    return text + restoredLines(all);
+}

@@ -1,0 +1,207 @@
+#include "batchjournal.h"
+#include "filenames.h"
+#include "posixfileoperations.h"
+#include "testfiles.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+QByteArray raw(const QString &path)
+{
+    return FileNames::encode(path);
+}
+
+bool hardLink(const QString &from, const QString &to)
+{
+    return ::link(raw(from).constData(), raw(to).constData()) == 0;
+}
+
+} // namespace
+
+class BatchJournalTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dir->isValid());
+    }
+    void oddNamesSurviveTheJournal();
+    void journalsNotWrittenByABatchAreRefused_data();
+    void journalsNotWrittenByABatchAreRefused();
+    void keptContentComesBackOnlyWhenOutOfSight_data();
+    void keptContentComesBackOnlyWhenOutOfSight();
+    void leftoversOfTheBatchGoAndNothingElse();
+    void startUpRecoversAbandonedJournalsOnly();
+
+private:
+    QString path(const QString &name) const { return m_dir->path() + QLatin1Char('/') + name; }
+    BatchJournal journalFor(const QString &folder) const
+    {
+        return BatchJournal::begin(folder, folder);
+    }
+    std::unique_ptr<QTemporaryDir> m_dir;
+    PosixFileOperations m_files;
+};
+
+void BatchJournalTest::oddNamesSurviveTheJournal()
+{
+    BatchJournal journal = BatchJournal::begin(QStringLiteral("/a b/c%20d"),
+                                               FileNames::decode("/t\n\xff\x83/x"));
+    journal.kept.push_back({journal.keptPath(1), FileNames::decode("/a b/new\nline \x83\x65.jpg"),
+                            journal.targetFolder + QStringLiteral("/photo 007.jpg")});
+    const std::optional<BatchJournal> read = BatchJournal::fromBytes(journal.toBytes());
+    QVERIFY(read);
+    QCOMPARE(read->id, journal.id);
+    QCOMPARE(read->sourceFolder, journal.sourceFolder);
+    QCOMPARE(raw(read->targetFolder), QByteArray("/t\n\xff\x83/x"));
+    QCOMPARE(read->kept.size(), size_t(1));
+    QCOMPARE(raw(read->kept[0].original), QByteArray("/a b/new\nline \x83\x65.jpg"));
+    QCOMPARE(read->kept[0].kept, journal.kept[0].kept);
+    QCOMPARE(read->kept[0].target, journal.kept[0].target);
+}
+
+void BatchJournalTest::journalsNotWrittenByABatchAreRefused_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    const QByteArray head = "kaenami batch journal 1\nid abc\nsource /s\ntarget /t\n";
+    QTest::newRow("cut short") << head;
+    QTest::newRow("other header") << QByteArray("journal 2\nid abc\nsource /s\ntarget /t\nend\n");
+    QTest::newRow("kept file outside the target folder")
+        << head + "kept /etc/passwd /s/a /t/b\nend\n";
+    QTest::newRow("kept file not hidden by the batch") << head + "kept /t/photo.jpg /s/a /t/b\nend\n";
+    QTest::newRow("id that could be a path") << QByteArray(
+        "kaenami batch journal 1\nid ../x\nsource /s\ntarget /t\nend\n");
+    QTest::newRow("relative target") << QByteArray(
+        "kaenami batch journal 1\nid abc\nsource /s\ntarget t\nend\n");
+}
+
+void BatchJournalTest::journalsNotWrittenByABatchAreRefused()
+{
+    QFETCH(QByteArray, bytes);
+    QVERIFY(!BatchJournal::fromBytes(bytes));
+}
+
+void BatchJournalTest::keptContentComesBackOnlyWhenOutOfSight_data()
+{
+    QTest::addColumn<QString>("situation");
+    QTest::addColumn<QStringList>("namesAfter");
+    QTest::addColumn<QString>("restoredAs");
+    QTest::newRow("original untouched")
+        << "intact" << QStringList{"a.jpg", "b.jpg"} << QString();
+    QTest::newRow("already copied to its new name")
+        << "copied" << QStringList{"a.jpg", "b.jpg"} << QString();
+    QTest::newRow("original name free") << "gone" << QStringList{"a.jpg"} << "a.jpg";
+    QTest::newRow("original name taken")
+        << "replaced" << QStringList{"a (復元).jpg", "a.jpg"} << "a (復元).jpg";
+    QTest::newRow("beside name taken too")
+        << "replaced twice" << QStringList{"a (復元 2).jpg", "a (復元).jpg", "a.jpg"}
+        << "a (復元 2).jpg";
+}
+
+void BatchJournalTest::keptContentComesBackOnlyWhenOutOfSight()
+{
+    QFETCH(QString, situation);
+    QFETCH(QStringList, namesAfter);
+    QFETCH(QString, restoredAs);
+    BatchJournal journal = journalFor(m_dir->path());
+    const QString original = path("a.jpg");
+    const QString target = path("b.jpg");
+    journal.kept.push_back({journal.keptPath(1), original, target});
+    QVERIFY(TestFiles::write(original, "content of a"));
+    QVERIFY(m_files.setAside(original, journal.kept[0].kept));
+
+    if (situation == "copied") {
+        QVERIFY(TestFiles::write(target, "content of a"));
+    } else {
+        QVERIFY(TestFiles::write(target, "content of something else"));
+    }
+    if (situation == "gone")
+        QVERIFY(QFile::remove(original));
+    if (situation.startsWith("replaced")) {
+        QVERIFY(QFile::remove(original));
+        QVERIFY(TestFiles::write(original, "a new file under the old name"));
+    }
+    if (situation == "replaced twice")
+        QVERIFY(TestFiles::write(path("a (復元).jpg"), "a file the user made"));
+
+    const RecoveryReport report = recoverBatch(m_files, journal);
+    QVERIFY2(report.problems.isEmpty(), qPrintable(report.problems.join('\n')));
+    QStringList names = TestFiles::names(m_dir->path());
+    names.removeAll("b.jpg");
+    QCOMPARE(names, namesAfter);
+    if (restoredAs.isEmpty()) {
+        QVERIFY(report.restored.empty());
+    } else {
+        QCOMPARE(report.restored.size(), size_t(1));
+        QCOMPARE(report.restored[0].now, path(restoredAs));
+        QCOMPARE(report.restored[0].original, original);
+        QCOMPARE(TestFiles::read(path(restoredAs)), QByteArray("content of a"));
+    }
+    if (situation == "replaced twice")
+        QCOMPARE(TestFiles::read(path("a (復元).jpg")), QByteArray("a file the user made"));
+}
+
+void BatchJournalTest::leftoversOfTheBatchGoAndNothingElse()
+{
+    const BatchJournal journal = journalFor(m_dir->path());
+    const BatchJournal other = journalFor(m_dir->path());
+    QVERIFY(TestFiles::write(journal.temporaryPath(1), "half a copy"));
+    QVERIFY(TestFiles::write(journal.temporaryPath(7), ""));
+    QVERIFY(TestFiles::write(other.temporaryPath(1), "another batch's copy"));
+    QVERIFY(TestFiles::write(path(".hidden.part"), "the user's hidden file"));
+    QVERIFY(TestFiles::write(path("photo.jpg"), "x"));
+    // A folder with the batch's name is not a leftover file.
+    QVERIFY(QDir(m_dir->path()).mkdir(journal.hiddenPrefix() + "9.part"));
+    const RecoveryReport report = recoverBatch(m_files, journal);
+    QCOMPARE(report.leftoversRemoved, 2);
+    QStringList expected{".hidden.part", other.hiddenPrefix() + "1.part", "photo.jpg"};
+    expected.sort();
+    QCOMPARE(TestFiles::names(m_dir->path()), expected);
+}
+
+void BatchJournalTest::startUpRecoversAbandonedJournalsOnly()
+{
+    QDir(m_dir->path()).mkdir("program");
+    const QString program = path("program");
+    // A batch still running in another instance holds its journal.
+    PosixFileOperations running;
+    BatchJournal live = journalFor(m_dir->path());
+    live.kept.push_back({live.keptPath(1), path("live.jpg"), path("x.jpg")});
+    QVERIFY(TestFiles::write(path("live.jpg"), "live"));
+    QVERIFY(running.setAside(path("live.jpg"), live.kept[0].kept));
+    QVERIFY(QFile::remove(path("live.jpg")));
+    QVERIFY(running.writeJournal(BatchJournal::pathIn(program, live.id), live.toBytes()));
+    // A batch that was killed left its journal, a kept file out of sight and a temporary.
+    BatchJournal dead = journalFor(m_dir->path());
+    dead.kept.push_back({dead.keptPath(1), path("dead.jpg"), path("y.jpg")});
+    QVERIFY(TestFiles::write(path("dead.jpg"), "dead"));
+    QVERIFY(m_files.setAside(path("dead.jpg"), dead.kept[0].kept));
+    QVERIFY(QFile::remove(path("dead.jpg")));
+    QVERIFY(TestFiles::write(dead.temporaryPath(2), "half"));
+    QVERIFY(TestFiles::write(BatchJournal::pathIn(program, dead.id), dead.toBytes()));
+
+    const QString message = recoverAbandonedBatches(m_files, program);
+    QVERIFY2(message.startsWith("前回のリネームは最後まで終わっていませんでした。"),
+             qPrintable(message));
+    QVERIFY2(message.contains(path("dead.jpg")), qPrintable(message));
+    QVERIFY2(!message.contains("live"), qPrintable(message));
+    QCOMPARE(TestFiles::read(path("dead.jpg")), QByteArray("dead"));
+    QVERIFY(!QFile::exists(dead.temporaryPath(2)));
+    QCOMPARE(TestFiles::names(program),
+             QStringList{BatchJournal::pathIn(program, live.id).mid(program.size() + 1)});
+    QVERIFY(QFile::exists(live.kept[0].kept));
+    // Nothing left to recover: no message.
+    QVERIFY(recoverAbandonedBatches(m_files, program).isEmpty());
+    QVERIFY(running.finishJournal(BatchJournal::pathIn(program, live.id)));
+}
+
+QTEST_GUILESS_MAIN(BatchJournalTest)
+#include "tst_batchjournal.moc"
