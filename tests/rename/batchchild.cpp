@@ -1,0 +1,75 @@
+// Runs one real batch and nothing else, so that a test can kill it at any moment.
+// Arguments: journal-folder source-folder target-folder move overwrite base start digits.
+// Every file of the source folder is selected, in byte order of the names.
+
+#include "filenames.h"
+#include "posixfileoperations.h"
+#include "renamejob.h"
+
+#include <QCoreApplication>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+class QuietProgress final : public ProgressDisplay
+{
+public:
+    void setRange(int, int) override {}
+    void setValue(int) override {}
+    void setVisible(bool) override {}
+};
+
+class QuietHost final : public JobHost
+{
+public:
+    OpResult refreshLists() override { return {}; }
+    OpResult saveData() override { return {}; }
+    void focusBaseName() override {}
+};
+
+class SilentMessages final : public MessageBoxes
+{
+public:
+    void inform(const QString &text) override { std::fprintf(stderr, "%s\n", qPrintable(text)); }
+    bool retryOrCancel(const QString &) override { return false; }
+};
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    if (argc != 9)
+        return 2;
+    const auto arg = [&](int i) { return FileNames::decode(QByteArray(argv[i])); };
+    RenameRequest request;
+    request.sourceFolder = arg(2);
+    request.targetFolder = arg(3);
+    request.move = arg(4) == QLatin1String("1");
+    request.overwrite = arg(5) == QLatin1String("1");
+    request.baseName = arg(6);
+    request.startNumberText = arg(7);
+    request.digitCountText = arg(8);
+    request.extension = QStringLiteral("jpg");
+
+    PosixFileOperations files;
+    QStringList names;
+    if (!files.listFiles(request.sourceFolder, names))
+        return 3;
+    std::sort(names.begin(), names.end(), [](const QString &a, const QString &b) {
+        return FileNames::encode(a) < FileNames::encode(b);
+    });
+    for (const QString &name : std::as_const(names))
+        request.entries.push_back({name, true});
+
+    QuietProgress progress;
+    QuietHost host;
+    SilentMessages messages;
+    RenameJob job(files, progress, messages, host, arg(1));
+    std::printf("ready\n");
+    std::fflush(stdout);
+    const JobResult result = job.run(request);
+    return result.outcome == JobResult::Outcome::Completed ? 0 : 1;
+}

@@ -1,0 +1,184 @@
+// Kills real batches at random moments, then runs the start-up recovery: every content is
+// still in a visible file, every new name is whole, nothing hidden is left.
+
+#include "batchinvariant.h"
+#include "batchjournal.h"
+#include "filenames.h"
+#include "posixfileoperations.h"
+#include "renamejob.h"
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+#include <algorithm>
+
+namespace {
+
+bool writeFile(const QByteArray &path, const QByteArray &bytes)
+{
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return false;
+    const bool ok = ::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
+    return ::close(fd) == 0 && ok;
+}
+
+struct Layout
+{
+    bool sameFolder;
+    bool move;
+    bool overwrite;
+    QString base;
+    QString start;
+};
+
+} // namespace
+
+class BatchKillTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void killedBatchesAreRecovered_data();
+    void killedBatchesAreRecovered();
+
+private:
+    /// Sets up the folders; the files get unique contents of mixed sizes.
+    void populate(QRandomGenerator64 &random, const Layout &layout, const QByteArray &src,
+                  const QByteArray &dst);
+};
+
+void BatchKillTest::killedBatchesAreRecovered_data()
+{
+    QTest::addColumn<bool>("sameFolder");
+    QTest::addColumn<bool>("move");
+    // p1..pN become p2..pN+1 in their own folder: every later source is kept aside first.
+    QTest::newRow("one folder/renumber, copy") << true << false;
+    QTest::newRow("one folder/renumber, move") << true << true;
+    // Into a folder where half the new names exist already and are replaced.
+    QTest::newRow("two folders/copy over files") << false << false;
+    QTest::newRow("two folders/move over files") << false << true;
+}
+
+void BatchKillTest::populate(QRandomGenerator64 &random, const Layout &layout,
+                             const QByteArray &src, const QByteArray &dst)
+{
+    int serial = 0;
+    const auto content = [&] {
+        QByteArray bytes = "#" + QByteArray::number(++serial) + "#";
+        const int size = random.bounded(20) == 0 ? 1500000 : int(random.bounded(64 * 1024));
+        bytes.resize(bytes.size() + size);
+        for (qsizetype i = bytes.size() - size; i < bytes.size(); i += 8) {
+            const quint64 word = random.generate64();
+            std::memcpy(bytes.data() + i, &word, size_t(std::min<qsizetype>(8, bytes.size() - i)));
+        }
+        return bytes;
+    };
+    const int count = 120;
+    for (int i = 1; i <= count; ++i)
+        QVERIFY(writeFile(src + "/p" + QByteArray::number(i) + ".jpg", content()));
+    if (!layout.sameFolder) {
+        for (int i = 1; i <= count + 1; i += 2)
+            QVERIFY(writeFile(dst + "/p" + QByteArray::number(i) + ".jpg", content()));
+        QVERIFY(writeFile(dst + "/unrelated.jpg", content()));
+    }
+}
+
+void BatchKillTest::killedBatchesAreRecovered()
+{
+    QFETCH(bool, sameFolder);
+    QFETCH(bool, move);
+    bool ok = false;
+    const quint64 given = qEnvironmentVariable("KAENAMI_SEED").toULongLong(&ok);
+    const quint64 seed = ok ? given : QRandomGenerator::system()->generate64();
+    int kills = qEnvironmentVariableIntValue("KAENAMI_KILLS", &ok);
+    if (!ok)
+        kills = 12;
+    QRandomGenerator64 random(seed);
+    const Layout layout{sameFolder, move, true, QStringLiteral("p"),
+                        sameFolder ? QStringLiteral("2") : QStringLiteral("1")};
+
+    qint64 fullRunUs = -1;
+    int killedMidway = 0;
+    for (int round = 0; round <= kills; ++round) {
+        QTemporaryDir root;
+        QVERIFY(root.isValid());
+        const QByteArray base = FileNames::encode(root.path());
+        const QByteArray src = base + "/src";
+        const QByteArray dst = sameFolder ? src : base + "/dst";
+        const QByteArray program = base + "/program";
+        for (const QByteArray &folder : {src, dst, program})
+            ::mkdir(folder.constData(), 0755);
+        populate(random, layout, src, dst);
+
+        // The plan as the child will make it: every file, in byte order.
+        RenameRequest request;
+        request.sourceFolder = FileNames::decode(src);
+        request.targetFolder = FileNames::decode(dst);
+        request.baseName = layout.base;
+        request.startNumberText = layout.start;
+        request.digitCountText = QStringLiteral("1");
+        request.extension = QStringLiteral("jpg");
+        request.move = move;
+        PosixFileOperations files;
+        QStringList names;
+        QVERIFY(files.listFiles(request.sourceFolder, names));
+        std::sort(names.begin(), names.end(), [](const QString &a, const QString &b) {
+            return FileNames::encode(a) < FileNames::encode(b);
+        });
+        for (const QString &name : std::as_const(names))
+            request.entries.push_back({name, true});
+        BatchInvariant::Batch batch{src, dst, {}, program, move, {}};
+        for (const BatchPlan::Item &item : planBatch(request).items) {
+            const QByteArray source =
+                src + '/' + FileNames::encode(request.entries[size_t(item.entryIndex)].name);
+            batch.items.append({source, BatchInvariant::resolvedContent(source),
+                                dst + '/' + FileNames::encode(item.newName)});
+        }
+        const QList<QByteArray> folders{src, dst, program};
+        const BatchInvariant::Snapshot before = BatchInvariant::snapshot(folders);
+
+        QProcess child;
+        child.start(QStringLiteral(KAENAMI_BATCH_CHILD),
+                    {FileNames::decode(program), request.sourceFolder, request.targetFolder,
+                     move ? "1" : "0", "1", layout.base, layout.start, "1"});
+        QVERIFY(child.waitForStarted());
+        QVERIFY2(child.waitForReadyRead(10000), "the batch did not start");
+        QElapsedTimer clock;
+        clock.start();
+        if (round == 0) {
+            // The first run goes to its end and tells how long a batch takes.
+            QVERIFY(child.waitForFinished(60000));
+            fullRunUs = clock.nsecsElapsed() / 1000;
+            QCOMPARE(child.exitCode(), 0);
+        } else {
+            QThread::usleep(random.bounded(quint64(fullRunUs) + 1));
+            child.kill();
+            QVERIFY(child.waitForFinished(10000));
+            if (child.exitStatus() == QProcess::CrashExit)
+                ++killedMidway;
+        }
+
+        const QString message = recoverAbandonedBatches(files, FileNames::decode(program));
+        const BatchInvariant::Snapshot after = BatchInvariant::snapshot(folders);
+        const QStringList wrong = BatchInvariant::violations(batch, before, after);
+        QVERIFY2(wrong.isEmpty(),
+                 qPrintable(QStringLiteral("seed %1, round %2 (killed after %3 us of %4):\n  %5"
+                                           "\nrecovery said: %6")
+                                .arg(seed)
+                                .arg(round)
+                                .arg(clock.nsecsElapsed() / 1000)
+                                .arg(fullRunUs)
+                                .arg(wrong.join("\n  "), message)));
+    }
+    qInfo("seed %llu: a whole batch took %lld us; %d of %d kills landed mid-batch", seed,
+          fullRunUs, killedMidway, kills);
+    QVERIFY2(killedMidway > kills / 2, "too few kills landed while the batch ran");
+}
+
+QTEST_GUILESS_MAIN(BatchKillTest)
+#include "tst_batchkill.moc"

@@ -1,0 +1,314 @@
+// Random batches of the real job on real folders: whatever the names, links, numbers and
+// faults, every batch keeps its promise (batchinvariant.h). The seed is printed on failure;
+// KAENAMI_SEED=<seed> repeats a run, KAENAMI_BATCHES=<n> sets its length.
+
+#include "batchinvariant.h"
+#include "doubles.h"
+#include "filenames.h"
+#include "renamejob.h"
+
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+class QuietProgress final : public ProgressDisplay
+{
+public:
+    void setRange(int, int) override {}
+    void setValue(int) override {}
+    void setVisible(bool) override {}
+};
+
+class QuietHost final : public JobHost
+{
+public:
+    OpResult refreshLists() override { return {}; }
+    OpResult saveData() override { return {}; }
+    void focusBaseName() override {}
+};
+
+/// Names that collide with new names, with each other when case is ignored, with what their
+/// bytes would read as if they were lost, and with nothing at all.
+const QList<QByteArray> &namePool()
+{
+    static const QList<QByteArray> pool{
+        "p0.jpg",        "p1.jpg",      "p2.jpg",         "p3.jpg",          "p4.jpg",
+        "p5.jpg",        "P1.jpg",      "p01.jpg",        "p001.jpg",        "p002.jpg",
+        "p-1.jpg",       "p-2.jpg",     "a.jpg",          "b c.jpg",         "new\nline.jpg",
+        "\x83\x65.jpg",  "\xef\xbf\xbd.jpg", "p1.jpg\xff", "\xe3\x83\x86.jpg", "p1.",
+        "p2147483647.jpg", "p2147483646.jpg", "p-2147483648.jpg", "q.jpg", "pp1.jpg"};
+    return pool;
+}
+
+struct Scenario
+{
+    QTemporaryDir root;
+    QByteArray src, dst, outside, program;
+    bool sameFolder = false;
+
+    Scenario()
+    {
+        const QByteArray base = FileNames::encode(root.path());
+        outside = base + "/outside";
+        program = base + "/program";
+        src = base + "/src";
+        dst = base + "/dst";
+        ::mkdir(outside.constData(), 0755);
+        ::mkdir(program.constData(), 0755);
+        ::mkdir(src.constData(), 0755);
+        ::mkdir(dst.constData(), 0755);
+    }
+};
+
+class Generator
+{
+public:
+    explicit Generator(quint64 seed) : m_random(seed) {}
+
+    int below(int n) { return int(m_random.bounded(quint32(n))); }
+    bool chance(int percent) { return below(100) < percent; }
+    template <typename T> const T &pick(const QList<T> &list) { return list[below(int(list.size()))]; }
+
+    QByteArray content()
+    {
+        // Unique, so that a content can be told apart from every other.
+        QByteArray bytes = "#" + QByteArray::number(++m_serial) + "#";
+        const int size = chance(5) ? 20000 + below(200000) : below(300);
+        bytes.reserve(bytes.size() + size);
+        for (int i = 0; i < size; ++i)
+            bytes.append(char(m_random.generate()));
+        return bytes;
+    }
+
+    static bool writeFile(const QByteArray &path, const QByteArray &bytes)
+    {
+        const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd < 0)
+            return false;
+        const bool ok = ::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
+        return ::close(fd) == 0 && ok;
+    }
+
+    /// Fills a folder with files, links to files anywhere in the scenario and hard links.
+    void fill(const QByteArray &folder, int count, QList<QByteArray> &made,
+              const Scenario &scenario)
+    {
+        for (int i = 0; i < count; ++i) {
+            const QByteArray path = folder + '/' + pick(namePool());
+            struct stat st
+            {
+            };
+            if (::lstat(path.constData(), &st) == 0)
+                continue;
+            const int kind = below(100);
+            if (kind < 12 && !made.isEmpty()) {
+                // A link, absolute or relative, to some file made so far.
+                const QByteArray to = pick(made);
+                const QByteArray text = chance(50) ? to : relative(folder, to);
+                if (::symlink(text.constData(), path.constData()) != 0)
+                    continue;
+            } else if (kind < 20 && !made.isEmpty()) {
+                if (::link(pick(made).constData(), path.constData()) != 0)
+                    continue;
+            } else if (!writeFile(path, content())) {
+                continue;
+            }
+            made.append(path);
+        }
+        if (chance(10)) {
+            // A link that leads nowhere, and one to a file outside every batch folder.
+            ::symlink("missing.jpg", (folder + "/dangling.jpg").constData());
+            const QByteArray outsideFile = scenario.outside + "/o" + QByteArray::number(below(1000));
+            if (writeFile(outsideFile, content()))
+                ::symlink(outsideFile.constData(), (folder + "/outlink.jpg").constData());
+        }
+    }
+
+    static QByteArray relative(const QByteArray &fromFolder, const QByteArray &to)
+    {
+        if (folderOf(to) == fromFolder)
+            return BatchInvariant::nameOf(to);
+        return "../" + BatchInvariant::nameOf(folderOf(to)) + '/' + BatchInvariant::nameOf(to);
+    }
+    static QByteArray folderOf(const QByteArray &path) { return BatchInvariant::folderOf(path); }
+
+    QString baseName()
+    {
+        const int kind = below(100);
+        if (kind < 70)
+            return QStringLiteral("p");
+        if (kind < 78)
+            return QStringLiteral("P");
+        if (kind < 84)
+            return QString();
+        if (kind < 90)
+            return FileNames::decode("\x83");
+        static const QStringList unusable{"../x", "a/b", "x\ny", QString(QChar(0)), ".p", "\t"};
+        return pick(unusable);
+    }
+
+    QString startNumber()
+    {
+        static const QStringList starts{"0",          "1",          "2",          "3",
+                                        "-2",         "-1",         "01",         "2147483645",
+                                        "2147483646", "2147483647", "-2147483648"};
+        return pick(starts);
+    }
+
+private:
+    QRandomGenerator64 m_random;
+    int m_serial = 0;
+};
+
+quint64 seedToUse()
+{
+    bool ok = false;
+    const quint64 given = qEnvironmentVariable("KAENAMI_SEED").toULongLong(&ok);
+    return ok ? given : QRandomGenerator::system()->generate64();
+}
+
+} // namespace
+
+class BatchPropertyTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void randomBatchesKeepEveryContent();
+};
+
+void BatchPropertyTest::randomBatchesKeepEveryContent()
+{
+    const quint64 seed = seedToUse();
+    bool countOk = false;
+    int batches = qEnvironmentVariableIntValue("KAENAMI_BATCHES", &countOk);
+    if (!countOk)
+        batches = 2500;
+    Generator random(seed);
+    QHash<int, int> outcomes;
+    for (int round = 0; round < batches; ++round) {
+        Scenario s;
+        QVERIFY(s.root.isValid());
+        s.sameFolder = random.chance(50);
+        if (s.sameFolder)
+            s.dst = s.src;
+        QList<QByteArray> made;
+        random.fill(s.src, 1 + random.below(7), made, s);
+        if (!s.sameFolder)
+            random.fill(s.dst, random.below(6), made, s);
+
+        FaultyFileOperations files;
+        RecordingMessageBoxes messages;
+        QuietProgress progress;
+        QuietHost host;
+        RenameJob job(files, progress, messages, host, FileNames::decode(s.program));
+
+        RenameRequest request;
+        request.sourceFolder = FileNames::decode(s.src);
+        request.targetFolder = FileNames::decode(s.dst);
+        request.baseName = random.baseName();
+        request.startNumberText = random.startNumber();
+        request.digitCountText = random.chance(90) ? QStringLiteral("15")
+                                                   : QString::number(1 + random.below(3));
+        request.extension = random.chance(85) ? QStringLiteral("jpg") : QStringLiteral("JPG");
+        request.move = random.chance(50);
+        request.overwrite = random.chance(50);
+        QStringList names;
+        QVERIFY(files.listFiles(request.sourceFolder, names));
+        for (qsizetype i = names.size() - 1; i > 0; --i)
+            names.swapItemsAt(i, random.below(int(i + 1)));
+        for (const QString &name : std::as_const(names))
+            request.entries.push_back({name, random.chance(75)});
+
+        // Sometimes a source turns into a pipe after it was listed.
+        if (random.chance(3) && !request.entries.empty()) {
+            const QByteArray victim =
+                s.src + '/' +
+                FileNames::encode(request.entries[size_t(random.below(int(names.size())))].name);
+            if (::unlink(victim.constData()) == 0)
+                ::mkfifo(victim.constData(), 0644);
+        }
+
+        // What the batch is about to do, from its plan and the files before it.
+        BatchInvariant::Batch batch{s.src, s.dst, {s.outside}, s.program, request.move, {}};
+        const BatchPlan plan = planBatch(request);
+        for (const BatchPlan::Item &item : plan.items) {
+            const QByteArray source =
+                s.src + '/' + FileNames::encode(request.entries[size_t(item.entryIndex)].name);
+            batch.items.append({source, BatchInvariant::resolvedContent(source),
+                                s.dst + '/' + FileNames::encode(item.newName)});
+        }
+        const QList<QByteArray> folders{s.src, s.dst, s.outside, s.program};
+        const BatchInvariant::Snapshot before = BatchInvariant::snapshot(folders);
+
+        // Sometimes one operation fails.
+        int failAt = random.chance(30) ? random.below(12) : -1;
+        files.failWhen = [&](FaultyFileOperations::Op op, const QString &) {
+            if (op == FaultyFileOperations::Op::List || op == FaultyFileOperations::Op::Read)
+                return false;
+            return failAt-- == 0;
+        };
+
+        const JobResult result = job.run(request);
+        ++outcomes[int(result.outcome)];
+        const BatchInvariant::Snapshot after = BatchInvariant::snapshot(folders);
+
+        QStringList wrong = BatchInvariant::violations(batch, before, after);
+        if (result.outcome == JobResult::Outcome::Refused ||
+            result.outcome == JobResult::Outcome::DigitCheckFailed) {
+            if (!(before == after))
+                wrong.append(QStringLiteral("a refused batch changed files"));
+        }
+        if (result.outcome == JobResult::Outcome::Completed) {
+            for (const BatchInvariant::Batch::Item &item : std::as_const(batch.items)) {
+                const auto now = after.constFind(item.target);
+                if (now == after.cend() || !item.content || now->content != *item.content)
+                    wrong.append(QStringLiteral("completed, but a new name lacks its content: ") +
+                                 FileNames::decode(item.target));
+            }
+        }
+        // The record matches the files: what it says was written is there.
+        for (const JobAction &action : result.record) {
+            if (action.kind == JobAction::Kind::Copied || action.kind == JobAction::Kind::Replaced ||
+                action.kind == JobAction::Kind::Moved) {
+                const auto now = after.constFind(FileNames::encode(action.to));
+                if (now == after.cend() || now->inode != action.written.inode)
+                    wrong.append(QStringLiteral("record says written, file differs: ") +
+                                 action.to);
+            }
+        }
+        if (!wrong.isEmpty()) {
+            QStringList entries;
+            for (const SourceEntry &e : request.entries)
+                entries.append((e.selected ? "[x] " : "[ ] ") + FileNames::display(e.name));
+            QFAIL(qPrintable(QStringLiteral("seed %1, batch %2 (%3, %4, %5, base \"%6\", start "
+                                            "%7), outcome %8:\n  %9\nentries:\n  %10\n"
+                                            "messages: %11")
+                                 .arg(seed)
+                                 .arg(round)
+                                 .arg(s.sameFolder ? "one folder" : "two folders")
+                                 .arg(request.move ? "move" : "copy")
+                                 .arg(request.overwrite ? "overwrite" : "no overwrite")
+                                 .arg(FileNames::display(request.baseName))
+                                 .arg(request.startNumberText)
+                                 .arg(int(result.outcome))
+                                 .arg(wrong.join("\n  "), entries.join("\n  "),
+                                      messages.informed.join(" | "))));
+        }
+    }
+    qInfo("seed %llu: %d batches; outcomes: completed %d, interrupted %d, refused %d, "
+          "same-name stop %d, digit check %d",
+          seed, batches, outcomes.value(int(JobResult::Outcome::Completed)),
+          outcomes.value(int(JobResult::Outcome::Interrupted)),
+          outcomes.value(int(JobResult::Outcome::Refused)),
+          outcomes.value(int(JobResult::Outcome::SameNameStop)),
+          outcomes.value(int(JobResult::Outcome::DigitCheckFailed)));
+}
+
+QTEST_GUILESS_MAIN(BatchPropertyTest)
+#include "tst_batchproperty.moc"
