@@ -1,5 +1,6 @@
 #include "filelist.h"
 
+#include "filenames.h"
 #include "naturalorder.h"
 
 int FileListModel::rowCount(const QModelIndex &parent) const
@@ -12,7 +13,7 @@ QVariant FileListModel::data(const QModelIndex &index, int role) const
     if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
         return {};
     if (role == Qt::DisplayRole || role == Qt::ToolTipRole)
-        return m_names.at(index.row());
+        return FileNames::display(m_names.at(index.row()));
     return {};
 }
 

@@ -7,7 +7,8 @@
 #include <QListView>
 #include <QStringList>
 
-/// The names of one folder's files, in natural order.
+/// The names of one folder's files, in natural order of their shown text. Names keep their exact
+/// bytes (FileNames); the display and tool-tip roles show them as FileNames::display does.
 class FileListModel final : public QAbstractListModel
 {
     Q_OBJECT
@@ -39,12 +40,13 @@ public:
     OpResult refresh();
 
     int listCount() const;
+    /// The exact name (FileNames), as the file operations take it.
     QString entry(int index) const;
     bool isSelected(int index) const;
     void setSelected(int index, bool selected);
     /// Selects every entry in one step.
     void selectAll() override;
-    /// The current entry's name (the one last clicked); empty when there is none.
+    /// The current entry's exact name (the one last clicked); empty when there is none.
     QString fileName() const;
     FileListModel *listModel() const { return m_model; }
 

@@ -1,9 +1,9 @@
 #include "folderlist.h"
 
+#include "filenames.h"
 #include "paths.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QKeyEvent>
 #include <QStyle>
 #include <QStyledItemDelegate>
@@ -29,11 +29,20 @@ public:
     }
 };
 
-QStringList subfoldersOf(const QString &folder)
+/// `folder` without "." parts, ".." parts, repeated or trailing slashes; text only, so kept
+/// bytes stay as they are.
+QString cleanPath(const QString &folder)
 {
-    QStringList names = QDir(folder).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::NoSort);
-    NaturalOrder::sort(names);
-    return names;
+    QStringList parts;
+    for (const QString &part : folder.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+        if (part == QLatin1String("..")) {
+            if (!parts.isEmpty())
+                parts.removeLast();
+        } else if (part != QLatin1String(".")) {
+            parts.append(part);
+        }
+    }
+    return QLatin1Char('/') + parts.join(QLatin1Char('/'));
 }
 } // namespace
 
@@ -50,11 +59,11 @@ OpResult FolderList::setPath(const QString &folder)
 {
     if (!folder.startsWith(QLatin1Char('/')))
         return OpResult::failure(systemErrorText(ENOENT), folder);
-    QString clean = QDir::cleanPath(folder);
-    OpResult readable = m_volumes.checkReadable(clean);
-    if (!readable)
-        return readable;
-    const QStringList subfolders = subfoldersOf(clean);
+    const QString clean = cleanPath(folder);
+    QStringList subfolders;
+    if (OpResult listed = m_volumes.listFolders(clean, subfolders); !listed)
+        return listed;
+    NaturalOrder::sort(subfolders);
     const bool moved = clean != m_path;
     m_path = clean;
     m_volumes.setCurrentFolder(clean);
@@ -79,14 +88,14 @@ void FolderList::rebuild(const QStringList &subfolders)
     int level = 0;
     for (const QString &folder : chain) {
         const QString text = level == 0 ? folder : folder.mid(folder.lastIndexOf('/') + 1);
-        auto *item = new QListWidgetItem(open, text, this);
+        auto *item = new QListWidgetItem(open, FileNames::display(text), this);
         item->setData(PathRole, folder);
         item->setData(LevelRole, level);
         ++level;
     }
     QListWidgetItem *current = item(count() - 1);
     for (const QString &name : subfolders) {
-        auto *item = new QListWidgetItem(closed, name, this);
+        auto *item = new QListWidgetItem(closed, FileNames::display(name), this);
         item->setData(PathRole, Paths::join(m_path, name));
         item->setData(LevelRole, level);
     }

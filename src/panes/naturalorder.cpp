@@ -1,5 +1,7 @@
 #include "naturalorder.h"
 
+#include "filenames.h"
+
 #include <algorithm>
 #include <numeric>
 #include <vector>
@@ -41,16 +43,24 @@ QString sortKey(const QString &name)
 
 void sort(QStringList &names)
 {
+    std::vector<QString> shown;
     std::vector<QString> keys;
+    shown.reserve(size_t(names.size()));
     keys.reserve(size_t(names.size()));
-    for (const QString &name : names)
-        keys.push_back(sortKey(name));
+    for (const QString &name : names) {
+        shown.push_back(FileNames::display(name));
+        keys.push_back(sortKey(shown.back()));
+    }
     std::vector<qsizetype> order(size_t(names.size()));
     std::iota(order.begin(), order.end(), 0);
     std::sort(order.begin(), order.end(), [&](qsizetype a, qsizetype b) {
-        const int byKey = QString::compare(keys[size_t(a)], keys[size_t(b)], Qt::CaseSensitive);
-        if (byKey != 0)
+        const auto i = size_t(a), j = size_t(b);
+        if (const int byKey = QString::compare(keys[i], keys[j], Qt::CaseSensitive); byKey != 0)
             return byKey < 0;
+        if (const int byShown = QString::compare(shown[i], shown[j], Qt::CaseSensitive);
+            byShown != 0)
+            return byShown < 0;
+        // Different kept bytes can show alike.
         return names[a] < names[b];
     });
     QStringList sorted;

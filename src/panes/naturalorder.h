@@ -9,8 +9,9 @@ namespace NaturalOrder {
 /// value, letter case ignored, whatever the user's locale.
 QString sortKey(const QString &name);
 
-/// Sorts names by their keys; equal keys fall back to the names themselves (case, then leading
-/// zeros decide), so the order is total and stable across runs.
+/// Sorts file names by the keys of their shown text (FileNames::display); equal keys fall back
+/// to the shown text (case, then leading zeros decide), then to the exact names, so the order
+/// is total and stable across runs.
 void sort(QStringList &names);
 
 } // namespace NaturalOrder

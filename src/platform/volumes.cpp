@@ -1,11 +1,15 @@
 #include "volumes.h"
 
-#include <QDir>
-#include <QFile>
+#include "filenames.h"
+
 #include <QStorageInfo>
 
 #include <cerrno>
 #include <dirent.h>
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 QString Volumes::rootOf(const QList<Volume> &volumes, const QString &path)
 {
@@ -92,7 +96,7 @@ void SystemVolumes::setCurrentFolder(const QString &folder)
 
 OpResult SystemVolumes::checkReadable(const QString &folder)
 {
-    DIR *dir = ::opendir(QFile::encodeName(folder).constData());
+    DIR *dir = ::opendir(FileNames::encode(folder).constData());
     if (!dir)
         return OpResult::failure(systemErrorText(errno), folder);
     errno = 0;
@@ -104,7 +108,56 @@ OpResult SystemVolumes::checkReadable(const QString &folder)
     return OpResult::success();
 }
 
+OpResult SystemVolumes::listFolders(const QString &folder, QStringList &names)
+{
+    names.clear();
+    const int fd =
+        ::open(FileNames::encode(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return OpResult::failure(systemErrorText(errno), folder);
+    DIR *dir = ::fdopendir(fd);
+    if (!dir) {
+        const int error = errno;
+        ::close(fd);
+        return OpResult::failure(systemErrorText(error), folder);
+    }
+    int error = 0;
+    for (;;) {
+        errno = 0;
+        const dirent *entry = ::readdir(dir);
+        if (!entry) {
+            error = errno;
+            break;
+        }
+        if (entry->d_name[0] == '.')
+            continue;
+        bool isFolder = entry->d_type == DT_DIR;
+        // Links are followed; some file systems leave the type to be asked for.
+        if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
+            struct stat st
+            {
+            };
+            isFolder = ::fstatat(fd, entry->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode);
+        }
+        if (isFolder)
+            names.append(FileNames::decode(QByteArray(entry->d_name)));
+    }
+    ::closedir(dir);
+    if (error != 0) {
+        names.clear();
+        return OpResult::failure(systemErrorText(error), folder);
+    }
+    return OpResult::success();
+}
+
 QString SystemVolumes::homeFolder()
 {
-    return QDir::homePath();
+    QByteArray home = qgetenv("HOME");
+    if (!home.startsWith('/')) {
+        const passwd *user = ::getpwuid(::getuid());
+        home = user && user->pw_dir ? QByteArray(user->pw_dir) : QByteArray("/");
+    }
+    while (home.size() > 1 && home.endsWith('/'))
+        home.chop(1);
+    return FileNames::decode(home);
 }

@@ -1,5 +1,7 @@
 #include "imagepreview.h"
 
+#include "regularfile.h"
+
 #include <QFile>
 #include <QImageReader>
 
@@ -52,9 +54,11 @@ PreviewOutcome LoadImage(const QString &path, ImageView &view, QSizeF areaTwips,
     view.setStretch(false);
     view.clearPicture();
 
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    // Never blocks on a pipe or device, and takes the exact bytes of the name.
+    QFile file;
+    if (!openRegularFile(path, file))
         return PreviewOutcome::Unreadable;
+    // Opened by descriptor, the file has no name: the format is known from the content alone.
     QImageReader reader(&file);
     reader.setAutoTransform(true);
     if (!reader.canRead())

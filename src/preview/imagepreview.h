@@ -10,7 +10,8 @@ enum class PreviewOutcome
 {
     Shown,
     NotAPicture, ///< the file's content is no picture in a format the loader knows
-    Unreadable,  ///< the file cannot be opened, or the picture cannot be decoded within limits
+    Unreadable,  ///< the file cannot be opened or is no regular file, or the picture cannot be
+                 ///< decoded within limits
 };
 
 /// The place and size of a picture in the preview area, in twips.

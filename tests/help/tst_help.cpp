@@ -1,18 +1,27 @@
 #include "doubles.h"
+#include "filenames.h"
 #include "form2.h"
 #include "frmabout.h"
 #include "helptext.h"
 #include "helpwindows.h"
+#include "regularfile.h"
 #include "sysinfo.h"
 #include "testfiles.h"
 
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QLabel>
 #include <QMap>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
+
+#include <csignal>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -84,6 +93,30 @@ struct Outside
     PosixFileOperations files;
 };
 
+/// Runs `work` in a child process: false when it has not ended within `ms` (it is then
+/// killed), so that a call that blocks fails the test instead of hanging it.
+template <typename Work> bool endsWithin(int ms, Work work)
+{
+    const pid_t child = ::fork();
+    if (child == 0) {
+        work();
+        ::_exit(0);
+    }
+    if (child < 0)
+        return false;
+    const QDeadlineTimer deadline(ms);
+    int status = 0;
+    while (::waitpid(child, &status, WNOHANG) == 0) {
+        if (deadline.hasExpired()) {
+            ::kill(child, SIGKILL);
+            ::waitpid(child, &status, 0);
+            return false;
+        }
+        QThread::msleep(10);
+    }
+    return true;
+}
+
 const QByteArray msinfoKey = "SOFTWARE\\Microsoft\\Shared Tools\\MSINFO";
 const QByteArray locationKey = "SOFTWARE\\Microsoft\\Shared Tools Location";
 
@@ -98,6 +131,7 @@ private Q_SLOTS:
     void helpText_data();
     void helpText();
     void missingReadmeIsNamed();
+    void readmeThatIsAPipeIsNotWaitedFor();
     void getKeyValue_data();
     void getKeyValue();
     void startSysInfo_data();
@@ -145,6 +179,29 @@ void HelpTest::missingReadmeIsNamed()
     const QString text = HelpText::load(files, dir.path());
     QVERIFY2(text.contains(dir.filePath("Readme.txt")), qPrintable(text));
     QVERIFY(text.contains("読み込めませんでした"));
+}
+
+void HelpTest::readmeThatIsAPipeIsNotWaitedFor()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString readme = dir.filePath("Readme.txt");
+    QVERIFY(::mkfifo(FileNames::encode(readme).constData(), 0644) == 0);
+    PosixFileOperations files;
+    // Opened plainly, a pipe without a writer waits for one for ever.
+    QVERIFY2(endsWithin(5000,
+                        [&] {
+                            Form2 form(files, dir.path());
+                            form.Form_Load();
+                        }),
+             "reading a Readme.txt that is a pipe did not return");
+
+    Form2 form(files, dir.path());
+    form.Form_Load();
+    QCOMPARE(form.helpText(), QString("ヘルプファイル %1 を読み込めませんでした。\r\n%2\r\n")
+                                  .arg(readme, notARegularFileText()));
+    QVERIFY2(form.Text1->toPlainText().contains(notARegularFileText()),
+             qPrintable(form.Text1->toPlainText()));
 }
 
 void HelpTest::getKeyValue_data()

@@ -2,14 +2,73 @@
 #include "drivelist.h"
 #include "fakevolumes.h"
 #include "filelist.h"
+#include "filenames.h"
 #include "folderlist.h"
 #include "naturalorder.h"
+#include "paths.h"
+#include "regularfile.h"
 #include "testfiles.h"
 
 #include <QAbstractItemModelTester>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <ftw.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// テスト.jpg in Shift-JIS: bytes that are no valid UTF-8.
+const QByteArray sjisFile("\x83\x65\x83\x58\x83\x67.jpg");
+// テスト in Shift-JIS, as a folder name.
+const QByteArray sjisFolder("\x83\x65\x83\x58\x83\x67");
+// How those bytes show: each byte outside UTF-8 as a replacement mark.
+const QString sjisShown = QStringLiteral("\uFFFDe\uFFFDX\uFFFDg");
+
+/// A name kept from raw bytes, as a listing gives it.
+QString kept(const QByteArray &bytes)
+{
+    return FileNames::decode(bytes);
+}
+
+/// Creates a file under exact bytes, bypassing every name conversion.
+bool writeRaw(const QByteArray &path, const QByteArray &content)
+{
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return false;
+    const bool written =
+        ::write(fd, content.constData(), size_t(content.size())) == ssize_t(content.size());
+    return ::close(fd) == 0 && written;
+}
+
+/// Empties a test's folder by exact bytes on the way out: QTemporaryDir cannot remove names
+/// that are not UTF-8.
+struct RawCleanup
+{
+    QByteArray folder;
+    ~RawCleanup()
+    {
+        ::nftw(
+            folder.constData(),
+            [](const char *path, const struct stat *, int, FTW *where) {
+                return where->level == 0 ? 0 : ::remove(path);
+            },
+            16, FTW_DEPTH | FTW_PHYS);
+    }
+};
+
+QByteArray readThrough(const QString &path)
+{
+    QFile file;
+    return openRegularFile(path, file) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+} // namespace
 
 class PanesTest : public QObject
 {
@@ -23,7 +82,12 @@ private Q_SLOTS:
     void fileListSelectAllAndSingleSelection();
     void fileListFailureEmptiesTheList();
     void fileListModelIsSound();
+    void fileListShowsKeptBytesAndKeepsThem();
+    void fileListOrdersByTheShownText();
     void folderListShowsTheChainAndSubfolders();
+    void folderListListsFoldersAndLinksToFolders();
+    void folderListOpensANonUtf8Folder();
+    void systemVolumesTakeExactBytes();
     void folderListOpensWithEnterAndDoubleClick();
     void folderListKeepsItsFolderOnFailure();
     void driveListSelectsTheLongestPrefix_data();
@@ -48,16 +112,33 @@ void PanesTest::naturalOrder_data()
                                                  "100000000000000000000.jpg"};
     QTest::newRow("point/before number")
         << QStringList{"img1.jpg", "img.jpg"} << QStringList{"img.jpg", "img1.jpg"};
-    QTest::newRow("japanese") << QStringList{"写真10.jpg", "写真9.jpg"}
-                              << QStringList{"写真9.jpg", "写真10.jpg"};
+    QTest::newRow("japanese/numbers")
+        << QStringList{"写真10.jpg", "写真9.jpg"} << QStringList{"写真9.jpg", "写真10.jpg"};
+    // A kept byte shows as U+FFFD, which sorts after the fullwidth Ａ; as the kept U+DC83 it
+    // would sort before it.
+    QTest::newRow("kept bytes/by the shown text")
+        << QStringList{kept("x\x83.jpg"), "xＡ.jpg"} << QStringList{"xＡ.jpg", kept("x\x83.jpg")};
+    QTest::newRow("kept bytes/numbers")
+        << QStringList{kept("\x83\x65 10.jpg"), kept("\x83\x65 9.jpg")}
+        << QStringList{kept("\x83\x65 9.jpg"), kept("\x83\x65 10.jpg")};
+    QTest::newRow("kept bytes/shown alike, exact bytes decide")
+        << QStringList{kept("\x84.jpg"), kept("\x83.jpg"), kept("\xFF.jpg")}
+        << QStringList{kept("\x83.jpg"), kept("\x84.jpg"), kept("\xFF.jpg")};
+    QTest::newRow("kept bytes/shown alike as a real mark")
+        << QStringList{"\uFFFD.jpg", kept("\x83.jpg")}
+        << QStringList{kept("\x83.jpg"), "\uFFFD.jpg"};
 }
 
 void PanesTest::naturalOrder()
 {
     QFETCH(QStringList, names);
     QFETCH(QStringList, sorted);
+    QStringList reversed(names.crbegin(), names.crend());
     NaturalOrder::sort(names);
     QCOMPARE(names, sorted);
+    // The order is total: it does not depend on the order names come in.
+    NaturalOrder::sort(reversed);
+    QCOMPARE(reversed, sorted);
 }
 
 void PanesTest::naturalOrderIgnoresTheLocale()
@@ -135,6 +216,8 @@ void PanesTest::fileListFailureEmptiesTheList()
 void PanesTest::fileListModelIsSound()
 {
     QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const RawCleanup cleanup{FileNames::encode(dir.path())};
     for (const char *name : {"a", "b", "c"})
         QVERIFY(TestFiles::write(dir.filePath(name), ""));
     PosixFileOperations files;
@@ -143,7 +226,58 @@ void PanesTest::fileListModelIsSound()
                                     QAbstractItemModelTester::FailureReportingMode::QtTest);
     QVERIFY(list.setPath(dir.path()));
     QVERIFY(!list.setPath(dir.filePath("missing")));
+    QVERIFY(writeRaw(FileNames::encode(dir.path()) + '/' + sjisFile, ""));
     QVERIFY(list.setPath(dir.path()));
+    QCOMPARE(list.listCount(), 4);
+}
+
+void PanesTest::fileListShowsKeptBytesAndKeepsThem()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const RawCleanup cleanup{FileNames::encode(dir.path())};
+    const QByteArray folder = FileNames::encode(dir.path());
+    QVERIFY(writeRaw(folder + '/' + sjisFile, "shift-jis"));
+    QVERIFY(writeRaw(folder + "/テスト.jpg", "utf-8"));
+    PosixFileOperations files;
+    FileList list(files, QAbstractItemView::SingleSelection);
+    QVERIFY(list.setPath(dir.path()));
+    QCOMPARE(list.listCount(), 2);
+
+    // "テスト" sorts before the replacement marks.
+    QCOMPARE(list.entry(0), QString("テスト.jpg"));
+    const QModelIndex index = list.model()->index(1, 0);
+    QCOMPARE(index.data(Qt::DisplayRole).toString(), sjisShown + ".jpg");
+    QCOMPARE(index.data(Qt::ToolTipRole).toString(), sjisShown + ".jpg");
+    QVERIFY2(FileNames::encode(list.entry(1)) == sjisFile,
+             FileNames::encode(list.entry(1)).toHex(' ').constData());
+    QCOMPARE(readThrough(Paths::join(dir.path(), list.entry(1))), QByteArray("shift-jis"));
+
+    list.setCurrentIndex(index);
+    QCOMPARE(list.fileName(), list.entry(1));
+    QCOMPARE(readThrough(Paths::join(dir.path(), list.fileName())), QByteArray("shift-jis"));
+}
+
+void PanesTest::fileListOrdersByTheShownText()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const RawCleanup cleanup{FileNames::encode(dir.path())};
+    const QByteArray folder = FileNames::encode(dir.path());
+    for (const QByteArray &name :
+         {QByteArray("x\x83 10.jpg"), QByteArray("x\x83 9.jpg"), QByteArray("xＡ.jpg"),
+          QByteArray("x\x84 9.jpg"), QByteArray("xb.jpg")})
+        QVERIFY2(writeRaw(folder + '/' + name, ""), name.toHex(' ').constData());
+    PosixFileOperations files;
+    FileList list(files, QAbstractItemView::ExtendedSelection);
+    QVERIFY(list.setPath(dir.path()));
+    QStringList shown;
+    for (int i = 0; i < list.listCount(); ++i)
+        shown.append(list.model()->index(i, 0).data().toString());
+    QCOMPARE(shown, (QStringList{"xb.jpg", "xＡ.jpg", "x\uFFFD 9.jpg", "x\uFFFD 9.jpg",
+                                 "x\uFFFD 10.jpg"}));
+    QCOMPARE(list.listModel()->names(), (QStringList{"xb.jpg", "xＡ.jpg", kept("x\x83 9.jpg"),
+                                                     kept("x\x84 9.jpg"), kept("x\x83 10.jpg")}));
 }
 
 namespace {
@@ -177,6 +311,107 @@ void PanesTest::folderListShowsTheChainAndSubfolders()
     QVERIFY(list.setPath(dir.filePath("vol/photos/2026")));
     QCOMPARE(changed.count(), 1); // the same folder again is no change
     QCOMPARE(volumes.current.value(dir.filePath("vol")), dir.filePath("vol/photos/2026"));
+}
+
+void PanesTest::folderListListsFoldersAndLinksToFolders()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString vol = dir.filePath("vol");
+    QVERIFY(QDir(dir.path()).mkpath("vol/folder/inner"));
+    QVERIFY(QDir(dir.path()).mkpath("vol/.hidden"));
+    QVERIFY(TestFiles::write(dir.filePath("vol/file"), ""));
+    const QByteArray raw = FileNames::encode(vol);
+    QVERIFY(::symlink("folder", (raw + "/link to folder").constData()) == 0);
+    QVERIFY(::symlink("file", (raw + "/link to file").constData()) == 0);
+    QVERIFY(::symlink("nowhere", (raw + "/dangling").constData()) == 0);
+    QVERIFY(::mkfifo((raw + "/fifo").constData(), 0644) == 0);
+    FakeVolumes volumes;
+    volumes.volumes = {{vol, {}}};
+    FolderList list(volumes);
+    QVERIFY(list.setPath(vol));
+    QCOMPARE(itemTexts(list), (QStringList{vol, "folder", "link to folder"}));
+
+    list.setCurrentRow(2);
+    QTest::keyClick(&list, Qt::Key_Return);
+    QCOMPARE(list.path(), vol + "/link to folder");
+    QCOMPARE(itemTexts(list), (QStringList{vol, "link to folder", "inner"}));
+}
+
+void PanesTest::folderListOpensANonUtf8Folder()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const RawCleanup cleanup{FileNames::encode(dir.path())};
+    const QString vol = dir.filePath("vol");
+    QVERIFY(QDir(dir.path()).mkpath("vol/plain"));
+    const QByteArray sjisPath = FileNames::encode(vol) + '/' + sjisFolder;
+    QVERIFY(::mkdir(sjisPath.constData(), 0755) == 0);
+    QVERIFY(::mkdir((sjisPath + "/sub").constData(), 0755) == 0);
+    QVERIFY(writeRaw(sjisPath + "/a.jpg", "a"));
+    QVERIFY(writeRaw(sjisPath + '/' + sjisFile, "b"));
+    FakeVolumes volumes;
+    volumes.volumes = {{vol, {}}};
+    FolderList list(volumes);
+    QSignalSpy failed(&list, &FolderList::openFailed);
+    QVERIFY(list.setPath(vol));
+    QCOMPARE(itemTexts(list), (QStringList{vol, "plain", sjisShown}));
+
+    list.setCurrentRow(2);
+    QTest::keyClick(&list, Qt::Key_Return);
+    QCOMPARE(failed.count(), 0);
+    QVERIFY2(FileNames::encode(list.path()) == sjisPath,
+             FileNames::encode(list.path()).toHex(' ').constData());
+    QCOMPARE(itemTexts(list), (QStringList{vol, sjisShown, "sub"}));
+    QCOMPARE(volumes.current.value(vol), list.path());
+
+    PosixFileOperations files;
+    FileList fileList(files, QAbstractItemView::ExtendedSelection);
+    const OpResult listed = fileList.setPath(list.path());
+    QVERIFY2(listed, qPrintable(listed.error));
+    QCOMPARE(fileList.listModel()->names(), (QStringList{"a.jpg", kept(sjisFile)}));
+    QCOMPARE(readThrough(Paths::join(list.path(), fileList.entry(1))), QByteArray("b"));
+
+    // The chain's item for the folder opens it again; the volume's item goes back up.
+    list.setCurrentRow(1);
+    QTest::keyClick(&list, Qt::Key_Return);
+    QCOMPARE(FileNames::encode(list.path()), sjisPath);
+    list.setCurrentRow(0);
+    QTest::keyClick(&list, Qt::Key_Return);
+    QCOMPARE(list.path(), vol);
+    QCOMPARE(failed.count(), 0);
+}
+
+void PanesTest::systemVolumesTakeExactBytes()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const RawCleanup cleanup{FileNames::encode(dir.path())};
+    const QByteArray sjisPath = FileNames::encode(dir.path()) + '/' + sjisFolder;
+    QVERIFY(::mkdir(sjisPath.constData(), 0755) == 0);
+    QVERIFY(::mkdir((sjisPath + '/' + sjisFolder).constData(), 0755) == 0);
+    const QString folder = FileNames::decode(sjisPath);
+    SystemVolumes volumes;
+    const OpResult readable = volumes.checkReadable(folder);
+    QVERIFY2(readable, qPrintable(readable.error));
+    QStringList names;
+    const OpResult listed = volumes.listFolders(folder, names);
+    QVERIFY2(listed, qPrintable(listed.error));
+    QCOMPARE(names, QStringList{kept(sjisFolder)});
+
+    // Failures name the folder with the system's reason.
+    const QString missing = Paths::join(folder, "missing");
+    OpResult result = volumes.listFolders(missing, names);
+    QVERIFY(!result);
+    QCOMPARE(result.error, systemErrorText(ENOENT));
+    QCOMPARE(result.path, missing);
+    QVERIFY(names.isEmpty());
+    QVERIFY(writeRaw(sjisPath + "/file", ""));
+    result = volumes.listFolders(Paths::join(folder, "file"), names);
+    QCOMPARE(result.error, systemErrorText(ENOTDIR));
+    result = volumes.checkReadable(missing);
+    QCOMPARE(result.error, systemErrorText(ENOENT));
+    QCOMPARE(result.path, missing);
 }
 
 void PanesTest::folderListOpensWithEnterAndDoubleClick()

@@ -1,12 +1,61 @@
+#include "filenames.h"
 #include "imagepreview.h"
 #include "testfiles.h"
 
 #include <QBuffer>
+#include <QDeadlineTimer>
 #include <QImage>
 #include <QImageReader>
 #include <QImageWriter>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
+
+#include <csignal>
+#include <fcntl.h>
+#include <ftw.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+/// Runs `work` in a child process: false when it has not ended within `ms` (it is then
+/// killed), so that a call that blocks fails the test instead of hanging it.
+template <typename Work> bool endsWithin(int ms, Work work)
+{
+    const pid_t child = ::fork();
+    if (child == 0) {
+        work();
+        ::_exit(0);
+    }
+    if (child < 0)
+        return false;
+    const QDeadlineTimer deadline(ms);
+    int status = 0;
+    while (::waitpid(child, &status, WNOHANG) == 0) {
+        if (deadline.hasExpired()) {
+            ::kill(child, SIGKILL);
+            ::waitpid(child, &status, 0);
+            return false;
+        }
+        QThread::msleep(10);
+    }
+    return true;
+}
+
+/// Empties a folder by exact bytes: QTemporaryDir cannot remove names that are not UTF-8.
+void removeContents(const QByteArray &folder)
+{
+    ::nftw(
+        folder.constData(),
+        [](const char *path, const struct stat *, int, FTW *where) {
+            return where->level == 0 ? 0 : ::remove(path);
+        },
+        16, FTW_DEPTH | FTW_PHYS);
+}
+
+} // namespace
 
 class PreviewTest : public QObject
 {
@@ -14,6 +63,7 @@ class PreviewTest : public QObject
 
 private Q_SLOTS:
     void init();
+    void cleanup();
     void fit_data();
     void fit();
     void formats_data();
@@ -24,6 +74,9 @@ private Q_SLOTS:
     void failureHidesThePreviousPicture();
     void largePhotoDecodesAtTheShownSize();
     void orientationTagTurnsThePhoto();
+    void nonUtf8NameShowsThePicture();
+    void fifoIsUnreadableAtOnce();
+    void folderIsUnreadable();
 
 private:
     QString path(const QString &name) const { return m_dir->filePath(name); }
@@ -36,6 +89,12 @@ void PreviewTest::init()
 {
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
+}
+
+void PreviewTest::cleanup()
+{
+    removeContents(FileNames::encode(m_dir->path()));
+    m_dir.reset();
 }
 
 void PreviewTest::fit_data()
@@ -190,6 +249,52 @@ void PreviewTest::orientationTagTurnsThePhoto()
     QCOMPARE(view.height(), 2115.0f);
     QCOMPARE(view.width(), 705.0f);
     QVERIFY(view.picture().height() > view.picture().width());
+}
+
+void PreviewTest::nonUtf8NameShowsThePicture()
+{
+    QImage image(328, 100, QImage::Format_RGB32);
+    image.fill(Qt::darkCyan);
+    QByteArray png;
+    {
+        QBuffer buffer(&png);
+        QVERIFY(buffer.open(QIODevice::WriteOnly));
+        QVERIFY(image.save(&buffer, "PNG"));
+    }
+    // テスト.png in Shift-JIS: no valid UTF-8.
+    const QByteArray raw = FileNames::encode(m_dir->path()) + "/\x83\x65\x83\x58\x83\x67.png";
+    const int fd = ::open(raw.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    QVERIFY(fd >= 0);
+    const bool written = ::write(fd, png.constData(), size_t(png.size())) == png.size();
+    ::close(fd);
+    QVERIFY(written);
+
+    ImageView view;
+    QCOMPARE(LoadImage(FileNames::decode(raw), view, m_area), PreviewOutcome::Shown);
+    QVERIFY(!view.isHidden());
+    QCOMPARE(view.width(), 2460.0f);
+    QCOMPARE(view.picture().pixelColor(0, 0), QColor(Qt::darkCyan));
+}
+
+void PreviewTest::fifoIsUnreadableAtOnce()
+{
+    const QString fifo = path("pipe.jpg");
+    QVERIFY(::mkfifo(FileNames::encode(fifo).constData(), 0644) == 0);
+    ImageView view;
+    view.show();
+    // Opened plainly, a pipe without a writer waits for one for ever.
+    QVERIFY2(endsWithin(5000, [&] { LoadImage(fifo, view, m_area); }),
+             "the preview of a pipe did not return");
+    QCOMPARE(LoadImage(fifo, view, m_area), PreviewOutcome::Unreadable);
+    QVERIFY(view.isHidden());
+}
+
+void PreviewTest::folderIsUnreadable()
+{
+    QVERIFY(QDir(m_dir->path()).mkdir("folder.jpg"));
+    ImageView view;
+    QCOMPARE(LoadImage(path("folder.jpg"), view, m_area), PreviewOutcome::Unreadable);
+    QVERIFY(view.isHidden());
 }
 
 QTEST_MAIN(PreviewTest)

@@ -2,12 +2,10 @@
 
 #include "volumes.h"
 
-#include <QDir>
 #include <QHash>
 
-#include <cerrno>
-
-/// Volumes whose roots are folders of a test; any of them can be made unreadable.
+/// Volumes whose roots are folders of a test; any of them can be made unreadable. Folders are
+/// read for real, so names keep their exact bytes as in the program.
 class FakeVolumes final : public Volumes
 {
 public:
@@ -32,9 +30,19 @@ public:
         const QString root = rootOf(volumes, folder);
         if (unreadable.contains(root))
             return OpResult::failure(unreadable.value(root), folder);
-        if (!QDir(folder).exists())
-            return OpResult::failure(systemErrorText(ENOENT), folder);
-        return OpResult::success();
+        return m_system.checkReadable(folder);
+    }
+    OpResult listFolders(const QString &folder, QStringList &names) override
+    {
+        const QString root = rootOf(volumes, folder);
+        if (unreadable.contains(root)) {
+            names.clear();
+            return OpResult::failure(unreadable.value(root), folder);
+        }
+        return m_system.listFolders(folder, names);
     }
     QString homeFolder() override { return home; }
+
+private:
+    SystemVolumes m_system;
 };
