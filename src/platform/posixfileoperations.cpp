@@ -1,25 +1,35 @@
 #include "posixfileoperations.h"
 
-#include "paths.h"
+#include "filenames.h"
+#include "regularfile.h"
 
-#include <QFile>
 #include <QRandomGenerator>
-#include <QSaveFile>
 
 #include <cerrno>
-#include <cstring>
+#include <climits>
+#include <cstdio>
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/fs.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
-OpResult lastError()
+OpResult failureOf(int error, const QString &path)
 {
-    return OpResult::failure(systemErrorText(errno));
+    return OpResult::failure(systemErrorText(error), path);
+}
+
+/// The refusal for something at `path` that is not a regular file.
+OpResult notRegular(const struct stat &st, const QString &path)
+{
+    if (S_ISDIR(st.st_mode))
+        return failureOf(EISDIR, path);
+    return OpResult::failure(notARegularFileText(), path);
 }
 
 class FileDescriptor
@@ -39,6 +49,12 @@ public:
             ::close(m_fd);
         m_fd = fd;
     }
+    int release()
+    {
+        const int fd = m_fd;
+        m_fd = -1;
+        return fd;
+    }
     int get() const { return m_fd; }
     bool valid() const { return m_fd >= 0; }
     /// Closes now and reports the close's own failure (a late write error on some file systems).
@@ -53,6 +69,146 @@ private:
     int m_fd;
 };
 
+bool sameIdentity(const struct stat &a, const struct stat &b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+FileStatus statusOf(const struct stat &st)
+{
+    FileStatus status;
+    if (S_ISREG(st.st_mode))
+        status.type = FileStatus::Type::Regular;
+    else if (S_ISDIR(st.st_mode))
+        status.type = FileStatus::Type::Directory;
+    else if (S_ISLNK(st.st_mode))
+        status.type = FileStatus::Type::SymbolicLink;
+    else
+        status.type = FileStatus::Type::Other;
+    status.device = st.st_dev;
+    status.inode = st.st_ino;
+    status.size = st.st_size;
+    status.modifiedNs = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    status.links = st.st_nlink;
+    return status;
+}
+
+FileStatus entryStatus(const QByteArray &path)
+{
+    struct stat st
+    {
+    };
+    return ::lstat(path.constData(), &st) == 0 ? statusOf(st) : FileStatus{};
+}
+
+QByteArray folderOf(const QByteArray &path)
+{
+    const qsizetype slash = path.lastIndexOf('/');
+    if (slash < 0)
+        return ".";
+    return slash == 0 ? QByteArray("/") : path.left(slash);
+}
+
+QByteArray fileNameOf(const QByteArray &path)
+{
+    return path.mid(path.lastIndexOf('/') + 1);
+}
+
+QByteArray randomToken()
+{
+    return QByteArray::number(QRandomGenerator::global()->generate64(), 36);
+}
+
+/// Creates a new hidden file beside `target` ("." + name + "." + token); the kernel applies the
+/// umask to `mode`, which mkostemp's fixed 0600 would not.
+int createHiddenSibling(const QByteArray &target, int flags, mode_t mode, QByteArray &created)
+{
+    // Leave room for the dot and the token within the usual 255-byte name limit.
+    const QByteArray name = fileNameOf(target).left(200);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        created = folderOf(target) + "/." + name + '.' + randomToken();
+        const int fd = ::open(created.constData(), flags | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    return -1;
+}
+
+/// Opens a file without ever blocking on a pipe or device; only a regular file is kept open,
+/// in blocking mode again.
+OpResult openRegular(const QString &path, int access, FileDescriptor &fd, struct stat &st)
+{
+    fd.reset(::open(FileNames::encode(path).constData(), access | O_NONBLOCK | O_CLOEXEC));
+    if (!fd.valid())
+        return failureOf(errno, path);
+    if (::fstat(fd.get(), &st) != 0)
+        return failureOf(errno, path);
+    if (!S_ISREG(st.st_mode)) {
+        fd.reset(-1);
+        return notRegular(st, path);
+    }
+    ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
+    return OpResult::success();
+}
+
+/// Returns 0 or the errno of the failing write.
+int writeAll(int fd, const char *data, qsizetype size)
+{
+    while (size > 0) {
+        const ssize_t written = ::write(fd, data, size_t(size));
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        data += written;
+        size -= written;
+    }
+    return 0;
+}
+
+/// Reads from the current offset to the end; returns 0 or the errno of the failing read.
+int readAll(int fd, qint64 sizeHint, QByteArray &bytes)
+{
+    bytes.clear();
+    qsizetype filled = 0;
+    bytes.resize(qMax<qint64>(sizeHint, 0) + 1);
+    for (;;) {
+        if (filled == bytes.size())
+            bytes.resize(bytes.size() * 2);
+        const ssize_t got = ::read(fd, bytes.data() + filled, size_t(bytes.size() - filled));
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            bytes.clear();
+            return errno;
+        }
+        if (got == 0)
+            break;
+        filled += got;
+    }
+    bytes.resize(filled);
+    return 0;
+}
+
+/// Fills `buffer` as far as the file goes; returns the count or -1.
+qsizetype readChunk(int fd, char *buffer, qsizetype size)
+{
+    qsizetype filled = 0;
+    while (filled < size) {
+        const ssize_t got = ::read(fd, buffer + filled, size_t(size - filled));
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            return -1;
+        }
+        if (got == 0)
+            break;
+        filled += got;
+    }
+    return filled;
+}
+
 bool readWriteLoop(int in, int out)
 {
     static constexpr size_t bufferSize = 1 << 20;
@@ -66,17 +222,9 @@ bool readWriteLoop(int in, int out)
                 continue;
             return false;
         }
-        const char *p = buffer.constData();
-        ssize_t left = got;
-        while (left > 0) {
-            const ssize_t written = ::write(out, p, size_t(left));
-            if (written < 0) {
-                if (errno == EINTR)
-                    continue;
-                return false;
-            }
-            p += written;
-            left -= written;
+        if (const int error = writeAll(out, buffer.constData(), got); error != 0) {
+            errno = error;
+            return false;
         }
     }
 }
@@ -85,8 +233,9 @@ bool readWriteLoop(int in, int out)
 /// then plain reads and writes where the kernel refuses the faster ways.
 bool copyData(int in, int out, off_t size)
 {
+    // An empty size may still hide content (files of /proc): only reading tells.
     if (size == 0)
-        return true;
+        return readWriteLoop(in, out);
     if (::ioctl(out, FICLONE, in) == 0)
         return true;
     off_t copied = 0;
@@ -97,7 +246,7 @@ bool copyData(int in, int out, off_t size)
             continue;
         }
         if (n == 0)
-            return true;
+            return copied > 0 || readWriteLoop(in, out);
         if (errno == EINTR)
             continue;
         if (copied == 0 && (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP ||
@@ -107,214 +256,705 @@ bool copyData(int in, int out, off_t size)
     }
 }
 
-QByteArray hiddenSiblingName(const QByteArray &folder, const char *suffix)
+mode_t creationMode(const struct stat &source)
 {
-    const quint64 token = QRandomGenerator::global()->generate64();
-    return folder + "/.kaenami-" + QByteArray::number(token, 36) + suffix;
+    return (source.st_mode & 0777) | S_IWUSR;
 }
 
-/// Writes the open source into `out`, then its times and permission bits.
-bool fillCopy(int in, const struct stat &st, int out)
+/// Writes the whole source into `out` with its times and permission bits, synced when asked.
+/// Returns 0 or the errno of the failure.
+int fillCopy(int in, const struct stat &st, int out, bool sync)
 {
-    if (!copyData(in, out, st.st_size))
-        return false;
-    const struct timespec times[2] = {st.st_atim, st.st_mtim};
-    if (::futimens(out, times) != 0)
-        return false;
-    return ::fchmod(out, st.st_mode & 07777) == 0;
-}
-
-/// Creates `destination`, which must not exist, as a copy of the open source.
-/// Returns 0 or the errno of the failure; a half-written file is removed again.
-int copyIntoNewFile(int in, const struct stat &st, const QByteArray &destination)
-{
-    FileDescriptor out(::open(destination.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
-                              (st.st_mode & 07777) | S_IWUSR));
-    if (!out.valid())
+    if (::lseek(in, 0, SEEK_SET) != 0 || !copyData(in, out, st.st_size))
         return errno;
-    if (!fillCopy(in, st, out.get()) || !out.close()) {
-        const int saved = errno;
-        ::unlink(destination.constData());
-        return saved;
-    }
+    const struct timespec times[2] = {st.st_atim, st.st_mtim};
+    if (::futimens(out, times) != 0 || ::fchmod(out, st.st_mode & 07777) != 0)
+        return errno;
+    if (sync && ::fsync(out) != 0)
+        return errno;
     return 0;
 }
 
-OpResult openSource(const QByteArray &source, FileDescriptor &fd, struct stat &st)
+/// Returns 0 or the errno of the failure.
+int syncFolder(const QByteArray &folder)
 {
-    fd.reset(::open(source.constData(), O_RDONLY | O_CLOEXEC));
+    FileDescriptor fd(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!fd.valid())
-        return lastError();
-    if (::fstat(fd.get(), &st) != 0)
-        return lastError();
-    if (!S_ISREG(st.st_mode))
-        return OpResult::failure(systemErrorText(S_ISDIR(st.st_mode) ? EISDIR : EINVAL));
+        return errno;
+    // Some file systems cannot sync a folder at all; that is no failure of ours.
+    if (::fsync(fd.get()) != 0 && errno != EINVAL)
+        return errno;
+    return 0;
+}
+
+/// Renames without ever replacing an existing `to`; returns 0 or the errno (EEXIST when `to`
+/// exists).
+int renameWithoutReplacing(const QByteArray &from, const QByteArray &to)
+{
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
+        return errno;
+    // The file system does not take the flag (NFS and older ones): a link fails on an
+    // existing name, as the rename should have.
+    if (::linkat(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), 0) == 0) {
+        if (::unlink(from.constData()) != 0) {
+            const int error = errno;
+            ::unlink(to.constData());
+            return error;
+        }
+        return 0;
+    }
+    if (errno != EPERM && errno != EOPNOTSUPP && errno != EMLINK)
+        return errno;
+    // No links either (FAT): look, then rename; a name appearing in between is the only gap.
+    struct stat st
+    {
+    };
+    if (::lstat(to.constData(), &st) == 0)
+        return EEXIST;
+    if (errno != ENOENT)
+        return errno;
+    return ::rename(from.constData(), to.constData()) == 0 ? 0 : errno;
+}
+
+/// Whether an existing destination may be replaced: only a regular file or a symbolic link
+/// (as an entry), and only one the user may write, as cp.
+OpResult checkReplaceable(const struct stat &existing, const QString &destination,
+                          const QByteArray &dst)
+{
+    if (!S_ISREG(existing.st_mode) && !S_ISLNK(existing.st_mode))
+        return notRegular(existing, destination);
+    int checked = ::faccessat(AT_FDCWD, dst.constData(), W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW);
+    if (checked != 0 && errno == EINVAL)
+        checked = ::faccessat(AT_FDCWD, dst.constData(), W_OK, AT_EACCESS);
+    // Other failures (a dangling link, a refused check) are left to the write itself.
+    if (checked != 0 && (errno == EACCES || errno == EROFS))
+        return failureOf(errno, destination);
+    return OpResult::success();
+}
+
+/// Looks at the destination: `exists` tells whether there is something to replace.
+OpResult checkDestination(const QString &destination, const QByteArray &dst, bool &exists)
+{
+    struct stat st
+    {
+    };
+    exists = ::lstat(dst.constData(), &st) == 0;
+    if (!exists)
+        return errno == ENOENT ? OpResult::success() : failureOf(errno, destination);
+    return checkReplaceable(st, destination, dst);
+}
+
+/// Writes one copy so that the destination's name appears only with the complete content.
+class CopyWriter
+{
+public:
+    CopyWriter(int in, const struct stat &source, const QString &destination,
+               const WriteOptions &options)
+        : m_in(in), m_source(source), m_destination(destination),
+          m_dst(FileNames::encode(destination)), m_folder(folderOf(m_dst)),
+          m_temporary(options.temporary.isEmpty() ? m_folder + "/.kaenami-" + randomToken() + ".tmp"
+                                                  : FileNames::encode(options.temporary)),
+          m_sync(options.sync)
+    {}
+
+    OpResult write(bool exists, bool unnamedFiles, WriteReport &report)
+    {
+        m_exists = exists;
+        bool refused = true;
+        if (unnamedFiles) {
+            if (OpResult written = writeUnnamed(refused); !written)
+                return written;
+        }
+        if (refused) {
+            if (OpResult written = writeNamed(); !written)
+                return written;
+        }
+        if (m_sync) {
+            if (const int error = syncFolder(m_folder); error != 0) {
+                // A new name that may not last is taken back; the source still has it all.
+                if (!m_exists)
+                    ::unlink(m_dst.constData());
+                return failureOf(error, m_destination);
+            }
+        }
+        report.replaced = m_exists;
+        report.written = entryStatus(m_dst);
+        return OpResult::success();
+    }
+
+private:
+    /// Where the system refuses unnamed files or linking them, `refused` is set and nothing
+    /// is left behind.
+    OpResult writeUnnamed(bool &refused)
+    {
+        refused = false;
+        FileDescriptor out(
+            ::open(m_folder.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, creationMode(m_source)));
+        if (!out.valid()) {
+            refused = errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL ||
+                      errno == ENOENT || errno == ENOSYS;
+            return refused ? OpResult::success() : failureOf(errno, m_destination);
+        }
+        if (const int error = fillCopy(m_in, m_source, out.get(), m_sync); error != 0)
+            return failureOf(error, m_destination);
+        const QByteArray unnamed = "/proc/self/fd/" + QByteArray::number(out.get());
+        const auto linkTo = [&](const QByteArray &name) {
+            return ::linkat(AT_FDCWD, unnamed.constData(), AT_FDCWD, name.constData(),
+                            AT_SYMLINK_FOLLOW) == 0;
+        };
+        const auto linkRefused = [] {
+            return errno == ENOENT || errno == EPERM || errno == EOPNOTSUPP || errno == EINVAL ||
+                   errno == EXDEV || errno == ENOSYS;
+        };
+        if (!m_exists) {
+            if (linkTo(m_dst))
+                return OpResult::success();
+            if (errno != EEXIST) {
+                refused = linkRefused();
+                return refused ? OpResult::success() : failureOf(errno, m_destination);
+            }
+            if (OpResult appeared = destinationAppeared(); !appeared)
+                return appeared;
+        }
+        if (!linkTo(m_temporary)) {
+            refused = linkRefused();
+            return refused ? OpResult::success() : failureOf(errno, m_destination);
+        }
+        return renameOver();
+    }
+
+    OpResult writeNamed()
+    {
+        FileDescriptor out(::open(m_temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                                  creationMode(m_source)));
+        if (!out.valid())
+            return failureOf(errno, m_destination);
+        int error = fillCopy(m_in, m_source, out.get(), m_sync);
+        if (!out.close() && error == 0)
+            error = errno;
+        if (error != 0) {
+            ::unlink(m_temporary.constData());
+            return failureOf(error, m_destination);
+        }
+        if (!m_exists) {
+            const int placed = renameWithoutReplacing(m_temporary, m_dst);
+            if (placed == 0)
+                return OpResult::success();
+            if (placed != EEXIST) {
+                ::unlink(m_temporary.constData());
+                return failureOf(placed, m_destination);
+            }
+            if (OpResult appeared = destinationAppeared(); !appeared) {
+                ::unlink(m_temporary.constData());
+                return appeared;
+            }
+        }
+        return renameOver();
+    }
+
+    /// The destination came into being while we wrote: replace it by the same rules.
+    OpResult destinationAppeared()
+    {
+        if (OpResult checked = checkDestination(m_destination, m_dst, m_exists); !checked)
+            return checked;
+        if (!m_exists)
+            return failureOf(EEXIST, m_destination);
+        return OpResult::success();
+    }
+
+    /// The complete content lies under the temporary name: one rename puts it in place.
+    OpResult renameOver()
+    {
+        if (::rename(m_temporary.constData(), m_dst.constData()) != 0) {
+            const int error = errno;
+            ::unlink(m_temporary.constData());
+            return failureOf(error, m_destination);
+        }
+        m_exists = true;
+        return OpResult::success();
+    }
+
+    const int m_in;
+    const struct stat m_source;
+    const QString m_destination;
+    const QByteArray m_dst;
+    const QByteArray m_folder;
+    const QByteArray m_temporary;
+    const bool m_sync;
+    bool m_exists = false;
+};
+
+/// Whether the listing of `folder` holds both exact names (two links in one folder), rather
+/// than one name that a case-insensitive file system also finds under the other spelling.
+OpResult folderHoldsBoth(const QByteArray &folder, const QByteArray &first,
+                         const QByteArray &second, bool &both)
+{
+    DIR *dir = ::opendir(folder.constData());
+    if (!dir)
+        return failureOf(errno, FileNames::decode(folder));
+    bool seenFirst = false;
+    bool seenSecond = false;
+    errno = 0;
+    while (const dirent *entry = ::readdir(dir)) {
+        const QByteArrayView name(entry->d_name);
+        seenFirst = seenFirst || name == first;
+        seenSecond = seenSecond || name == second;
+        errno = 0;
+    }
+    const int readError = errno;
+    ::closedir(dir);
+    if (readError != 0)
+        return failureOf(readError, FileNames::decode(folder));
+    both = seenFirst && seenSecond;
+    return OpResult::success();
+}
+
+/// Reads every entry of `folder`, "." and ".." left out; `keep` decides on each.
+template <typename Keep> OpResult listFolder(const QString &folder, Keep &&keep)
+{
+    DIR *dir = ::opendir(FileNames::encode(folder).constData());
+    if (!dir)
+        return failureOf(errno, folder);
+    const int dirFd = ::dirfd(dir);
+    errno = 0;
+    while (const dirent *entry = ::readdir(dir)) {
+        const QByteArrayView name(entry->d_name);
+        if (name != "." && name != "..")
+            keep(dirFd, *entry, name);
+        errno = 0;
+    }
+    const int readError = errno;
+    ::closedir(dir);
+    if (readError != 0)
+        return failureOf(readError, folder);
     return OpResult::success();
 }
 
 } // namespace
 
-OpResult PosixFileOperations::copyFile(const QString &source, const QString &destination)
+PosixFileOperations::~PosixFileOperations()
 {
-    const QByteArray src = QFile::encodeName(source);
-    const QByteArray dst = QFile::encodeName(destination);
+    for (const int fd : std::as_const(m_heldJournals))
+        ::close(fd);
+}
+
+OpResult PosixFileOperations::copyFile(const QString &source, const QString &destination,
+                                       const WriteOptions &options, WriteReport *report)
+{
+    WriteReport local;
+    WriteReport &done = report ? *report : local;
+    done = {};
     FileDescriptor in;
     struct stat st
     {
     };
-    if (OpResult opened = openSource(src, in, st); !opened)
+    if (OpResult opened = openRegular(source, O_RDONLY, in, st); !opened)
         return opened;
-
-    const int direct = copyIntoNewFile(in.get(), st, dst);
-    if (direct == 0)
-        return OpResult::success();
-    if (direct != EEXIST)
-        return OpResult::failure(systemErrorText(direct));
-
-    // The destination exists: build the copy beside it and swap it in with one rename.
-    const QByteArray folder = QFile::encodeName(Paths::folderOf(destination));
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const QByteArray temporary = hiddenSiblingName(folder, ".part");
-        if (::lseek(in.get(), 0, SEEK_SET) != 0)
-            return lastError();
-        const int made = copyIntoNewFile(in.get(), st, temporary);
-        if (made == EEXIST)
-            continue;
-        if (made != 0)
-            return OpResult::failure(systemErrorText(made));
-        if (::rename(temporary.constData(), dst.constData()) != 0) {
-            const int saved = errno;
-            ::unlink(temporary.constData());
-            return OpResult::failure(systemErrorText(saved));
-        }
-        return OpResult::success();
-    }
-    return OpResult::failure(systemErrorText(EEXIST));
+    bool exists = false;
+    if (OpResult checked = checkDestination(destination, FileNames::encode(destination), exists);
+        !checked)
+        return checked;
+    CopyWriter writer(in.get(), st, destination, options);
+    return writer.write(exists, m_options.unnamedFiles, done);
 }
 
-OpResult PosixFileOperations::moveFile(const QString &source, const QString &destination)
+OpResult PosixFileOperations::moveFile(const QString &source, const QString &destination,
+                                       const WriteOptions &options, WriteReport *report)
 {
-    const QByteArray src = QFile::encodeName(source);
-    const QByteArray dst = QFile::encodeName(destination);
-    if (::rename(src.constData(), dst.constData()) == 0)
+    WriteReport local;
+    WriteReport &done = report ? *report : local;
+    done = {};
+    const QByteArray src = FileNames::encode(source);
+    const QByteArray dst = FileNames::encode(destination);
+    struct stat entry
+    {
+    };
+    if (::lstat(src.constData(), &entry) != 0)
+        return failureOf(errno, source);
+    if (!S_ISREG(entry.st_mode) && !S_ISLNK(entry.st_mode))
+        return notRegular(entry, source);
+    const bool sourceIsLink = S_ISLNK(entry.st_mode);
+    struct stat resolved
+    {
+    };
+    if (::stat(src.constData(), &resolved) != 0)
+        return failureOf(errno, source);
+    if (!S_ISREG(resolved.st_mode))
+        return notRegular(resolved, source);
+
+    const auto removeSourceName = [&] {
+        if (::unlink(src.constData()) != 0)
+            return failureOf(errno, source);
+        done.alreadyThere = true;
+        done.written = entryStatus(dst);
         return OpResult::success();
-    if (errno != EXDEV)
-        return lastError();
-    if (OpResult copied = copyFile(source, destination); !copied)
-        return copied;
-    return removeFile(source);
+    };
+
+    for (int attempt = 0;; ++attempt) {
+        struct stat existing
+        {
+        };
+        const bool exists = ::lstat(dst.constData(), &existing) == 0;
+        if (!exists && errno != ENOENT)
+            return failureOf(errno, destination);
+
+        if (exists && sameIdentity(existing, entry)) {
+            // One entry under two names: the same name, another spelling of it, or two links.
+            struct stat sourceFolder
+            {
+            }, destinationFolder{};
+            if (::stat(folderOf(src).constData(), &sourceFolder) == 0 &&
+                ::stat(folderOf(dst).constData(), &destinationFolder) == 0 &&
+                sameIdentity(sourceFolder, destinationFolder)) {
+                if (fileNameOf(src) == fileNameOf(dst)) {
+                    done.written = entryStatus(dst);
+                    return OpResult::success();
+                }
+                bool both = false;
+                if (OpResult listed =
+                        folderHoldsBoth(folderOf(dst), fileNameOf(src), fileNameOf(dst), both);
+                    !listed)
+                    return listed;
+                if (!both) {
+                    // A case-insensitive file system: removing either name would remove the
+                    // file, a rename only changes its spelling.
+                    if (::rename(src.constData(), dst.constData()) != 0)
+                        return failureOf(errno, source);
+                    done.written = entryStatus(dst);
+                    return OpResult::success();
+                }
+            }
+            // rename() between two links of one file does nothing, so the source name goes.
+            return removeSourceName();
+        }
+        if (exists && sameIdentity(existing, resolved))
+            return removeSourceName(); // a link onto the file it points to
+
+        if (exists) {
+            if (OpResult checked = checkReplaceable(existing, destination, dst); !checked)
+                return checked;
+        }
+        if (sourceIsLink) {
+            // Never renamed: the destination gets the content, the pointed-to file stays.
+            if (OpResult copied = copyFile(source, destination, options, &done); !copied)
+                return copied;
+            if (::unlink(src.constData()) != 0)
+                return failureOf(errno, source);
+            done.copied = true;
+            return OpResult::success();
+        }
+
+        int error = 0;
+        if (exists)
+            error = ::rename(src.constData(), dst.constData()) == 0 ? 0 : errno;
+        else
+            error = renameWithoutReplacing(src, dst);
+        if (error == EEXIST && attempt == 0)
+            continue; // it appeared meanwhile: look again
+        if (error == 0) {
+            done.replaced = exists;
+            done.written = entryStatus(dst);
+            return OpResult::success();
+        }
+        if (error != EXDEV)
+            return failureOf(error, source);
+
+        // Across file systems the copy must be on disk before its source goes.
+        WriteOptions synced = options;
+        synced.sync = true;
+        if (OpResult copied = copyFile(source, destination, synced, &done); !copied)
+            return copied;
+        if (::unlink(src.constData()) != 0)
+            return failureOf(errno, source);
+        done.copied = true;
+        return OpResult::success();
+    }
 }
 
 OpResult PosixFileOperations::removeFile(const QString &path)
 {
-    if (::unlink(QFile::encodeName(path).constData()) != 0)
-        return lastError();
+    if (::unlink(FileNames::encode(path).constData()) != 0)
+        return failureOf(errno, path);
     return OpResult::success();
 }
 
-OpResult PosixFileOperations::setAside(const QString &source, QString &keptPath)
+OpResult PosixFileOperations::setAside(const QString &source, const QString &keptPath)
 {
-    const QByteArray src = QFile::encodeName(source);
-    const QByteArray folder = QFile::encodeName(Paths::folderOf(source));
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const QByteArray kept = hiddenSiblingName(folder, ".keep");
-        if (::link(src.constData(), kept.constData()) == 0) {
-            keptPath = QFile::decodeName(kept);
-            return OpResult::success();
-        }
-        if (errno == EEXIST)
-            continue;
-        if (errno != EPERM && errno != EOPNOTSUPP && errno != EMLINK && errno != EXDEV)
-            return lastError();
-        // File systems without hard links (FAT on a memory card): keep a full copy instead.
-        FileDescriptor in;
-        struct stat st
-        {
-        };
-        if (OpResult opened = openSource(src, in, st); !opened)
-            return opened;
-        const int made = copyIntoNewFile(in.get(), st, kept);
-        if (made == EEXIST)
-            continue;
-        if (made != 0)
-            return OpResult::failure(systemErrorText(made));
-        keptPath = QFile::decodeName(kept);
+    const QByteArray kept = FileNames::encode(keptPath);
+    if (::linkat(AT_FDCWD, FileNames::encode(source).constData(), AT_FDCWD, kept.constData(),
+                 AT_SYMLINK_FOLLOW) == 0)
         return OpResult::success();
+    if (errno != EPERM && errno != EOPNOTSUPP && errno != EMLINK && errno != EXDEV)
+        return failureOf(errno, errno == EEXIST ? keptPath : source);
+
+    // No hard link possible (FAT on a memory card, too many links): keep a full copy instead.
+    FileDescriptor in;
+    struct stat st
+    {
+    };
+    if (OpResult opened = openRegular(source, O_RDONLY, in, st); !opened)
+        return opened;
+    FileDescriptor out(
+        ::open(kept.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, creationMode(st)));
+    if (!out.valid())
+        return failureOf(errno, keptPath);
+    int error = fillCopy(in.get(), st, out.get(), false);
+    if (!out.close() && error == 0)
+        error = errno;
+    if (error != 0) {
+        ::unlink(kept.constData());
+        return failureOf(error, keptPath);
     }
-    return OpResult::failure(systemErrorText(EEXIST));
+    return OpResult::success();
+}
+
+OpResult PosixFileOperations::renameNoReplace(const QString &from, const QString &to)
+{
+    const int error = renameWithoutReplacing(FileNames::encode(from), FileNames::encode(to));
+    if (error != 0)
+        return failureOf(error, error == EEXIST ? to : from);
+    return OpResult::success();
+}
+
+FileStatus PosixFileOperations::status(const QString &path, bool followLinks)
+{
+    const QByteArray bytes = FileNames::encode(path);
+    struct stat st
+    {
+    };
+    const int result =
+        followLinks ? ::stat(bytes.constData(), &st) : ::lstat(bytes.constData(), &st);
+    return result == 0 ? statusOf(st) : FileStatus{};
 }
 
 bool PosixFileOperations::isOrdinaryFile(const QString &path)
 {
-    struct stat st
-    {
-    };
-    return ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode);
+    return status(path, true).type == FileStatus::Type::Regular;
 }
 
 bool PosixFileOperations::isSameFile(const QString &a, const QString &b)
 {
-    struct stat sa
+    return status(a, true).sameFileAs(status(b, true));
+}
+
+bool PosixFileOperations::sameContent(const QString &a, const QString &b)
+{
+    FileDescriptor first, second;
+    struct stat firstStatus
     {
-    }, sb{};
-    return ::stat(QFile::encodeName(a).constData(), &sa) == 0 &&
-           ::stat(QFile::encodeName(b).constData(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-           sa.st_ino == sb.st_ino;
+    }, secondStatus{};
+    if (!openRegular(a, O_RDONLY, first, firstStatus) ||
+        !openRegular(b, O_RDONLY, second, secondStatus))
+        return false;
+    if (firstStatus.st_size != secondStatus.st_size)
+        return false;
+    if (sameIdentity(firstStatus, secondStatus))
+        return true;
+    static constexpr qsizetype chunkSize = 64 * 1024;
+    QByteArray firstChunk(chunkSize, Qt::Uninitialized);
+    QByteArray secondChunk(chunkSize, Qt::Uninitialized);
+    for (;;) {
+        const qsizetype got = readChunk(first.get(), firstChunk.data(), chunkSize);
+        if (got < 0 || readChunk(second.get(), secondChunk.data(), chunkSize) != got)
+            return false;
+        if (QByteArrayView(firstChunk.constData(), got) !=
+            QByteArrayView(secondChunk.constData(), got))
+            return false;
+        if (got < chunkSize)
+            return true;
+    }
+}
+
+int PosixFileOperations::nameMax(const QString &folder)
+{
+    const long longest = ::pathconf(FileNames::encode(folder).constData(), _PC_NAME_MAX);
+    return longest > 0 ? int(longest) : 255;
 }
 
 OpResult PosixFileOperations::listFiles(const QString &folder, QStringList &names)
 {
     names.clear();
-    const QByteArray path = QFile::encodeName(folder);
-    DIR *dir = ::opendir(path.constData());
-    if (!dir)
-        return lastError();
-    const int dirFd = ::dirfd(dir);
-    errno = 0;
-    while (const dirent *entry = ::readdir(dir)) {
-        if (entry->d_name[0] == '.')
-            continue;
-        bool ordinary = entry->d_type == DT_REG;
-        if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
+    OpResult listed = listFolder(folder, [&](int dirFd, const dirent &entry, QByteArrayView name) {
+        if (name.startsWith('.'))
+            return;
+        bool ordinary = entry.d_type == DT_REG;
+        if (entry.d_type == DT_LNK || entry.d_type == DT_UNKNOWN) {
             struct stat st
             {
             };
-            ordinary = ::fstatat(dirFd, entry->d_name, &st, 0) == 0 && S_ISREG(st.st_mode);
+            ordinary = ::fstatat(dirFd, entry.d_name, &st, 0) == 0 && S_ISREG(st.st_mode);
         }
         if (ordinary)
-            names.append(QFile::decodeName(entry->d_name));
-        errno = 0;
-    }
-    const int readError = errno;
-    ::closedir(dir);
-    if (readError != 0) {
+            names.append(FileNames::decode(name.toByteArray()));
+    });
+    if (!listed)
         names.clear();
-        return OpResult::failure(systemErrorText(readError));
-    }
-    return OpResult::success();
+    return listed;
+}
+
+OpResult PosixFileOperations::listNamesStartingWith(const QString &folder, const QString &prefix,
+                                                    QStringList &names)
+{
+    names.clear();
+    const QByteArray start = FileNames::encode(prefix);
+    OpResult listed = listFolder(folder, [&](int, const dirent &, QByteArrayView name) {
+        if (name.startsWith(start))
+            names.append(FileNames::decode(name.toByteArray()));
+    });
+    if (!listed)
+        names.clear();
+    return listed;
 }
 
 OpResult PosixFileOperations::readFile(const QString &path, QByteArray &bytes)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return OpResult::failure(file.errorString());
-    bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return OpResult::failure(file.errorString());
+    bytes.clear();
+    FileDescriptor fd;
+    struct stat st
+    {
+    };
+    if (OpResult opened = openRegular(path, O_RDONLY, fd, st); !opened)
+        return opened;
+    if (const int error = readAll(fd.get(), st.st_size, bytes); error != 0)
+        return failureOf(error, path);
     return OpResult::success();
 }
 
 OpResult PosixFileOperations::writeFileAtomically(const QString &path, const QByteArray &bytes)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return OpResult::failure(file.errorString());
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return OpResult::failure(file.errorString());
+    // A link keeps pointing where it did: the file it resolves to is the one replaced.
+    QByteArray target = FileNames::encode(path);
+    for (int depth = 0;; ++depth) {
+        struct stat st
+        {
+        };
+        if (::lstat(target.constData(), &st) != 0 || !S_ISLNK(st.st_mode))
+            break;
+        if (depth == 40)
+            return failureOf(ELOOP, path);
+        QByteArray points(PATH_MAX, Qt::Uninitialized);
+        const ssize_t length = ::readlink(target.constData(), points.data(), size_t(points.size()));
+        if (length < 0)
+            return failureOf(errno, path);
+        points.truncate(length);
+        target = points.startsWith('/') ? points : folderOf(target) + '/' + points;
     }
-    if (!file.commit())
-        return OpResult::failure(file.errorString());
+
+    struct stat previous
+    {
+    };
+    const bool existed = ::stat(target.constData(), &previous) == 0;
+    QByteArray temporary;
+    FileDescriptor out(createHiddenSibling(target, O_WRONLY, 0666, temporary));
+    if (!out.valid())
+        return failureOf(errno, path);
+    int error = 0;
+    if (existed && ::fchmod(out.get(), previous.st_mode & 07777) != 0)
+        error = errno;
+    if (error == 0)
+        error = writeAll(out.get(), bytes.constData(), bytes.size());
+    if (!out.close() && error == 0)
+        error = errno;
+    if (error == 0 && ::rename(temporary.constData(), target.constData()) != 0)
+        error = errno;
+    if (error != 0) {
+        ::unlink(temporary.constData());
+        return failureOf(error, path);
+    }
     return OpResult::success();
+}
+
+OpResult PosixFileOperations::writeJournal(const QString &path, const QByteArray &bytes)
+{
+    const QByteArray journal = FileNames::encode(path);
+    QByteArray temporary;
+    // Private: a journal names files that recovery will move.
+    FileDescriptor fd(createHiddenSibling(journal, O_RDWR, 0600, temporary));
+    if (!fd.valid())
+        return failureOf(errno, path);
+    // Locked before it gets the journal's name, so the name never shows an unlocked journal.
+    int error = ::flock(fd.get(), LOCK_EX) == 0 ? 0 : errno;
+    if (error == 0)
+        error = writeAll(fd.get(), bytes.constData(), bytes.size());
+    if (error == 0 && ::fsync(fd.get()) != 0)
+        error = errno;
+    // Only our own journal is replaced; one left by another run is never written over.
+    const auto held = m_heldJournals.constFind(path);
+    if (error == 0) {
+        if (held != m_heldJournals.cend())
+            error = ::rename(temporary.constData(), journal.constData()) == 0 ? 0 : errno;
+        else
+            error = renameWithoutReplacing(temporary, journal);
+    }
+    if (error != 0) {
+        ::unlink(temporary.constData());
+        return failureOf(error, path);
+    }
+    if (held != m_heldJournals.cend())
+        ::close(*held);
+    m_heldJournals.insert(path, fd.release());
+    if (const int synced = syncFolder(folderOf(journal)); synced != 0)
+        return failureOf(synced, path);
+    return OpResult::success();
+}
+
+OpResult PosixFileOperations::finishJournal(const QString &path)
+{
+    const auto held = m_heldJournals.constFind(path);
+    if (held == m_heldJournals.cend())
+        return failureOf(EBADF, path);
+    // Removed while still locked, so no other run takes it up in between; a journal renamed
+    // away meanwhile keeps its new name, and whatever now has this name stays.
+    const QByteArray journal = FileNames::encode(path);
+    struct stat named
+    {
+    }, locked{};
+    int error = 0;
+    if (::lstat(journal.constData(), &named) == 0 && ::fstat(*held, &locked) == 0 &&
+        sameIdentity(named, locked))
+        error = ::unlink(journal.constData()) == 0 ? 0 : errno;
+    ::close(*held);
+    m_heldJournals.erase(held);
+    if (error != 0)
+        return failureOf(error, path);
+    return OpResult::success();
+}
+
+OpResult PosixFileOperations::claimJournal(const QString &path, QByteArray &bytes)
+{
+    bytes.clear();
+    if (const auto held = m_heldJournals.constFind(path); held != m_heldJournals.cend()) {
+        if (::lseek(*held, 0, SEEK_SET) != 0)
+            return failureOf(errno, path);
+        const int error = readAll(*held, 0, bytes);
+        return error == 0 ? OpResult::success() : failureOf(error, path);
+    }
+    const QByteArray journal = FileNames::encode(path);
+    for (int attempt = 0;; ++attempt) {
+        FileDescriptor fd;
+        struct stat opened
+        {
+        };
+        if (OpResult result = openRegular(path, O_RDWR, fd, opened); !result)
+            return result;
+        if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0)
+            return failureOf(errno, path);
+        // A running batch may have renamed a newer journal over the one we opened and locked.
+        struct stat named
+        {
+        };
+        if (::stat(journal.constData(), &named) != 0)
+            return failureOf(errno, path);
+        if (!sameIdentity(named, opened)) {
+            if (attempt < 10)
+                continue;
+            return failureOf(ENOENT, path);
+        }
+        if (const int error = readAll(fd.get(), opened.st_size, bytes); error != 0)
+            return failureOf(error, path);
+        m_heldJournals.insert(path, fd.release());
+        return OpResult::success();
+    }
 }

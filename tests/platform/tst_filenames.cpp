@@ -1,0 +1,73 @@
+#include "filenames.h"
+
+#include <QRandomGenerator>
+#include <QTest>
+
+class FileNamesTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void randomBytesSurviveTheRoundTrip();
+    void decoding_data();
+    void decoding();
+    void displayShowsKeptBytesAsReplacementMarks();
+};
+
+void FileNamesTest::randomBytesSurviveTheRoundTrip()
+{
+    QRandomGenerator random(20261207);
+    for (int round = 0; round < 20000; ++round) {
+        QByteArray bytes(random.bounded(1, 24), Qt::Uninitialized);
+        for (char &byte : bytes) {
+            // Mostly bytes around UTF-8 lead and continuation values, where mistakes hide.
+            byte = char(random.bounded(4) == 0 ? random.bounded(0x20, 0x80)
+                                               : random.bounded(0x80, 0x100));
+        }
+        const QByteArray back = FileNames::encode(FileNames::decode(bytes));
+        QVERIFY2(back == bytes, qPrintable(QStringLiteral("%1 came back as %2")
+                                               .arg(QString::fromLatin1(bytes.toHex(' ')),
+                                                    QString::fromLatin1(back.toHex(' ')))));
+    }
+}
+
+void FileNamesTest::decoding_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("decoded");
+    QTest::newRow("utf8/japanese") << QByteArray("写真 001.jpg") << QStringLiteral("写真 001.jpg");
+    QTest::newRow("utf8/beyond-bmp")
+        << QByteArray("\xF0\x9F\x93\xB7.png") << QString::fromUcs4(U"\U0001F4F7.png");
+    // テスト in Shift-JIS: 0x83 0x65 0x83 0x58 0x83 0x67.
+    QTest::newRow("invalid/shift-jis")
+        << QByteArray("\x83\x65\x83\x58\x83\x67")
+        << (QString(QChar(0xDC83)) + 'e' + QChar(0xDC83) + 'X' + QChar(0xDC83) + 'g');
+    QTest::newRow("invalid/encoded-surrogate")
+        << QByteArray("a\xED\xB2\x80")
+        << (QString('a') + QChar(0xDCED) + QChar(0xDCB2) + QChar(0xDC80));
+    QTest::newRow("invalid/overlong-slash")
+        << QByteArray("\xC0\xAF") << (QString(QChar(0xDCC0)) + QChar(0xDCAF));
+    QTest::newRow("invalid/above-unicode")
+        << QByteArray("\xF4\x90\x80\x80")
+        << (QString(QChar(0xDCF4)) + QChar(0xDC90) + QChar(0xDC80) + QChar(0xDC80));
+    QTest::newRow("invalid/cut-short")
+        << QByteArray("x\xE5\x86") << (QString('x') + QChar(0xDCE5) + QChar(0xDC86));
+}
+
+void FileNamesTest::decoding()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, decoded);
+    QCOMPARE(FileNames::decode(bytes), decoded);
+    QCOMPARE(FileNames::encode(decoded), bytes);
+}
+
+void FileNamesTest::displayShowsKeptBytesAsReplacementMarks()
+{
+    const QString name = FileNames::decode(QByteArray("\x83\x65写真\xF0\x9F\x93\xB7"));
+    QCOMPARE(FileNames::display(name), QString(QChar(0xFFFD)) + 'e' + QStringLiteral("写真") +
+                                           QString::fromUcs4(U"\U0001F4F7"));
+}
+
+QTEST_GUILESS_MAIN(FileNamesTest)
+#include "tst_filenames.moc"
