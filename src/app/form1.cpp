@@ -2,9 +2,9 @@
 
 #include "batchjournal.h"
 #include "datafiles.h"
-#include "filenames.h"
 #include "drivelist.h"
 #include "filelist.h"
+#include "filenames.h"
 #include "folderlist.h"
 #include "imagepreview.h"
 #include "imageview.h"
@@ -33,8 +33,7 @@ using Twips::place;
 QString listFailureText(const OpResult &failure)
 {
     return QStringLiteral("フォルダーの内容を読めませんでした。\r\n") +
-           FileNames::display(failure.path) +
-           QStringLiteral("\r\n") + failure.error;
+           FileNames::display(failure.path) + QStringLiteral("\r\n") + failure.error;
 }
 
 } // namespace
@@ -343,8 +342,7 @@ void Form1::Command1_Click()
 
     WindowProgress progress(ui.ProgressBar1);
     JobHostAdapter host(*this);
-    RenameJob job(m_services.files, progress, m_services.messages, host,
-                  m_services.programFolder);
+    RenameJob job(m_services.files, progress, m_services.messages, host, m_services.programFolder);
     m_batchRunning = true;
     job.run(request);
     m_batchRunning = false;

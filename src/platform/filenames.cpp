@@ -130,7 +130,8 @@ QString display(const QString &name)
     const qsizetype n = shown.size();
     for (qsizetype i = 0; i < n; ++i) {
         const char16_t c = shown.at(i).unicode();
-        if (QChar::isHighSurrogate(c) && i + 1 < n && QChar::isLowSurrogate(shown.at(i + 1).unicode())) {
+        if (QChar::isHighSurrogate(c) && i + 1 < n &&
+            QChar::isLowSurrogate(shown.at(i + 1).unicode())) {
             ++i;
         } else if (QChar::isSurrogate(c)) {
             shown[i] = QChar(QChar::ReplacementCharacter);

@@ -28,9 +28,8 @@ OpResult openRegularFile(const QString &path, QFile &file)
     }
     if (!S_ISREG(st.st_mode)) {
         ::close(fd);
-        return OpResult::failure(S_ISDIR(st.st_mode) ? systemErrorText(EISDIR)
-                                                     : notARegularFileText(),
-                                 path);
+        return OpResult::failure(
+            S_ISDIR(st.st_mode) ? systemErrorText(EISDIR) : notARegularFileText(), path);
     }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {

@@ -35,8 +35,8 @@ QString besideName(const QString &original, int attempt, int nameMax)
         extension = stem.mid(point);
         stem.truncate(point);
     }
-    const QString mark = attempt == 1 ? QStringLiteral(" (復元)")
-                                      : QStringLiteral(" (復元 %1)").arg(attempt);
+    const QString mark =
+        attempt == 1 ? QStringLiteral(" (復元)") : QStringLiteral(" (復元 %1)").arg(attempt);
     QString name = stem + mark + extension;
     while (FileNames::encode(name).size() > nameMax && !stem.isEmpty()) {
         stem.chop(1);
@@ -75,14 +75,14 @@ QString BatchJournal::hiddenPrefix() const
 
 QString BatchJournal::temporaryPath(int serial) const
 {
-    return Paths::join(targetFolder, hiddenPrefix() + QString::number(serial) +
-                                         QStringLiteral(".part"));
+    return Paths::join(targetFolder,
+                       hiddenPrefix() + QString::number(serial) + QStringLiteral(".part"));
 }
 
 QString BatchJournal::keptPath(int serial) const
 {
-    return Paths::join(targetFolder, hiddenPrefix() + QString::number(serial) +
-                                         QStringLiteral(".keep"));
+    return Paths::join(targetFolder,
+                       hiddenPrefix() + QString::number(serial) + QStringLiteral(".keep"));
 }
 
 QString BatchJournal::fileNamePrefix()
@@ -132,9 +132,10 @@ std::optional<BatchJournal> BatchJournal::fromBytes(const QByteArray &bytes)
             return std::nullopt;
     }
     // A journal without its end, id or folders was not written by a batch: touch nothing.
-    const bool plainId = !journal.id.isEmpty() &&
-                         std::all_of(journal.id.cbegin(), journal.id.cend(),
-                                     [](QChar c) { return c.unicode() < 128 && c.isLetterOrNumber(); });
+    const bool plainId =
+        !journal.id.isEmpty() && std::all_of(journal.id.cbegin(), journal.id.cend(), [](QChar c) {
+            return c.unicode() < 128 && c.isLetterOrNumber();
+        });
     if (!ended || !plainId || !journal.targetFolder.startsWith(QLatin1Char('/')))
         return std::nullopt;
     for (const Kept &entry : journal.kept) {
@@ -153,9 +154,10 @@ RecoveryReport recoverBatch(FileOperations &files, const BatchJournal &journal)
     };
 
     for (const BatchJournal::Kept &entry : journal.kept) {
-        if (files.status(entry.kept, false).type != FileStatus::Type::Regular)
+        const FileStatus kept = files.status(entry.kept, false);
+        if (!kept.exists())
             continue;
-        if (stillInSight(files, entry)) {
+        if (kept.type != FileStatus::Type::Regular || stillInSight(files, entry)) {
             if (const OpResult removed = files.removeFile(entry.kept); !removed)
                 problem(entry.kept, removed);
             else
@@ -212,6 +214,17 @@ QString restoredLines(const RecoveryReport &report)
 
 QString recoverAbandonedBatches(FileOperations &files, const QString &folder)
 {
+    // A journal still being written when its batch was killed: it named nothing yet.
+    QStringList unfinished;
+    files.listNamesStartingWith(folder, QLatin1Char('.') + BatchJournal::fileNamePrefix(),
+                                unfinished);
+    for (const QString &name : std::as_const(unfinished)) {
+        const QString path = Paths::join(folder, name);
+        QByteArray ignored;
+        if (files.claimJournal(path, ignored))
+            files.finishJournal(path);
+    }
+
     QStringList names;
     if (!files.listNamesStartingWith(folder, BatchJournal::fileNamePrefix(), names))
         return {};

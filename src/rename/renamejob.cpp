@@ -5,7 +5,7 @@
 #include "numericvalue.h"
 #include "paths.h"
 
-#include <QHash>
+#include <QSet>
 
 #include <cerrno>
 #include <limits>
@@ -78,8 +78,7 @@ QString sourcePathOf(const RenameRequest &request, int entry)
 
 } // namespace
 
-BatchLayout layOutBatch(const RenameRequest &request, const BatchPlan &plan,
-                        FileOperations &files)
+BatchLayout layOutBatch(const RenameRequest &request, const BatchPlan &plan, FileOperations &files)
 {
     BatchLayout layout;
     const size_t count = plan.items.size();
@@ -88,11 +87,15 @@ BatchLayout layOutBatch(const RenameRequest &request, const BatchPlan &plan,
         plan.stop == BatchPlan::Stop::StartOutOfRange)
         return layout;
 
-    std::vector<FileStatus> sources(count), targets(count);
+    // Each source as a name (its own entry) and as the file it resolves to.
+    std::vector<FileStatus> entries(count), sources(count), targets(count);
     layout.reached = count;
     for (size_t p = 0; p < count; ++p) {
         const BatchPlan::Item &item = plan.items[p];
-        sources[p] = files.status(sourcePathOf(request, item.entryIndex), true);
+        const QString source = sourcePathOf(request, item.entryIndex);
+        entries[p] = files.status(source, false);
+        sources[p] = entries[p].type == FileStatus::Type::SymbolicLink ? files.status(source, true)
+                                                                       : entries[p];
         const QString target = Paths::join(request.targetFolder, item.newName);
         targets[p] = files.status(target, false);
         layout.targetExists[p] = targets[p].exists();
@@ -104,19 +107,35 @@ BatchLayout layOutBatch(const RenameRequest &request, const BatchPlan &plan,
         }
     }
 
-    // The first step that replaces (as a new name) or moves away each file. A later source
-    // reached through the same file is kept aside before the batch starts.
-    QHash<FileKey, size_t> replacedBy, movedBy;
+    // Entries that a step replaces (a new name) or takes away (a move). A later source reached
+    // through one of them, as its own name, as the file it resolves to, or possibly along a
+    // chain of links, is kept aside before the batch starts.
+    QSet<FileKey> replaced, touched;
+    bool linkReplaced = false, linkTouched = false;
+    const auto affected = [&](const FileStatus &entry, const FileStatus &file,
+                              const QSet<FileKey> &keys, bool linkAmongThem) {
+        return (entry.exists() && keys.contains(keyOf(entry))) ||
+               (file.exists() && keys.contains(keyOf(file))) ||
+               (entry.type == FileStatus::Type::SymbolicLink && linkAmongThem);
+    };
     for (size_t q = 0; q < layout.reached; ++q) {
-        if (sources[q].exists()) {
-            const FileKey key = keyOf(sources[q]);
-            if (replacedBy.contains(key) || movedBy.contains(key))
-                layout.keepAside.push_back(q);
+        // Only a regular file can be kept; anything else stops the batch when it is reached.
+        if (sources[q].type == FileStatus::Type::Regular &&
+            affected(entries[q], sources[q], touched, linkTouched))
+            layout.keepAside.push_back(q);
+        if (targets[q].exists()) {
+            replaced.insert(keyOf(targets[q]));
+            touched.insert(keyOf(targets[q]));
+            if (targets[q].type == FileStatus::Type::SymbolicLink)
+                linkReplaced = linkTouched = true;
         }
-        if (targets[q].exists())
-            replacedBy.insert(keyOf(targets[q]), q);
-        if (request.move && sources[q].exists())
-            movedBy.insert(keyOf(sources[q]), q);
+        if (request.move && entries[q].exists()) {
+            touched.insert(keyOf(entries[q]));
+            if (sources[q].exists())
+                touched.insert(keyOf(sources[q]));
+            if (entries[q].type == FileStatus::Type::SymbolicLink)
+                linkTouched = true;
+        }
     }
 
     // Sources the batch never reaches must not have been replaced by then.
@@ -130,12 +149,14 @@ BatchLayout layOutBatch(const RenameRequest &request, const BatchPlan &plan,
         }
         layout.strandedBySameName = false;
     }
-    if (replacedBy.isEmpty())
+    if (replaced.isEmpty())
         return layout;
     for (const int entry : unreached) {
         const QString source = sourcePathOf(request, entry);
-        const FileStatus status = files.status(source, true);
-        if (status.exists() && replacedBy.contains(keyOf(status))) {
+        const FileStatus name = files.status(source, false);
+        const FileStatus file = files.status(source, true);
+        if (file.type == FileStatus::Type::Regular &&
+            affected(name, file, replaced, linkReplaced)) {
             layout.stranded = source;
             return layout;
         }
@@ -254,7 +275,8 @@ private:
                 return false;
         } else {
             WriteReport report;
-            if (!check(m_files.copyFile(source, target, nextWrite(), &report), both(source, target)))
+            if (!check(m_files.copyFile(source, target, nextWrite(), &report),
+                       both(source, target)))
                 return false;
             note(report.replaced ? JobAction::Kind::Replaced : JobAction::Kind::Copied, source,
                  target, report);

@@ -35,11 +35,11 @@ struct RenameRequest
 enum class NameProblem
 {
     None,
-    Slash,        ///< "/" would put the file into another folder
-    Control,      ///< NUL or another control character (U+0000 to U+001F, U+007F)
-    Dot,          ///< "." or ".."
-    Hidden,       ///< a leading "." hides the file from every list
-    TooLong,      ///< longer than the file system takes
+    Slash,   ///< "/" would put the file into another folder
+    Control, ///< NUL or another control character (U+0000 to U+001F, U+007F)
+    Dot,     ///< "." or ".."
+    Hidden,  ///< a leading "." hides the file from every list
+    TooLong, ///< longer than the file system takes
 };
 
 /// The new names of a batch, computed without touching a file.
@@ -89,8 +89,7 @@ struct BatchLayout
 
 /// Looks at the sources and new names on disk (nothing is changed). Files are compared as
 /// resolved locations (device and inode), never as text.
-BatchLayout layOutBatch(const RenameRequest &request, const BatchPlan &plan,
-                        FileOperations &files);
+BatchLayout layOutBatch(const RenameRequest &request, const BatchPlan &plan, FileOperations &files);
 
 /// The bar that follows a batch.
 class ProgressDisplay

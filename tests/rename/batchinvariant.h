@@ -214,12 +214,13 @@ inline QStringList violations(const Batch &batch, const Snapshot &before, const 
         const auto allowed = allowedAt.constFind(it.key());
         const auto old = before.constFind(it.key());
         if (allowed != allowedAt.cend()) {
-            if (it->kind == Entry::Kind::File && !allowed->contains(it->content))
+            // A new name holds a whole content it may hold, or stays as it was.
+            if (old != before.cend() && *old == *it)
+                continue;
+            if (it->kind != Entry::Kind::File)
+                say(QStringLiteral("new name is no regular file"), it.key());
+            else if (!allowed->contains(it->content))
                 say(QStringLiteral("new name holds something else"), it.key());
-            if (it->kind == Entry::Kind::Link && (old == before.cend() || !(*old == *it)))
-                say(QStringLiteral("new name is a link"), it.key());
-            if (it->kind == Entry::Kind::Other)
-                say(QStringLiteral("new name is no file"), it.key());
         } else if (old != before.cend()) {
             if (!(*old == *it))
                 say(QStringLiteral("changed in the target folder"), it.key());
@@ -236,8 +237,7 @@ inline QStringList violations(const Batch &batch, const Snapshot &before, const 
             if (folderOf(it.key()) != batch.targetFolder || after.contains(it.key()) ||
                 nameOf(it.key()).startsWith('.'))
                 continue;
-            if (!(batch.move && movedSources.contains(it.key())) &&
-                !allowedAt.contains(it.key()))
+            if (!(batch.move && movedSources.contains(it.key())) && !allowedAt.contains(it.key()))
                 say(QStringLiteral("removed from the folder"), it.key());
         }
     }

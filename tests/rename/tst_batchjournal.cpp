@@ -16,11 +16,6 @@ QByteArray raw(const QString &path)
     return FileNames::encode(path);
 }
 
-bool hardLink(const QString &from, const QString &to)
-{
-    return ::link(raw(from).constData(), raw(to).constData()) == 0;
-}
-
 } // namespace
 
 class BatchJournalTest : public QObject
@@ -53,8 +48,8 @@ private:
 
 void BatchJournalTest::oddNamesSurviveTheJournal()
 {
-    BatchJournal journal = BatchJournal::begin(QStringLiteral("/a b/c%20d"),
-                                               FileNames::decode("/t\n\xff\x83/x"));
+    BatchJournal journal =
+        BatchJournal::begin(QStringLiteral("/a b/c%20d"), FileNames::decode("/t\n\xff\x83/x"));
     journal.kept.push_back({journal.keptPath(1), FileNames::decode("/a b/new\nline \x83\x65.jpg"),
                             journal.targetFolder + QStringLiteral("/photo 007.jpg")});
     const std::optional<BatchJournal> read = BatchJournal::fromBytes(journal.toBytes());
@@ -76,11 +71,12 @@ void BatchJournalTest::journalsNotWrittenByABatchAreRefused_data()
     QTest::newRow("other header") << QByteArray("journal 2\nid abc\nsource /s\ntarget /t\nend\n");
     QTest::newRow("kept file outside the target folder")
         << head + "kept /etc/passwd /s/a /t/b\nend\n";
-    QTest::newRow("kept file not hidden by the batch") << head + "kept /t/photo.jpg /s/a /t/b\nend\n";
-    QTest::newRow("id that could be a path") << QByteArray(
-        "kaenami batch journal 1\nid ../x\nsource /s\ntarget /t\nend\n");
-    QTest::newRow("relative target") << QByteArray(
-        "kaenami batch journal 1\nid abc\nsource /s\ntarget t\nend\n");
+    QTest::newRow("kept file not hidden by the batch")
+        << head + "kept /t/photo.jpg /s/a /t/b\nend\n";
+    QTest::newRow("id that could be a path")
+        << QByteArray("kaenami batch journal 1\nid ../x\nsource /s\ntarget /t\nend\n");
+    QTest::newRow("relative target")
+        << QByteArray("kaenami batch journal 1\nid abc\nsource /s\ntarget t\nend\n");
 }
 
 void BatchJournalTest::journalsNotWrittenByABatchAreRefused()
@@ -94,10 +90,9 @@ void BatchJournalTest::keptContentComesBackOnlyWhenOutOfSight_data()
     QTest::addColumn<QString>("situation");
     QTest::addColumn<QStringList>("namesAfter");
     QTest::addColumn<QString>("restoredAs");
-    QTest::newRow("original untouched")
-        << "intact" << QStringList{"a.jpg", "b.jpg"} << QString();
+    QTest::newRow("original untouched") << "intact" << QStringList{"a.jpg"} << QString();
     QTest::newRow("already copied to its new name")
-        << "copied" << QStringList{"a.jpg", "b.jpg"} << QString();
+        << "copied" << QStringList{"a.jpg"} << QString();
     QTest::newRow("original name free") << "gone" << QStringList{"a.jpg"} << "a.jpg";
     QTest::newRow("original name taken")
         << "replaced" << QStringList{"a (復元).jpg", "a.jpg"} << "a (復元).jpg";

@@ -6,6 +6,7 @@
 #include "filenames.h"
 #include "posixfileoperations.h"
 #include "renamejob.h"
+#include "testfiles.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
@@ -174,9 +175,10 @@ void BatchKillTest::killedBatchesAreRecovered()
                                 .arg(clock.nsecsElapsed() / 1000)
                                 .arg(fullRunUs)
                                 .arg(wrong.join("\n  "), message)));
+        TestFiles::removeTree(base);
     }
-    qInfo("seed %llu: a whole batch took %lld us; %d of %d kills landed mid-batch", seed,
-          fullRunUs, killedMidway, kills);
+    qInfo("seed %llu: a whole batch took %lld us; %d of %d kills landed mid-batch", seed, fullRunUs,
+          killedMidway, kills);
     QVERIFY2(killedMidway > kills / 2, "too few kills landed while the batch ran");
 }
 

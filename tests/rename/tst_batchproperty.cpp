@@ -6,6 +6,7 @@
 #include "doubles.h"
 #include "filenames.h"
 #include "renamejob.h"
+#include "testfiles.h"
 
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -36,12 +37,31 @@ public:
 /// bytes would read as if they were lost, and with nothing at all.
 const QList<QByteArray> &namePool()
 {
-    static const QList<QByteArray> pool{
-        "p0.jpg",        "p1.jpg",      "p2.jpg",         "p3.jpg",          "p4.jpg",
-        "p5.jpg",        "P1.jpg",      "p01.jpg",        "p001.jpg",        "p002.jpg",
-        "p-1.jpg",       "p-2.jpg",     "a.jpg",          "b c.jpg",         "new\nline.jpg",
-        "\x83\x65.jpg",  "\xef\xbf\xbd.jpg", "p1.jpg\xff", "\xe3\x83\x86.jpg", "p1.",
-        "p2147483647.jpg", "p2147483646.jpg", "p-2147483648.jpg", "q.jpg", "pp1.jpg"};
+    static const QList<QByteArray> pool{"p0.jpg",
+                                        "p1.jpg",
+                                        "p2.jpg",
+                                        "p3.jpg",
+                                        "p4.jpg",
+                                        "p5.jpg",
+                                        "P1.jpg",
+                                        "p01.jpg",
+                                        "p001.jpg",
+                                        "p002.jpg",
+                                        "p-1.jpg",
+                                        "p-2.jpg",
+                                        "a.jpg",
+                                        "b c.jpg",
+                                        "new\nline.jpg",
+                                        "\x83\x65.jpg",
+                                        "\xef\xbf\xbd.jpg",
+                                        "p1.jpg\xff",
+                                        "\xe3\x83\x86.jpg",
+                                        "p1.",
+                                        "p2147483647.jpg",
+                                        "p2147483646.jpg",
+                                        "p-2147483648.jpg",
+                                        "q.jpg",
+                                        "pp1.jpg"};
     return pool;
 }
 
@@ -63,6 +83,7 @@ struct Scenario
         ::mkdir(src.constData(), 0755);
         ::mkdir(dst.constData(), 0755);
     }
+    ~Scenario() { TestFiles::removeTree(FileNames::encode(root.path())); }
 };
 
 class Generator
@@ -72,7 +93,10 @@ public:
 
     int below(int n) { return int(m_random.bounded(quint32(n))); }
     bool chance(int percent) { return below(100) < percent; }
-    template <typename T> const T &pick(const QList<T> &list) { return list[below(int(list.size()))]; }
+    template <typename T> const T &pick(const QList<T> &list)
+    {
+        return list[below(int(list.size()))];
+    }
 
     QByteArray content()
     {
@@ -123,7 +147,8 @@ public:
         if (chance(10)) {
             // A link that leads nowhere, and one to a file outside every batch folder.
             ::symlink("missing.jpg", (folder + "/dangling.jpg").constData());
-            const QByteArray outsideFile = scenario.outside + "/o" + QByteArray::number(below(1000));
+            const QByteArray outsideFile =
+                scenario.outside + "/o" + QByteArray::number(below(1000));
             if (writeFile(outsideFile, content()))
                 ::symlink(outsideFile.constData(), (folder + "/outlink.jpg").constData());
         }
@@ -213,8 +238,8 @@ void BatchPropertyTest::randomBatchesKeepEveryContent()
         request.targetFolder = FileNames::decode(s.dst);
         request.baseName = random.baseName();
         request.startNumberText = random.startNumber();
-        request.digitCountText = random.chance(90) ? QStringLiteral("15")
-                                                   : QString::number(1 + random.below(3));
+        request.digitCountText =
+            random.chance(90) ? QStringLiteral("15") : QString::number(1 + random.below(3));
         request.extension = random.chance(85) ? QStringLiteral("jpg") : QStringLiteral("JPG");
         request.move = random.chance(50);
         request.overwrite = random.chance(50);
@@ -274,31 +299,38 @@ void BatchPropertyTest::randomBatchesKeepEveryContent()
         }
         // The record matches the files: what it says was written is there.
         for (const JobAction &action : result.record) {
-            if (action.kind == JobAction::Kind::Copied || action.kind == JobAction::Kind::Replaced ||
-                action.kind == JobAction::Kind::Moved) {
+            if (action.kind == JobAction::Kind::Copied ||
+                action.kind == JobAction::Kind::Replaced || action.kind == JobAction::Kind::Moved) {
                 const auto now = after.constFind(FileNames::encode(action.to));
                 if (now == after.cend() || now->inode != action.written.inode)
-                    wrong.append(QStringLiteral("record says written, file differs: ") +
-                                 action.to);
+                    wrong.append(QStringLiteral("record says written, file differs: ") + action.to);
             }
         }
         if (!wrong.isEmpty()) {
             QStringList entries;
             for (const SourceEntry &e : request.entries)
                 entries.append((e.selected ? "[x] " : "[ ] ") + FileNames::display(e.name));
-            QFAIL(qPrintable(QStringLiteral("seed %1, batch %2 (%3, %4, %5, base \"%6\", start "
-                                            "%7), outcome %8:\n  %9\nentries:\n  %10\n"
-                                            "messages: %11")
-                                 .arg(seed)
-                                 .arg(round)
-                                 .arg(s.sameFolder ? "one folder" : "two folders")
-                                 .arg(request.move ? "move" : "copy")
-                                 .arg(request.overwrite ? "overwrite" : "no overwrite")
-                                 .arg(FileNames::display(request.baseName))
-                                 .arg(request.startNumberText)
-                                 .arg(int(result.outcome))
-                                 .arg(wrong.join("\n  "), entries.join("\n  "),
-                                      messages.informed.join(" | "))));
+            entries.append(QStringLiteral("files before:"));
+            for (auto it = before.cbegin(); it != before.cend(); ++it) {
+                entries.append(QStringLiteral("%1 inode %2 %3 %4")
+                                   .arg(FileNames::display(FileNames::decode(it.key())))
+                                   .arg(it->inode)
+                                   .arg(it->kind == BatchInvariant::Entry::Kind::Link ? "-> " : "")
+                                   .arg(QString::fromUtf8(it->linkTarget)));
+            }
+            QFAIL(qPrintable(
+                QStringLiteral("seed %1, batch %2 (%3, %4, %5, base \"%6\", start "
+                               "%7), outcome %8:\n  %9\nentries:\n  %10\n"
+                               "messages: %11")
+                    .arg(seed)
+                    .arg(round)
+                    .arg(s.sameFolder ? "one folder" : "two folders")
+                    .arg(request.move ? "move" : "copy")
+                    .arg(request.overwrite ? "overwrite" : "no overwrite")
+                    .arg(FileNames::display(request.baseName))
+                    .arg(request.startNumberText)
+                    .arg(int(result.outcome))
+                    .arg(wrong.join("\n  "), entries.join("\n  "), messages.informed.join(" | "))));
         }
     }
     qInfo("seed %llu: %d batches; outcomes: completed %d, interrupted %d, refused %d, "

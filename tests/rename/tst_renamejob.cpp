@@ -79,6 +79,7 @@ struct Fixture
         QDir(root.path()).mkdir(QStringLiteral("dst"));
         QDir(root.path()).mkdir(QStringLiteral("program"));
     }
+    ~Fixture() { TestFiles::removeTree(QFile::encodeName(root.path())); }
     QString program() const { return root.path() + QStringLiteral("/program"); }
     QString src() const { return root.path() + QStringLiteral("/src"); }
     QString dst() const { return root.path() + QStringLiteral("/dst"); }
@@ -403,7 +404,8 @@ void RenameJobTest::failureKeepsSetAsideContent()
     const QString restored = f.src() + "/a2 (復元).jpg";
     QCOMPARE(result.recovery.restored.front().now, restored);
     QCOMPARE(TestFiles::read(restored), QByteArray("a2.jpg"));
-    QVERIFY2(f.messages.informed.first().contains(restored), qPrintable(f.messages.informed.first()));
+    QVERIFY2(f.messages.informed.first().contains(restored),
+             qPrintable(f.messages.informed.first()));
     QCOMPARE(TestFiles::read(f.src() + "/a2.jpg"), QByteArray("a1.jpg"));
     QCOMPARE(TestFiles::read(f.src() + "/a3.jpg"), QByteArray("a3.jpg"));
     // Nothing hidden is left: a3's kept link was not needed, the journal is gone.
@@ -477,24 +479,34 @@ void RenameJobTest::unusableNamesAreRefusedBeforeAnything_data()
     QTest::addColumn<QString>("reason");
     const QString slash = QStringLiteral("「/」");
     const QString control = QStringLiteral("制御文字");
-    QTest::newRow("slash/this folder") << "./f" << "jpg" << "./f007.jpg" << slash;
-    QTest::newRow("slash/parent folder") << "../other/f" << "jpg" << "../other/f007.jpg" << slash;
-    QTest::newRow("slash/in extension") << "f" << "j/pg" << "f007.j/pg" << slash;
-    QTest::newRow("control/NUL") << QString("a") + QChar(0) + "b" << "jpg"
-                                 << QString::fromUtf8("a\u2400b007.jpg") << control;
-    QTest::newRow("control/line feed") << "a\nb" << "jpg" << QString::fromUtf8("a\u240Ab007.jpg")
-                                       << control;
-    QTest::newRow("control/tab") << "a" << "j\tpg" << QString::fromUtf8("a007.j\u2409pg")
-                                 << control;
-    QTest::newRow("control/escape") << "\x1b[31m" << "jpg"
-                                    << QString::fromUtf8("\u241B[31m007.jpg") << control;
-    QTest::newRow("control/delete") << "a\x7f" << "jpg" << QString::fromUtf8("a\u2421007.jpg")
-                                    << control;
-    QTest::newRow("hidden") << ".f" << "jpg" << ".f007.jpg" << "隠しファイル";
+    QTest::newRow("slash/this folder") << "./f"
+                                       << "jpg"
+                                       << "./f007.jpg" << slash;
+    QTest::newRow("slash/parent folder") << "../other/f"
+                                         << "jpg"
+                                         << "../other/f007.jpg" << slash;
+    QTest::newRow("slash/in extension") << "f"
+                                        << "j/pg"
+                                        << "f007.j/pg" << slash;
+    QTest::newRow("control/NUL") << QString("a") + QChar(0) + "b"
+                                 << "jpg" << QString::fromUtf8("a\u2400b007.jpg") << control;
+    QTest::newRow("control/line feed") << "a\nb"
+                                       << "jpg" << QString::fromUtf8("a\u240Ab007.jpg") << control;
+    QTest::newRow("control/tab") << "a"
+                                 << "j\tpg" << QString::fromUtf8("a007.j\u2409pg") << control;
+    QTest::newRow("control/escape") << "\x1b[31m"
+                                    << "jpg" << QString::fromUtf8("\u241B[31m007.jpg") << control;
+    QTest::newRow("control/delete") << "a\x7f"
+                                    << "jpg" << QString::fromUtf8("a\u2421007.jpg") << control;
+    QTest::newRow("hidden") << ".f"
+                            << "jpg"
+                            << ".f007.jpg"
+                            << "隠しファイル";
     QTest::newRow("too long") << QString(250, 'x') << "jpg" << QString(250, 'x') + "007.jpg"
                               << "255 バイト";
-    QTest::newRow("too long/multibyte") << QString(84, QChar(0x5199)) << "jpg"
-                                        << QString(84, QChar(0x5199)) + "007.jpg" << "255 バイト";
+    QTest::newRow("too long/multibyte")
+        << QString(84, QChar(0x5199)) << "jpg" << QString(84, QChar(0x5199)) + "007.jpg"
+        << "255 バイト";
 }
 
 void RenameJobTest::unusableNamesAreRefusedBeforeAnything()
@@ -534,9 +546,11 @@ void RenameJobTest::sourcesAStopWouldStrandAreRefused_data()
     QTest::addColumn<QString>("stranded");
     // a.jpg would replace the later source before the batch stops and never reaches it.
     QTest::newRow("number limit") << QStringList{"a.jpg", "p2147483647.jpg"} << "2147483647"
-                                  << "10" << "p2147483647.jpg";
+                                  << "10"
+                                  << "p2147483647.jpg";
     QTest::newRow("same name") << QStringList{"a.jpg", "p2.jpg", "p1.jpg"} << "1"
-                               << "1" << "p1.jpg";
+                               << "1"
+                               << "p1.jpg";
 }
 
 void RenameJobTest::sourcesAStopWouldStrandAreRefused()
@@ -571,14 +585,13 @@ void RenameJobTest::linksAreReadAsTheirFiles_data()
     QTest::addColumn<QStringList>("sourcesAfter");
     QTest::addColumn<QStringList>("kinds");
     // "onto": a link in the source folder to the very file the new name is.
-    QTest::newRow("onto/copy") << "onto" << false << QStringList{"l.jpg"}
-                               << QStringList{"Kept"};
+    QTest::newRow("onto/copy") << "onto" << false << QStringList{"l.jpg"} << QStringList{"Kept"};
     QTest::newRow("onto/move") << "onto" << true << QStringList{} << QStringList{"Kept", "Removed"};
     // "relative": a relative link to a file beside it, taken into another folder.
-    QTest::newRow("relative/copy") << "relative" << false << QStringList{"l.jpg", "real.dat"}
-                                   << QStringList{"Copied"};
-    QTest::newRow("relative/move") << "relative" << true << QStringList{"real.dat"}
-                                   << QStringList{"Copied", "Removed"};
+    QTest::newRow("relative/copy")
+        << "relative" << false << QStringList{"l.jpg", "real.dat"} << QStringList{"Copied"};
+    QTest::newRow("relative/move")
+        << "relative" << true << QStringList{"real.dat"} << QStringList{"Copied", "Removed"};
     // "hard": the source is a second name of the file the new name already is.
     QTest::newRow("hard/copy") << "hard" << false << QStringList{"l.jpg"} << QStringList{"Kept"};
     QTest::newRow("hard/move") << "hard" << true << QStringList{} << QStringList{"Kept", "Removed"};
@@ -622,7 +635,8 @@ void RenameJobTest::linksAreReadAsTheirFiles()
     if (setup == "relative")
         QCOMPARE(TestFiles::read(f.src() + "/real.dat"), expected);
     QStringList recorded;
-    const char *names[] = {"Copied", "Replaced", "Moved", "Removed", "SetAside", "Kept", "Restored"};
+    const char *names[] = {"Copied",   "Replaced", "Moved",   "Removed",
+                           "SetAside", "Kept",     "Restored"};
     for (const JobAction &action : result.record)
         recorded.append(names[int(action.kind)]);
     QCOMPARE(recorded, kinds);
@@ -634,8 +648,8 @@ void RenameJobTest::laterSourceReachedThroughALinkKeepsItsContent()
         Fixture f;
         // l.jpg points at photo007.jpg, which a.jpg's copy replaces before l.jpg is read.
         QVERIFY(TestFiles::write(f.dst() + "/photo007.jpg", "old photo007"));
-        QCOMPARE(::symlink("../dst/photo007.jpg", QFile::encodeName(f.src() + "/l.jpg").constData()),
-                 0);
+        QCOMPARE(
+            ::symlink("../dst/photo007.jpg", QFile::encodeName(f.src() + "/l.jpg").constData()), 0);
         RenameRequest r = f.request({"a.jpg", "l.jpg"});
         r.move = move;
         QCOMPARE(f.job.run(r).outcome, JobResult::Outcome::Completed);

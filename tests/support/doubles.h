@@ -96,8 +96,7 @@ public:
     OpResult listNamesStartingWith(const QString &f, const QString &prefix,
                                    QStringList &names) override
     {
-        return guarded(Op::List, f,
-                       [&] { return m_real.listNamesStartingWith(f, prefix, names); });
+        return guarded(Op::List, f, [&] { return m_real.listNamesStartingWith(f, prefix, names); });
     }
     OpResult readFile(const QString &p, QByteArray &bytes) override
     {

@@ -7,6 +7,8 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <ftw.h>
+#include <unistd.h>
 
 /// Small helpers for tests that work on real folders.
 namespace TestFiles {
@@ -29,6 +31,18 @@ inline QStringList names(const QString &folder)
     QStringList list = QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System);
     std::sort(list.begin(), list.end());
     return list;
+}
+
+/// Removes a folder and everything in it by raw bytes (QDir cannot remove names that are not
+/// valid UTF-8).
+inline void removeTree(const QByteArray &folder)
+{
+    ::nftw(
+        folder.constData(),
+        [](const char *path, const struct stat *, int type, struct FTW *) {
+            return type == FTW_DP ? ::rmdir(path) : ::unlink(path);
+        },
+        16, FTW_DEPTH | FTW_PHYS);
 }
 
 } // namespace TestFiles
