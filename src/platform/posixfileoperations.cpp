@@ -689,25 +689,17 @@ OpResult PosixFileOperations::setAside(const QString &source, const QString &kep
     if (errno != EPERM && errno != EOPNOTSUPP && errno != EMLINK && errno != EXDEV)
         return failureOf(errno, errno == EEXIST ? keptPath : source);
 
-    // No hard link possible (FAT on a memory card, too many links): keep a full copy instead.
+    // No hard link possible (FAT on a memory card, too many links): keep a full copy instead,
+    // complete before it has its name (its temporary shares the kept file's hidden prefix).
     FileDescriptor in;
     struct stat st
     {
     };
     if (OpResult opened = openRegular(source, O_RDONLY, in, st); !opened)
         return opened;
-    FileDescriptor out(
-        ::open(kept.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, creationMode(st)));
-    if (!out.valid())
-        return failureOf(errno, keptPath);
-    int error = fillCopy(in.get(), st, out.get(), false);
-    if (!out.close() && error == 0)
-        error = errno;
-    if (error != 0) {
-        ::unlink(kept.constData());
-        return failureOf(error, keptPath);
-    }
-    return OpResult::success();
+    WriteReport report;
+    CopyWriter writer(in.get(), st, keptPath, WriteOptions{keptPath + QStringLiteral(".part"), false});
+    return writer.write(false, m_options.unnamedFiles, report);
 }
 
 OpResult PosixFileOperations::renameNoReplace(const QString &from, const QString &to)

@@ -267,7 +267,15 @@ private:
         const FileStatus from = m_files.status(source, true);
         if (!from.exists())
             return check(OpResult::failure(systemErrorText(ENOENT)), source);
-        if (sameEntry || (!m_request.move && from.sameFileAs(m_files.status(target, false)))) {
+        if (sameEntry && m_files.status(source, false).type == FileStatus::Type::SymbolicLink) {
+            // A link named as its own new name becomes a file with the content it shows, so
+            // later steps that move or replace what it points to cannot change it.
+            WriteReport report;
+            if (!check(m_files.copyFile(source, target, nextWrite(), &report), both(source, target)))
+                return false;
+            note(JobAction::Kind::Replaced, source, target, report);
+        } else if (sameEntry ||
+                   (!m_request.move && from.sameFileAs(m_files.status(target, false)))) {
             // The new name already is this file: it is what the batch asks for.
             note(JobAction::Kind::Kept, source, target);
         } else if (m_request.move) {

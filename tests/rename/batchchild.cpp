@@ -1,5 +1,6 @@
 // Runs one real batch and nothing else, so that a test can kill it at any moment.
-// Arguments: journal-folder source-folder target-folder move overwrite base start digits.
+// Arguments: journal-folder source-folder target-folder move overwrite base start digits
+// unnamed-files.
 // Every file of the source folder is selected, in byte order of the names.
 
 #include "filenames.h"
@@ -41,7 +42,7 @@ public:
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    if (argc != 9)
+    if (argc != 10)
         return 2;
     const auto arg = [&](int i) { return FileNames::decode(QByteArray(argv[i])); };
     RenameRequest request;
@@ -54,7 +55,7 @@ int main(int argc, char *argv[])
     request.digitCountText = arg(8);
     request.extension = QStringLiteral("jpg");
 
-    PosixFileOperations files;
+    PosixFileOperations files(PosixFileOperations::Options{arg(9) == QLatin1String("1")});
     QStringList names;
     if (!files.listFiles(request.sourceFolder, names))
         return 3;

@@ -227,7 +227,8 @@ void BatchPropertyTest::randomBatchesKeepEveryContent()
         if (!s.sameFolder)
             random.fill(s.dst, random.below(6), made, s);
 
-        FaultyFileOperations files;
+        // Sometimes as on file systems that take no unnamed files.
+        FaultyFileOperations files(PosixFileOperations::Options{random.chance(70)});
         RecordingMessageBoxes messages;
         QuietProgress progress;
         QuietHost host;
@@ -292,6 +293,8 @@ void BatchPropertyTest::randomBatchesKeepEveryContent()
         if (result.outcome == JobResult::Outcome::Completed) {
             for (const BatchInvariant::Batch::Item &item : std::as_const(batch.items)) {
                 const auto now = after.constFind(item.target);
+                if (!item.content && before.value(item.target) == after.value(item.target))
+                    continue; // no file (a pipe named as its own new name): left as it was
                 if (now == after.cend() || !item.content || now->content != *item.content)
                     wrong.append(QStringLiteral("completed, but a new name lacks its content: ") +
                                  FileNames::decode(item.target));

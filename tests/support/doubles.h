@@ -55,6 +55,9 @@ public:
     };
     using Rule = std::function<bool(Op, const QString &path)>;
 
+    FaultyFileOperations() = default;
+    explicit FaultyFileOperations(PosixFileOperations::Options options) : m_real(options) {}
+
     Rule failWhen;
     QString reason = QStringLiteral("No space left on device");
     QList<QPair<Op, QString>> calls;
