@@ -8,6 +8,7 @@
 #include "folderlist.h"
 #include "imagepreview.h"
 #include "imageview.h"
+#include "namecheckwindow.h"
 #include "namepickup.h"
 #include "paths.h"
 #include "renamejob.h"
@@ -155,6 +156,11 @@ void Form1::createControls()
     for (size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
 
+    ui.mnuEdit = menuBar()->addMenu(QStringLiteral("編集(&E)"));
+    ui.mnuUndo = ui.mnuEdit->addAction(QStringLiteral("元に戻す(&U)"));
+    ui.mnuUndo->setShortcut(QKeySequence::Undo);
+    ui.mnuNameCheck = ui.mnuEdit->addAction(QStringLiteral("名前の確認(&P)..."));
+    ui.mnuNameCheck->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
     ui.mnuHelp = menuBar()->addMenu(QStringLiteral("ヘルプ(&H)"));
     ui.mnuH = ui.mnuHelp->addAction(QStringLiteral("ヘルプ"));
     ui.mnuSep1 = ui.mnuHelp->addSeparator();
@@ -185,6 +191,18 @@ void Form1::connectHandlers()
     connect(ui.Text1, &QLineEdit::textChanged, this, &Form1::Text1_Change);
     connect(ui.List1, &QListWidget::currentRowChanged, this,
             [list = ui.List1](int row) { list->scrollToItem(list->item(row)); });
+    connect(ui.mnuNameCheck, &QAction::triggered, this, &Form1::mnuNameCheck_Click);
+    // Everything the rename reads, so that the name check follows it live.
+    const auto changed = [this] { Q_EMIT namingChanged(); };
+    connect(ui.Text1, &QLineEdit::textChanged, this, changed);
+    connect(ui.Text2, &QLineEdit::textChanged, this, changed);
+    connect(ui.List1, &QListWidget::itemSelectionChanged, this, changed);
+    connect(ui.Combo1, &QComboBox::editTextChanged, this, changed);
+    connect(ui.Check1, &QCheckBox::toggled, this, changed);
+    connect(ui.Check2, &QCheckBox::toggled, this, changed);
+    connect(ui.File1->selectionModel(), &QItemSelectionModel::selectionChanged, this, changed);
+    connect(ui.File1->model(), &QAbstractItemModel::modelReset, this, changed);
+    connect(ui.File2->model(), &QAbstractItemModel::modelReset, this, changed);
     connect(ui.mnuH, &QAction::triggered, this, [this] {
         if (m_services.showHelp)
             m_services.showHelp();
@@ -320,7 +338,39 @@ QStringList Form1::comboEntries() const
     return entries;
 }
 
+void Form1::mnuNameCheck_Click()
+{
+    if (!m_nameCheck) {
+        m_nameCheck =
+            new NameCheckWindow([this] { return currentRequest(); },
+                                [this]() -> const QStringList & { return targetNames(); });
+        m_nameCheck->setAttribute(Qt::WA_DeleteOnClose);
+        m_nameCheck->setWindowIcon(windowIcon());
+        connect(this, &Form1::namingChanged, m_nameCheck, &NameCheckWindow::refresh);
+        m_nameCheck->refresh();
+    }
+    m_nameCheck->show();
+    m_nameCheck->raise();
+    m_nameCheck->activateWindow();
+}
+
+const QStringList &Form1::targetNames() const
+{
+    return m_ui.File2->listModel()->names();
+}
+
 void Form1::Command1_Click()
+{
+    const RenameRequest request = currentRequest();
+    WindowProgress progress(m_ui.ProgressBar1);
+    JobHostAdapter host(*this);
+    RenameJob job(m_services.files, progress, m_services.messages, host, m_services.programFolder);
+    m_batchRunning = true;
+    job.run(request);
+    m_batchRunning = false;
+}
+
+RenameRequest Form1::currentRequest() const
 {
     const Form1Controls &ui = m_ui;
     RenameRequest request;
@@ -339,13 +389,7 @@ void Form1::Command1_Click()
     for (int i = 0; i < count; ++i) {
         request.entries.push_back({ui.File1->entry(i), selection->isRowSelected(i, QModelIndex())});
     }
-
-    WindowProgress progress(ui.ProgressBar1);
-    JobHostAdapter host(*this);
-    RenameJob job(m_services.files, progress, m_services.messages, host, m_services.programFolder);
-    m_batchRunning = true;
-    job.run(request);
-    m_batchRunning = false;
+    return request;
 }
 
 void Form1::Command2_Click()

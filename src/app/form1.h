@@ -2,10 +2,13 @@
 
 #include "fileoperations.h"
 #include "messageboxes.h"
+#include "namecheckwindow.h"
 #include "records.h"
+#include "renamejob.h"
 #include "volumes.h"
 
 #include <QMainWindow>
+#include <QPointer>
 
 #include <functional>
 
@@ -53,6 +56,8 @@ struct Form1Controls
     QFrame *Picture1;
     ImageView *Image1;
     QProgressBar *ProgressBar1;
+    QMenu *mnuEdit;
+    QAction *mnuUndo, *mnuNameCheck;
     QMenu *mnuHelp;
     QAction *mnuH, *mnuSep1, *mnuVa;
 };
@@ -81,6 +86,18 @@ public:
     /// The client area's size (5655 × 7050 twips).
     static QSize clientSize();
 
+    /// What the rename button would run now.
+    RenameRequest currentRequest() const;
+    /// The names the target folder's list holds.
+    const QStringList &targetNames() const;
+    /// The name check window while it is open.
+    NameCheckWindow *nameCheckWindow() const { return m_nameCheck; }
+
+Q_SIGNALS:
+    /// Any entry that the rename would read has changed (texts, lists, boxes, selection,
+    /// folders).
+    void namingChanged();
+
 protected:
     void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -108,6 +125,7 @@ private:
     void File2_Click();
     void File2_DblClick();
     void LoadImage();
+    void mnuNameCheck_Click();
 
     void driveChanged(DriveList *drive, FolderList *folder);
     void folderChanged(FolderList *folder, FileList *files);
@@ -128,4 +146,5 @@ private:
     QString m_listPath;
     QString m_imagePath;
     bool m_batchRunning = false;
+    QPointer<NameCheckWindow> m_nameCheck;
 };

@@ -41,6 +41,11 @@ struct WriteOptions
     /// Synced to disk before it gets its name (a move across file systems needs that before it
     /// deletes the source).
     bool sync = false;
+    /// An existing destination that gets replaced is first linked into the user's trash (the
+    /// freedesktop.org trash of its volume, with its .trashinfo), so it can be restored; the
+    /// destination's name is never missing meanwhile. Where no usable trash exists, the
+    /// replace goes ahead and the report says so.
+    bool trashReplaced = false;
 };
 
 /// What a copy or move did to its destination.
@@ -56,6 +61,13 @@ struct WriteReport
     bool copied = false;
     /// The destination as written (for a later undo to recognise it).
     FileStatus written;
+    /// With trashReplaced: where the replaced file now lies in the trash (under files/);
+    /// empty when nothing was replaced or it could not be kept.
+    QString trashedAs;
+    /// With trashReplaced: a file was replaced that no usable trash could keep.
+    bool replacedNotKept = false;
+    /// A move of a symbolic link: the link's text, so that an undo can make it again.
+    QString removedLinkText;
 };
 
 /// File operations on full paths. Every rule that touches files is handed one of these.
@@ -88,6 +100,13 @@ public:
     virtual OpResult setAside(const QString &source, const QString &keptPath) = 0;
     /// Renames `from` to `to` only when `to` does not exist yet (EEXIST otherwise).
     virtual OpResult renameNoReplace(const QString &from, const QString &to) = 0;
+    /// Puts a file the trash keeps (`trashedFile`, under the trash's files/) back under
+    /// `destination` without replacing anything, and removes its trash information.
+    virtual OpResult restoreFromTrash(const QString &trashedFile, const QString &destination) = 0;
+    /// Makes `path` a symbolic link with the text `target` (never replacing anything).
+    virtual OpResult makeSymbolicLink(const QString &target, const QString &path) = 0;
+    /// Makes `path` another name of the file `existing` (never replacing anything).
+    virtual OpResult makeHardLink(const QString &existing, const QString &path) = 0;
 
     virtual FileStatus status(const QString &path, bool followLinks) = 0;
     /// True when `path` names an existing ordinary file (links are followed).

@@ -950,3 +950,25 @@ OpResult PosixFileOperations::claimJournal(const QString &path, QByteArray &byte
         return OpResult::success();
     }
 }
+
+OpResult PosixFileOperations::makeSymbolicLink(const QString &target, const QString &path)
+{
+    if (::symlink(FileNames::encode(target).constData(), FileNames::encode(path).constData()) != 0)
+        return failureOf(errno, path);
+    return OpResult::success();
+}
+
+OpResult PosixFileOperations::makeHardLink(const QString &existing, const QString &path)
+{
+    if (::link(FileNames::encode(existing).constData(), FileNames::encode(path).constData()) != 0)
+        return failureOf(errno, path);
+    return OpResult::success();
+}
+
+OpResult PosixFileOperations::restoreFromTrash(const QString &trashedFile,
+                                               const QString &destination)
+{
+    // Filled in with the trash itself.
+    Q_UNUSED(trashedFile);
+    return failureOf(ENOSYS, destination);
+}

@@ -26,6 +26,9 @@ public:
     OpResult removeFile(const QString &path) override;
     OpResult setAside(const QString &source, const QString &keptPath) override;
     OpResult renameNoReplace(const QString &from, const QString &to) override;
+    OpResult restoreFromTrash(const QString &trashedFile, const QString &destination) override;
+    OpResult makeSymbolicLink(const QString &target, const QString &path) override;
+    OpResult makeHardLink(const QString &existing, const QString &path) override;
     FileStatus status(const QString &path, bool followLinks) override;
     bool isOrdinaryFile(const QString &path) override;
     bool isSameFile(const QString &a, const QString &b) override;

@@ -5,8 +5,8 @@
 #include <QElapsedTimer>
 #include <QHash>
 #include <QList>
-#include <QStringList>
 #include <QString>
+#include <QStringList>
 
 /// A mounted volume a user browses: its mount root ("/", "/media/user/USB") and label.
 struct Volume

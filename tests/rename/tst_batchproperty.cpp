@@ -213,7 +213,7 @@ void BatchPropertyTest::randomBatchesKeepEveryContent()
     bool countOk = false;
     int batches = qEnvironmentVariableIntValue("KAENAMI_BATCHES", &countOk);
     if (!countOk)
-        batches = 2500;
+        batches = 2000;
     Generator random(seed);
     QHash<int, int> outcomes;
     for (int round = 0; round < batches; ++round) {

@@ -9,6 +9,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cerrno>
+#include <csignal>
+#include <sys/resource.h>
+
 class DataFilesTest : public QObject
 {
     Q_OBJECT
@@ -32,6 +36,7 @@ private Q_SLOTS:
     void saveWritesBothFiles();
     void failedWriteKeepsThePreviousFile_data();
     void failedWriteKeepsThePreviousFile();
+    void realFailingWriteReportsTheSystemReason();
     void unreadableFileCountsAsMissing();
     void shiftJisFilesStillRead();
     void existenceIgnoresHiddenNamesAndFolders();
@@ -250,6 +255,42 @@ void DataFilesTest::failedWriteKeepsThePreviousFile()
         QCOMPARE(TestFiles::read(ini), QByteArray("previous settings"));
     else
         QVERIFY(TestFiles::read(ini).startsWith("\"x\""));
+}
+
+void DataFilesTest::realFailingWriteReportsTheSystemReason()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    PosixFileOperations files;
+    const QString ini = dir.filePath("DuVuzeRezo.ini");
+    const QString list = dir.filePath("ListFile.dat");
+    QVERIFY(TestFiles::write(ini, "\"previous\"\r\n"));
+    QVERIFY(TestFiles::write(list, "\"jpg\"\r\n"));
+    IniData data;
+    data[IniField::BaseName] = QString(200, QChar(u'写'));
+    ListData listData;
+    OpResult result;
+    {
+        // A disk that takes 16 bytes more and no more: a real write fails with EFBIG (the
+        // signal it would raise is ignored), as a full disk fails with ENOSPC.
+        struct rlimit saved
+        {
+        };
+        ::getrlimit(RLIMIT_FSIZE, &saved);
+        const auto handler = std::signal(SIGXFSZ, SIG_IGN);
+        struct rlimit limit = saved;
+        limit.rlim_cur = 16;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        result = DataFiles::SaveData(files, ini, data, list, listData, {"jpg", "png"});
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, handler);
+    }
+    QVERIFY2(!result, "a failed write was reported as saved");
+    QCOMPARE(result.path, ini);
+    QCOMPARE(result.error, systemErrorText(EFBIG));
+    QCOMPARE(TestFiles::read(ini), QByteArray("\"previous\"\r\n"));
+    QCOMPARE(TestFiles::read(list), QByteArray("\"jpg\"\r\n"));
+    QCOMPARE(TestFiles::names(dir.path()), (QStringList{"DuVuzeRezo.ini", "ListFile.dat"}));
 }
 
 void DataFilesTest::unreadableFileCountsAsMissing()

@@ -48,6 +48,7 @@ public:
         Remove,
         SetAside,
         Rename,
+        Link,
         List,
         Read,
         Write,
@@ -83,6 +84,18 @@ public:
     OpResult renameNoReplace(const QString &from, const QString &to) override
     {
         return guarded(Op::Rename, to, [&] { return m_real.renameNoReplace(from, to); });
+    }
+    OpResult restoreFromTrash(const QString &trashed, const QString &to) override
+    {
+        return guarded(Op::Rename, to, [&] { return m_real.restoreFromTrash(trashed, to); });
+    }
+    OpResult makeSymbolicLink(const QString &target, const QString &p) override
+    {
+        return guarded(Op::Link, p, [&] { return m_real.makeSymbolicLink(target, p); });
+    }
+    OpResult makeHardLink(const QString &existing, const QString &p) override
+    {
+        return guarded(Op::Link, p, [&] { return m_real.makeHardLink(existing, p); });
     }
     FileStatus status(const QString &p, bool follow) override { return m_real.status(p, follow); }
     bool isOrdinaryFile(const QString &p) override { return m_real.isOrdinaryFile(p); }

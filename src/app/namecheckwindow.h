@@ -1,0 +1,29 @@
+#pragma once
+
+#include "renamejob.h"
+
+#include <QStringList>
+#include <QWidget>
+
+#include <functional>
+
+/// The modeless "名前の確認" window: for the current selection, every old name beside its new
+/// name and what the batch would do with it, following the main window live. Nothing is
+/// touched on disk.
+class NameCheckWindow final : public QWidget
+{
+    Q_OBJECT
+
+public:
+    using RequestSource = std::function<RenameRequest()>;
+    using TargetNames = std::function<const QStringList &()>;
+    NameCheckWindow(RequestSource request, TargetNames targetNames, QWidget *parent = nullptr);
+    ~NameCheckWindow() override;
+
+    /// Computes everything again from the main window's current entries.
+    void refresh();
+
+private:
+    RequestSource m_request;
+    TargetNames m_targetNames;
+};
