@@ -88,7 +88,9 @@ BatchLayout layOutBatch(const RenameRequest &request, const BatchPlan &plan, Fil
         return layout;
 
     // Each source as a name (its own entry) and as the file it resolves to.
-    std::vector<FileStatus> entries(count), sources(count), targets(count);
+    std::vector<FileStatus> &entries = layout.sourceEntries;
+    entries.assign(count, {});
+    std::vector<FileStatus> sources(count), targets(count);
     layout.reached = count;
     for (size_t p = 0; p < count; ++p) {
         const BatchPlan::Item &item = plan.items[p];
@@ -118,11 +120,23 @@ BatchLayout layOutBatch(const RenameRequest &request, const BatchPlan &plan, Fil
                (file.exists() && keys.contains(keyOf(file))) ||
                (entry.type == FileStatus::Type::SymbolicLink && linkAmongThem);
     };
+    layout.nameTakenEarlier.assign(count, false);
+    QSet<QString> earlierNames;
+    const bool sameFolder = files.isSameFile(request.sourceFolder, request.targetFolder);
     for (size_t q = 0; q < layout.reached; ++q) {
         // Only a regular file can be kept; anything else stops the batch when it is reached.
         if (sources[q].type == FileStatus::Type::Regular &&
-            affected(entries[q], sources[q], touched, linkTouched))
+            affected(entries[q], sources[q], touched, linkTouched)) {
             layout.keepAside.push_back(q);
+            // The same entry as an earlier new name: the same name (in any letter case, for
+            // file systems that ignore it), or one file with a single name.
+            const QString &name = request.entries[size_t(plan.items[q].entryIndex)].name;
+            bool taken = sameFolder && earlierNames.contains(name.toCaseFolded());
+            for (size_t p = 0; p < q && !taken; ++p)
+                taken = entries[q].links == 1 && entries[q].sameFileAs(targets[p]);
+            layout.nameTakenEarlier[q] = taken;
+        }
+        earlierNames.insert(plan.items[q].newName.toCaseFolded());
         if (targets[q].exists()) {
             replaced.insert(keyOf(targets[q]));
             touched.insert(keyOf(targets[q]));
@@ -193,7 +207,9 @@ public:
             const BatchPlan::Item &item = plan.items[q];
             m_journal.kept.push_back(
                 {m_journal.keptPath(++serial), sourcePath(item.entryIndex), targetPath(item)});
-            m_kept.emplace(item.entryIndex, m_journal.kept.back().kept);
+            m_kept.emplace(item.entryIndex,
+                           Kept{m_journal.kept.back().kept, layout.sourceEntries[q],
+                                layout.nameTakenEarlier[q]});
         }
         m_serial = serial;
         m_journalPath = BatchJournal::pathIn(journalFolder, m_journal.id);
@@ -216,19 +232,27 @@ public:
         const QString source = sourcePath(entry);
         const QString target = targetPath(item);
 
-        if (const auto kept = m_kept.find(entry); kept != m_kept.end()) {
-            const QString keptPath = kept->second;
-            m_kept.erase(kept);
-            if (!m_files.status(keptPath, false).sameFileAs(m_files.status(source, true))) {
-                // An earlier step replaced the source: its content lives on in the kept file.
-                if (!carryOutKept(keptPath, target))
+        if (const auto found = m_kept.find(entry); found != m_kept.end()) {
+            const Kept kept = found->second;
+            m_kept.erase(found);
+            const FileStatus entryNow = m_files.status(source, false);
+            const bool entryUnchanged = entryNow.sameFileAs(kept.entryBefore);
+            if (kept.nameTakenEarlier || !entryUnchanged ||
+                !m_files.status(kept.path, false).sameFileAs(m_files.status(source, true))) {
+                // An earlier step replaced the source, or its name is an earlier new name: the
+                // content lives on in the kept file.
+                if (!carryOutKept(kept.path, target))
+                    return false;
+                // A link whose file was replaced is still the source: a move takes it away.
+                if (m_request.move && !kept.nameTakenEarlier && entryUnchanged &&
+                    entryNow.type == FileStatus::Type::SymbolicLink && !remove(source))
                     return false;
                 ++m_result.filesDone;
                 return true;
             }
             if (!processFrom(source, target, sameEntry(item)))
                 return false;
-            return remove(keptPath);
+            return remove(kept.path);
         }
         return processFrom(source, target, sameEntry(item));
     }
@@ -271,7 +295,8 @@ private:
             // A link named as its own new name becomes a file with the content it shows, so
             // later steps that move or replace what it points to cannot change it.
             WriteReport report;
-            if (!check(m_files.copyFile(source, target, nextWrite(), &report), both(source, target)))
+            if (!check(m_files.copyFile(source, target, nextWrite(), &report),
+                       both(source, target)))
                 return false;
             note(JobAction::Kind::Replaced, source, target, report);
         } else if (sameEntry ||
@@ -353,7 +378,13 @@ private:
     BatchJournal m_journal;
     QString m_journalPath;
     int m_serial = 0;
-    std::map<int, QString> m_kept; ///< entry -> its kept file, until the entry is done
+    struct Kept
+    {
+        QString path;
+        FileStatus entryBefore;
+        bool nameTakenEarlier;
+    };
+    std::map<int, Kept> m_kept; ///< entry -> its kept file, until the entry is done
 };
 
 RenameJob::RenameJob(FileOperations &files, ProgressDisplay &progress, MessageBoxes &messages,

@@ -79,6 +79,11 @@ struct BatchLayout
     size_t reached = 0;
     /// Items whose source must be kept aside first: an earlier step replaces or moves its file.
     std::vector<size_t> keepAside;
+    /// Kept items whose source name is itself an earlier item's new name: their content is
+    /// taken from the kept file, and the name is left to the earlier item.
+    std::vector<bool> nameTakenEarlier;
+    /// Per plan item: its source as a directory entry (links not followed), before the batch.
+    std::vector<FileStatus> sourceEntries;
     /// Per plan item: the new name already exists in the target folder (it will be replaced).
     std::vector<bool> targetExists;
     /// A selected source that an earlier step would replace while the batch stops before it

@@ -156,6 +156,8 @@ private Q_SLOTS:
     void linksAreReadAsTheirFiles_data();
     void linksAreReadAsTheirFiles();
     void laterSourceReachedThroughALinkKeepsItsContent();
+    void anEarlierNewNameIsNeverMovedAway_data();
+    void anEarlierNewNameIsNeverMovedAway();
     void namesKeepTheirExactBytes();
     void aPipeAmongTheSourcesInterruptsWithoutBlocking();
     void journalComesFirstAndGoesAtTheEnd();
@@ -657,6 +659,38 @@ void RenameJobTest::laterSourceReachedThroughALinkKeepsItsContent()
         QCOMPARE(TestFiles::read(f.dst() + "/photo008.jpg"), QByteArray("old photo007"));
         QCOMPARE(TestFiles::names(f.dst()), (QStringList{"photo007.jpg", "photo008.jpg"}));
     }
+}
+
+void RenameJobTest::anEarlierNewNameIsNeverMovedAway_data()
+{
+    QTest::addColumn<QString>("kind");
+    // x.jpg becomes p1.jpg; p1.jpg, a later source, is a second name of x.jpg's file.
+    QTest::newRow("hard link") << "hard";
+    // x.jpg becomes p1.jpg; p1.jpg, a later source, is a link to x.jpg.
+    QTest::newRow("symbolic link") << "symbolic";
+}
+
+void RenameJobTest::anEarlierNewNameIsNeverMovedAway()
+{
+    QFETCH(QString, kind);
+    Fixture f;
+    QVERIFY(TestFiles::write(f.src() + "/x.jpg", "content of x"));
+    const QByteArray x = QFile::encodeName(f.src() + "/x.jpg");
+    const QByteArray p1 = QFile::encodeName(f.src() + "/p1.jpg");
+    QCOMPARE(kind == "hard" ? ::link(x.constData(), p1.constData())
+                            : ::symlink("x.jpg", p1.constData()),
+             0);
+    RenameRequest r = f.request({"x.jpg", "p1.jpg"});
+    r.targetFolder = f.src();
+    r.baseName = QStringLiteral("p");
+    r.startNumberText = QStringLiteral("1");
+    r.digitCountText = QStringLiteral("1");
+    r.move = true;
+    r.overwrite = true;
+    QCOMPARE(f.job.run(r).outcome, JobResult::Outcome::Completed);
+    QCOMPARE(TestFiles::read(f.src() + "/p1.jpg"), QByteArray("content of x"));
+    QCOMPARE(TestFiles::read(f.src() + "/p2.jpg"), QByteArray("content of x"));
+    QCOMPARE(TestFiles::names(f.src()), (QStringList{"p1.jpg", "p2.jpg"}));
 }
 
 void RenameJobTest::namesKeepTheirExactBytes()
