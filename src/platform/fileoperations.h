@@ -66,8 +66,6 @@ struct WriteReport
     QString trashedAs;
     /// With trashReplaced: a file was replaced that no usable trash could keep.
     bool replacedNotKept = false;
-    /// A move of a symbolic link: the link's text, so that an undo can make it again.
-    QString removedLinkText;
 };
 
 /// File operations on full paths. Every rule that touches files is handed one of these.
@@ -109,6 +107,8 @@ public:
     virtual OpResult makeHardLink(const QString &existing, const QString &path) = 0;
 
     virtual FileStatus status(const QString &path, bool followLinks) = 0;
+    /// The text of the symbolic link `path`; empty when it is none.
+    virtual QString linkText(const QString &path) = 0;
     /// True when `path` names an existing ordinary file (links are followed).
     virtual bool isOrdinaryFile(const QString &path) = 0;
     /// True when both paths name one existing file or folder (links are followed).

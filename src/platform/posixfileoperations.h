@@ -30,6 +30,7 @@ public:
     OpResult makeSymbolicLink(const QString &target, const QString &path) override;
     OpResult makeHardLink(const QString &existing, const QString &path) override;
     FileStatus status(const QString &path, bool followLinks) override;
+    QString linkText(const QString &path) override;
     bool isOrdinaryFile(const QString &path) override;
     bool isSameFile(const QString &a, const QString &b) override;
     bool sameContent(const QString &a, const QString &b) override;

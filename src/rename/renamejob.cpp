@@ -152,6 +152,19 @@ BatchLayout layOutBatch(const RenameRequest &request, const BatchPlan &plan, Fil
         }
     }
 
+    // A new name standing on a file that no source of the batch is loses it: to the trash.
+    QSet<FileKey> sourceFiles;
+    for (size_t p = 0; p < count; ++p) {
+        for (const FileStatus &status : {entries[p], sources[p]}) {
+            if (status.exists())
+                sourceFiles.insert(keyOf(status));
+        }
+    }
+    layout.replacesOtherFile.assign(count, false);
+    for (size_t p = 0; p < count; ++p)
+        layout.replacesOtherFile[p] =
+            targets[p].exists() && !sourceFiles.contains(keyOf(targets[p]));
+
     // Sources the batch never reaches must not have been replaced by then.
     std::vector<int> unreached;
     for (size_t p = layout.reached; p < count; ++p)
@@ -217,18 +230,26 @@ public:
             m_journalPath.clear();
             return false;
         }
-        for (const BatchJournal::Kept &kept : m_journal.kept) {
+        for (size_t k = 0; k < m_journal.kept.size(); ++k) {
+            const BatchJournal::Kept &kept = m_journal.kept[k];
             if (!check(m_files.setAside(kept.original, kept.kept), kept.original))
                 return false;
+            m_item = int(layout.keepAside[k]);
+            m_itemSource = kept.original;
             note(JobAction::Kind::SetAside, kept.original, kept.kept);
         }
+        m_item = -1;
+        m_itemSource.clear();
         return true;
     }
 
-    /// Carries out one item; false when the batch ends here.
-    bool process(const BatchPlan::Item &item)
+    /// Carries out item `index`; false when the batch ends here.
+    bool process(size_t index, const BatchPlan::Item &item, const BatchLayout &layout)
     {
         const int entry = item.entryIndex;
+        m_item = int(index);
+        m_itemSource = sourcePath(entry);
+        m_trashReplaced = layout.replacesOtherFile[index];
         const QString source = sourcePath(entry);
         const QString target = targetPath(item);
 
@@ -265,8 +286,11 @@ public:
             return;
         if (!m_kept.empty() || m_result.outcome == JobResult::Outcome::Interrupted) {
             m_result.recovery = recoverBatch(m_files, m_journal);
-            for (const RecoveryReport::Restored &restored : m_result.recovery.restored)
+            m_item = -1;
+            for (const RecoveryReport::Restored &restored : m_result.recovery.restored) {
+                m_itemSource = restored.original;
                 note(JobAction::Kind::Restored, restored.original, restored.now);
+            }
         }
         m_kept.clear();
         m_files.finishJournal(m_journalPath);
@@ -320,16 +344,17 @@ private:
 
     bool move(const QString &source, const QString &target)
     {
+        const QString linkText = m_files.linkText(source);
         WriteReport report;
         if (!check(m_files.moveFile(source, target, nextWrite(), &report), both(source, target)))
             return false;
         if (report.alreadyThere) {
-            note(JobAction::Kind::Kept, source, target);
-            note(JobAction::Kind::Removed, source, {});
+            note(JobAction::Kind::Kept, source, target, report);
+            noteRemoved(source, linkText);
         } else if (report.copied) {
             note(report.replaced ? JobAction::Kind::Replaced : JobAction::Kind::Copied, source,
                  target, report);
-            note(JobAction::Kind::Removed, source, {});
+            noteRemoved(source, linkText);
         } else {
             note(JobAction::Kind::Moved, source, target, report);
         }
@@ -350,7 +375,10 @@ private:
         return remove(kept);
     }
 
-    WriteOptions nextWrite() { return WriteOptions{m_journal.temporaryPath(++m_serial), false}; }
+    WriteOptions nextWrite()
+    {
+        return WriteOptions{m_journal.temporaryPath(++m_serial), false, m_trashReplaced};
+    }
 
     static QString both(const QString &from, const QString &to)
     {
@@ -359,16 +387,34 @@ private:
 
     bool remove(const QString &path)
     {
+        // A link's text is kept in the record, so that an undo can make it again.
+        const QString linkText = m_files.linkText(path);
         if (!check(m_files.removeFile(path), path))
             return false;
-        note(JobAction::Kind::Removed, path, {});
+        noteRemoved(path, linkText);
         return true;
+    }
+
+    void noteRemoved(const QString &path, const QString &linkText)
+    {
+        note(JobAction::Kind::Removed, path, {});
+        m_result.record.back().linkText = linkText;
     }
 
     void note(JobAction::Kind kind, const QString &from, const QString &to,
               const WriteReport &report = {})
     {
-        m_result.record.push_back({kind, from, to, report.written, report.replaced});
+        m_result.record.push_back({kind,
+                                   from,
+                                   to,
+                                   report.written,
+                                   report.replaced,
+                                   m_item,
+                                   m_itemSource,
+                                   report.trashedAs,
+                                   {}});
+        if (report.replacedNotKept)
+            ++m_result.replacedNotKept;
     }
 
     FileOperations &m_files;
@@ -385,6 +431,9 @@ private:
         bool nameTakenEarlier;
     };
     std::map<int, Kept> m_kept; ///< entry -> its kept file, until the entry is done
+    int m_item = -1;            ///< the plan item being carried out
+    QString m_itemSource;
+    bool m_trashReplaced = false;
 };
 
 RenameJob::RenameJob(FileOperations &files, ProgressDisplay &progress, MessageBoxes &messages,
@@ -447,7 +496,7 @@ JobResult RenameJob::run(const RenameRequest &request)
                 m_messages.inform(sameNameMessage());
                 return result;
             }
-            if (!batch.process(plan.items[next]))
+            if (!batch.process(next, plan.items[next], layout))
                 return interrupt();
             ++next;
             if (next == plan.items.size() && plan.stop == BatchPlan::Stop::NumberOverflow) {
@@ -469,8 +518,9 @@ JobResult RenameJob::run(const RenameRequest &request)
     if (const OpResult saved = m_host.saveData(); !saved)
         result.completionFailures.push_back({QStringLiteral("設定の保存"), saved});
     m_host.focusBaseName();
-    m_messages.inform(result.completionFailures.empty() ? completedMessage()
-                                                        : completedWithFailuresMessage(result));
+    m_messages.inform((result.completionFailures.empty() ? completedMessage()
+                                                         : completedWithFailuresMessage(result)) +
+                      notKeptLine(result));
     return result;
 }
 
@@ -509,7 +559,16 @@ QString RenameJob::interruptedMessage(const JobResult &result)
         text += QStringLiteral("\r\n失敗したファイル: ") + FileNames::display(result.failure.path);
     text += QStringLiteral("\r\n理由: ") + result.failure.error;
     text += QStringLiteral("\r\n中断までに処理したファイル: %1 件").arg(result.filesDone);
-    return text + restoredLines(result.recovery);
+    return text + restoredLines(result.recovery) + notKeptLine(result);
+}
+
+QString RenameJob::notKeptLine(const JobResult &result)
+{
+    if (result.replacedNotKept == 0)
+        return {};
+    return QStringLiteral(
+               "\r\n置き換えたファイルのうち %1 件は、ごみ箱が使えないため残せませんでした。")
+        .arg(result.replacedNotKept);
 }
 
 namespace {

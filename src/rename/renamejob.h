@@ -86,6 +86,9 @@ struct BatchLayout
     std::vector<FileStatus> sourceEntries;
     /// Per plan item: the new name already exists in the target folder (it will be replaced).
     std::vector<bool> targetExists;
+    /// Per plan item: the new name holds a file that is no source of the batch; replacing it
+    /// would lose it, so it goes to the trash.
+    std::vector<bool> replacesOtherFile;
     /// A selected source that an earlier step would replace while the batch stops before it
     /// is reached (its content would be lost): the batch is refused. Empty when none.
     QString stranded;
@@ -134,10 +137,18 @@ struct JobAction
     Kind kind;
     QString from;
     QString to;
-    /// For Copied, Replaced and Moved: the file as the batch left it.
+    /// For Copied, Replaced, Moved and Kept: the file at `to` as the batch left it.
     FileStatus written;
     /// A move that replaced an existing file of the new name.
     bool replaced = false;
+    /// The plan item the action belongs to (-1 for none) and that item's source, so that the
+    /// record says whose content went where even when it was read from a kept file.
+    int item = -1;
+    QString source;
+    /// The replaced file as the trash keeps it (under its files/ folder).
+    QString trashedAs;
+    /// Removed: the text of the symbolic link that was removed.
+    QString linkText;
 };
 
 struct JobResult
@@ -156,6 +167,8 @@ struct JobResult
     OpResult failure; ///< the failure that interrupted the batch
     /// Kept contents brought back under visible names after the batch stopped early.
     RecoveryReport recovery;
+    /// Replaced files that no usable trash could keep.
+    int replacedNotKept = 0;
     struct CompletionFailure
     {
         QString step; ///< what was not done, as the message names it
@@ -183,6 +196,8 @@ public:
     static QString completedWithFailuresMessage(const JobResult &result);
     static QString nameRefusedMessage(const BatchPlan &plan, int nameMax);
     static QString strandedMessage(const BatchLayout &layout);
+    /// The line a closing message adds for replaced files the trash could not keep.
+    static QString notKeptLine(const JobResult &result);
 
 private:
     class Batch;

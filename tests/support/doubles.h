@@ -98,6 +98,7 @@ public:
         return guarded(Op::Link, p, [&] { return m_real.makeHardLink(existing, p); });
     }
     FileStatus status(const QString &p, bool follow) override { return m_real.status(p, follow); }
+    QString linkText(const QString &p) override { return m_real.linkText(p); }
     bool isOrdinaryFile(const QString &p) override { return m_real.isOrdinaryFile(p); }
     bool isSameFile(const QString &a, const QString &b) override { return m_real.isSameFile(a, b); }
     bool sameContent(const QString &a, const QString &b) override
