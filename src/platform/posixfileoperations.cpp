@@ -2,6 +2,7 @@
 
 #include "filenames.h"
 #include "regularfile.h"
+#include "trash.h"
 
 #include <QRandomGenerator>
 
@@ -346,6 +347,24 @@ OpResult checkDestination(const QString &destination, const QByteArray &dst, boo
     return checkReplaceable(st, destination, dst);
 }
 
+/// Keeps the destination about to be replaced in its trash, as a second name of the same file,
+/// so its name never goes missing. Where no trash can keep it, the replace goes ahead and the
+/// report says so.
+void keepReplaced(const QString &destination, WriteReport &report)
+{
+    if (!Trash::keep(destination, report.trashedAs))
+        report.replacedNotKept = true;
+}
+
+/// The replace did not happen after all: the trash lets go of what it kept.
+void takeBackKept(WriteReport &report)
+{
+    if (!report.trashedAs.isEmpty())
+        Trash::discard(report.trashedAs);
+    report.trashedAs.clear();
+    report.replacedNotKept = false;
+}
+
 /// Writes one copy so that the destination's name appears only with the complete content.
 class CopyWriter
 {
@@ -356,12 +375,13 @@ public:
           m_dst(FileNames::encode(destination)), m_folder(folderOf(m_dst)),
           m_temporary(options.temporary.isEmpty() ? m_folder + "/.kaenami-" + randomToken() + ".tmp"
                                                   : FileNames::encode(options.temporary)),
-          m_sync(options.sync)
+          m_sync(options.sync), m_trashReplaced(options.trashReplaced)
     {}
 
     OpResult write(bool exists, bool unnamedFiles, WriteReport &report)
     {
         m_exists = exists;
+        m_kept = {};
         bool refused = true;
         if (unnamedFiles) {
             if (OpResult written = writeUnnamed(refused); !written)
@@ -371,6 +391,9 @@ public:
             if (OpResult written = writeNamed(); !written)
                 return written;
         }
+        // Told even if the sync below fails: the replace has happened.
+        report.trashedAs = m_kept.trashedAs;
+        report.replacedNotKept = m_kept.replacedNotKept;
         if (m_sync) {
             if (const int error = syncFolder(m_folder); error != 0) {
                 // A new name that may not last is taken back; the source still has it all.
@@ -467,9 +490,12 @@ private:
     /// The complete content lies under the temporary name: one rename puts it in place.
     OpResult renameOver()
     {
+        if (m_trashReplaced)
+            keepReplaced(m_destination, m_kept);
         if (::rename(m_temporary.constData(), m_dst.constData()) != 0) {
             const int error = errno;
             ::unlink(m_temporary.constData());
+            takeBackKept(m_kept);
             return failureOf(error, m_destination);
         }
         m_exists = true;
@@ -483,7 +509,9 @@ private:
     const QByteArray m_folder;
     const QByteArray m_temporary;
     const bool m_sync;
+    const bool m_trashReplaced;
     bool m_exists = false;
+    WriteReport m_kept; ///< only its trash fields
 };
 
 /// Whether the listing of `folder` holds both exact names (two links in one folder), rather
@@ -647,10 +675,16 @@ OpResult PosixFileOperations::moveFile(const QString &source, const QString &des
         }
 
         int error = 0;
-        if (exists)
+        if (exists) {
+            if (options.trashReplaced)
+                keepReplaced(destination, done);
             error = ::rename(src.constData(), dst.constData()) == 0 ? 0 : errno;
-        else
+            // Across file systems the copy below keeps the replaced file itself.
+            if (error != 0)
+                takeBackKept(done);
+        } else {
             error = renameWithoutReplacing(src, dst);
+        }
         if (error == EEXIST && attempt == 0)
             continue; // it appeared meanwhile: look again
         if (error == 0) {
@@ -968,7 +1002,21 @@ OpResult PosixFileOperations::makeHardLink(const QString &existing, const QStrin
 OpResult PosixFileOperations::restoreFromTrash(const QString &trashedFile,
                                                const QString &destination)
 {
-    // Filled in with the trash itself.
-    Q_UNUSED(trashedFile);
-    return failureOf(ENOSYS, destination);
+    if (Trash::infoFileOf(trashedFile).isEmpty())
+        return failureOf(EINVAL, trashedFile);
+    const int error =
+        renameWithoutReplacing(FileNames::encode(trashedFile), FileNames::encode(destination));
+    if (error != 0)
+        return failureOf(error, error == EEXIST ? destination : trashedFile);
+    // The file is back whatever happens now; information left behind only names a file that is
+    // missing from the trash, which trash views show as such.
+    Trash::forget(trashedFile);
+    return OpResult::success();
+}
+
+QString PosixFileOperations::linkText(const QString &path)
+{
+    char text[PATH_MAX];
+    const ssize_t length = ::readlink(FileNames::encode(path).constData(), text, sizeof text);
+    return length > 0 ? FileNames::decode(QByteArray(text, int(length))) : QString();
 }
