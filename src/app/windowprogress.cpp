@@ -32,6 +32,11 @@ void WindowProgress::setValue(int value)
         m_drawn = drawn;
         m_bar->repaint();
     }
+    keepAlive();
+}
+
+void WindowProgress::keepAlive()
+{
     if (m_sinceEvents.elapsed() >= 100) {
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
         m_sinceEvents.restart();

@@ -16,6 +16,7 @@ public:
     void setRange(int minimum, int maximum) override;
     void setValue(int value) override;
     void setVisible(bool visible) override;
+    void keepAlive() override;
 
 private:
     int drawnLength(int value) const;

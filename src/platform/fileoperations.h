@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 /// What one directory entry is, as far as a batch needs to know.
 struct FileStatus
 {
@@ -23,6 +25,7 @@ struct FileStatus
     qint64 size = 0;
     qint64 modifiedNs = 0; ///< modification time, nanoseconds since the epoch
     quint64 links = 0;
+    int error = 0; ///< why a status could not be taken (errno), 0 when it could
 
     bool exists() const { return type != Type::Missing; }
     /// Both are the same file on the same device (hard links and spellings of one name alike).
@@ -66,6 +69,9 @@ struct WriteReport
     QString trashedAs;
     /// With trashReplaced: a file was replaced that no usable trash could keep.
     bool replacedNotKept = false;
+    /// A copying move left its source in place: it had become the destination itself (one
+    /// folder seen through two mounts).
+    bool sourceKept = false;
 };
 
 /// File operations on full paths. Every rule that touches files is handed one of these.
@@ -74,6 +80,10 @@ class FileOperations
 {
 public:
     virtual ~FileOperations() = default;
+
+    /// Called now and then during a long copy (at least every 16 MiB), so that the window can
+    /// keep answering the desktop; empty for none.
+    virtual void setBusyHandler(std::function<void()> handler) = 0;
 
     /// Writes the content of the file `source` resolves to (links are followed; it must be a
     /// regular file, opened without blocking) under `destination`, with its modification time
@@ -136,6 +146,9 @@ public:
     virtual OpResult writeJournal(const QString &path, const QByteArray &bytes) = 0;
     /// Removes a journal written or claimed by this process and releases its lock.
     virtual OpResult finishJournal(const QString &path) = 0;
+    /// Releases the lock of a journal written or claimed by this process, leaving it in place
+    /// for a later start to take up.
+    virtual void releaseJournal(const QString &path) = 0;
     /// Reads and locks a journal left by an earlier run. Fails with EWOULDBLOCK while a running
     /// batch still holds it.
     virtual OpResult claimJournal(const QString &path, QByteArray &bytes) = 0;

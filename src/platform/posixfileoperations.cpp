@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <dirent.h>
 #include <fcntl.h>
+#include <functional>
 #include <linux/fs.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -135,11 +136,16 @@ int createHiddenSibling(const QByteArray &target, int flags, mode_t mode, QByteA
     return -1;
 }
 
-/// Opens a file without ever blocking on a pipe or device; only a regular file is kept open,
-/// in blocking mode again.
+/// Opens a regular file without ever blocking: pipes and devices are refused before they are
+/// opened (opening some devices does something), and by the open file's own type after. The
+/// file stays non-blocking, so a file of /proc that looks regular but waits for data fails
+/// with EAGAIN instead of hanging.
 OpResult openRegular(const QString &path, int access, FileDescriptor &fd, struct stat &st)
 {
-    fd.reset(::open(FileNames::encode(path).constData(), access | O_NONBLOCK | O_CLOEXEC));
+    const QByteArray bytes = FileNames::encode(path);
+    if (::stat(bytes.constData(), &st) == 0 && !S_ISREG(st.st_mode))
+        return notRegular(st, path);
+    fd.reset(::open(bytes.constData(), access | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     if (!fd.valid())
         return failureOf(errno, path);
     if (::fstat(fd.get(), &st) != 0)
@@ -148,9 +154,33 @@ OpResult openRegular(const QString &path, int access, FileDescriptor &fd, struct
         fd.reset(-1);
         return notRegular(st, path);
     }
-    ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
     return OpResult::success();
 }
+
+/// Called between the chunks of a long copy, so the window can stay alive.
+const std::function<void()> *busyHandler = nullptr;
+
+void stillBusy()
+{
+    if (busyHandler && *busyHandler)
+        (*busyHandler)();
+}
+
+/// Makes the handler of `operations` the one long copies call while it is alive.
+class BusyScope
+{
+public:
+    explicit BusyScope(const std::function<void()> &handler) : m_previous(busyHandler)
+    {
+        busyHandler = &handler;
+    }
+    ~BusyScope() { busyHandler = m_previous; }
+    BusyScope(const BusyScope &) = delete;
+    BusyScope &operator=(const BusyScope &) = delete;
+
+private:
+    const std::function<void()> *m_previous;
+};
 
 /// Returns 0 or the errno of the failing write.
 int writeAll(int fd, const char *data, qsizetype size)
@@ -214,7 +244,9 @@ bool readWriteLoop(int in, int out)
 {
     static constexpr size_t bufferSize = 1 << 20;
     static thread_local QByteArray buffer(bufferSize, Qt::Uninitialized);
-    for (;;) {
+    for (int chunk = 1;; ++chunk) {
+        if (chunk % 16 == 0)
+            stillBusy();
         const ssize_t got = ::read(in, buffer.data(), bufferSize);
         if (got == 0)
             return true;
@@ -241,9 +273,11 @@ bool copyData(int in, int out, off_t size)
         return true;
     off_t copied = 0;
     for (;;) {
-        const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, size_t(1) << 30, 0);
+        // In chunks of 16 MiB, so that a long copy lets the window answer in between.
+        const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, size_t(16) << 20, 0);
         if (n > 0) {
             copied += n;
+            stillBusy();
             continue;
         }
         if (n == 0)
@@ -568,9 +602,15 @@ PosixFileOperations::~PosixFileOperations()
         ::close(fd);
 }
 
+void PosixFileOperations::setBusyHandler(std::function<void()> handler)
+{
+    m_busy = std::move(handler);
+}
+
 OpResult PosixFileOperations::copyFile(const QString &source, const QString &destination,
                                        const WriteOptions &options, WriteReport *report)
 {
+    const BusyScope busy(m_busy);
     WriteReport local;
     WriteReport &done = report ? *report : local;
     done = {};
@@ -591,6 +631,7 @@ OpResult PosixFileOperations::copyFile(const QString &source, const QString &des
 OpResult PosixFileOperations::moveFile(const QString &source, const QString &destination,
                                        const WriteOptions &options, WriteReport *report)
 {
+    const BusyScope busy(m_busy);
     WriteReport local;
     WriteReport &done = report ? *report : local;
     done = {};
@@ -700,9 +741,18 @@ OpResult PosixFileOperations::moveFile(const QString &source, const QString &des
         synced.sync = true;
         if (OpResult copied = copyFile(source, destination, synced, &done); !copied)
             return copied;
+        done.copied = true;
+        // The source must still be the file that was read: seen through another mount it may
+        // be the very file just written, which must not go.
+        struct stat now
+        {
+        };
+        if (::lstat(src.constData(), &now) != 0 || !sameIdentity(now, entry)) {
+            done.sourceKept = true;
+            return OpResult::success();
+        }
         if (::unlink(src.constData()) != 0)
             return failureOf(errno, source);
-        done.copied = true;
         return OpResult::success();
     }
 }
@@ -732,7 +782,8 @@ OpResult PosixFileOperations::setAside(const QString &source, const QString &kep
     if (OpResult opened = openRegular(source, O_RDONLY, in, st); !opened)
         return opened;
     WriteReport report;
-    CopyWriter writer(in.get(), st, keptPath, WriteOptions{keptPath + QStringLiteral(".part"), false});
+    CopyWriter writer(in.get(), st, keptPath,
+                      WriteOptions{keptPath + QStringLiteral(".part"), false});
     return writer.write(false, m_options.unnamedFiles, report);
 }
 
@@ -752,7 +803,11 @@ FileStatus PosixFileOperations::status(const QString &path, bool followLinks)
     };
     const int result =
         followLinks ? ::stat(bytes.constData(), &st) : ::lstat(bytes.constData(), &st);
-    return result == 0 ? statusOf(st) : FileStatus{};
+    if (result == 0)
+        return statusOf(st);
+    FileStatus missing;
+    missing.error = errno;
+    return missing;
 }
 
 bool PosixFileOperations::isOrdinaryFile(const QString &path)
@@ -1019,4 +1074,12 @@ QString PosixFileOperations::linkText(const QString &path)
     char text[PATH_MAX];
     const ssize_t length = ::readlink(FileNames::encode(path).constData(), text, sizeof text);
     return length > 0 ? FileNames::decode(QByteArray(text, int(length))) : QString();
+}
+
+void PosixFileOperations::releaseJournal(const QString &path)
+{
+    if (const auto held = m_heldJournals.constFind(path); held != m_heldJournals.cend()) {
+        ::close(*held);
+        m_heldJournals.erase(held);
+    }
 }

@@ -19,6 +19,7 @@ public:
     explicit PosixFileOperations(Options options) : m_options(options) {}
     ~PosixFileOperations() override;
 
+    void setBusyHandler(std::function<void()> handler) override;
     OpResult copyFile(const QString &source, const QString &destination,
                       const WriteOptions &options, WriteReport *report = nullptr) override;
     OpResult moveFile(const QString &source, const QString &destination,
@@ -42,9 +43,11 @@ public:
     OpResult writeFileAtomically(const QString &path, const QByteArray &bytes) override;
     OpResult writeJournal(const QString &path, const QByteArray &bytes) override;
     OpResult finishJournal(const QString &path) override;
+    void releaseJournal(const QString &path) override;
     OpResult claimJournal(const QString &path, QByteArray &bytes) override;
 
 private:
     Options m_options;
+    std::function<void()> m_busy;
     QHash<QString, int> m_heldJournals; ///< path -> the locked descriptor
 };

@@ -14,8 +14,16 @@ QString notARegularFileText()
 
 OpResult openRegularFile(const QString &path, QFile &file)
 {
-    // O_NONBLOCK: opening a pipe without a writer, or a device, must not wait.
-    const int fd = ::open(FileNames::encode(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    // Pipes and devices are refused before they are opened (opening some devices does
+    // something); O_NONBLOCK covers the ones that turn up in between.
+    const QByteArray bytes = FileNames::encode(path);
+    struct stat before
+    {
+    };
+    if (::stat(bytes.constData(), &before) == 0 && !S_ISREG(before.st_mode))
+        return OpResult::failure(
+            S_ISDIR(before.st_mode) ? systemErrorText(EISDIR) : notARegularFileText(), path);
+    const int fd = ::open(bytes.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0)
         return OpResult::failure(systemErrorText(errno), path);
     struct stat st
@@ -31,7 +39,6 @@ OpResult openRegularFile(const QString &path, QFile &file)
         return OpResult::failure(
             S_ISDIR(st.st_mode) ? systemErrorText(EISDIR) : notARegularFileText(), path);
     }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         ::close(fd);
         return OpResult::failure(systemErrorText(EIO), path);

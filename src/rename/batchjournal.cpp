@@ -47,12 +47,20 @@ QString besideName(const QString &original, int attempt, int nameMax)
 
 /// True when the content kept in `kept` is still in a visible file: the original or the new
 /// name holds that very file or the same bytes.
-bool stillInSight(FileOperations &files, const BatchJournal::Kept &entry)
+bool stillInSight(FileOperations &files, const BatchJournal::Kept &entry,
+                  const QStringList &alsoInSight)
 {
     const FileStatus kept = files.status(entry.kept, false);
     for (const QString &place : {entry.original, entry.target}) {
         if (files.status(place, true).sameFileAs(kept) || files.sameContent(place, entry.kept))
             return true;
+    }
+    // A kept file with other names may share its file with one of the batch's new files.
+    if (kept.links > 1) {
+        for (const QString &place : alsoInSight) {
+            if (files.status(place, false).sameFileAs(kept))
+                return true;
+        }
     }
     return false;
 }
@@ -138,26 +146,48 @@ std::optional<BatchJournal> BatchJournal::fromBytes(const QByteArray &bytes)
         });
     if (!ended || !plainId || !journal.targetFolder.startsWith(QLatin1Char('/')))
         return std::nullopt;
+    // Recovery renames and removes files: only plain absolute paths, kept files only as the
+    // batch's own hidden names right in its target folder.
+    const auto plain = [](const QString &path) {
+        return path.startsWith(QLatin1Char('/')) &&
+               !path.split(QLatin1Char('/')).contains(QStringLiteral("..")) &&
+               !path.split(QLatin1Char('/')).contains(QStringLiteral("."));
+    };
+    if (!plain(journal.targetFolder))
+        return std::nullopt;
     for (const Kept &entry : journal.kept) {
-        if (!entry.kept.startsWith(journal.targetFolder) ||
+        if (!plain(entry.kept) || !plain(entry.original) || !plain(entry.target) ||
+            Paths::folderOf(entry.kept) != journal.targetFolder ||
             !fileNameOf(entry.kept).startsWith(journal.hiddenPrefix()))
             return std::nullopt;
     }
     return journal;
 }
 
-RecoveryReport recoverBatch(FileOperations &files, const BatchJournal &journal)
+RecoveryReport recoverBatch(FileOperations &files, const BatchJournal &journal,
+                            const QStringList &alsoInSight)
 {
     RecoveryReport report;
     const auto problem = [&](const QString &path, const OpResult &result) {
         report.problems.append(FileNames::display(path) + QStringLiteral(": ") + result.error);
     };
+    // A folder that cannot be seen now (a drive not plugged in) is not a folder without
+    // leftovers: nothing is decided, and the journal stays for a later try.
+    if (const FileStatus folder = files.status(journal.targetFolder, true);
+        folder.type != FileStatus::Type::Directory) {
+        problem(journal.targetFolder,
+                OpResult::failure(systemErrorText(folder.error ? folder.error : ENOTDIR)));
+        return report;
+    }
 
     for (const BatchJournal::Kept &entry : journal.kept) {
         const FileStatus kept = files.status(entry.kept, false);
-        if (!kept.exists())
+        if (!kept.exists()) {
+            if (kept.error != ENOENT)
+                problem(entry.kept, OpResult::failure(systemErrorText(kept.error)));
             continue;
-        if (kept.type != FileStatus::Type::Regular || stillInSight(files, entry)) {
+        }
+        if (kept.type != FileStatus::Type::Regular || stillInSight(files, entry, alsoInSight)) {
             if (const OpResult removed = files.removeFile(entry.kept); !removed)
                 problem(entry.kept, removed);
             else
@@ -238,7 +268,10 @@ QString recoverAbandonedBatches(FileOperations &files, const QString &folder)
         QByteArray bytes;
         if (!files.claimJournal(path, bytes))
             continue; // held by a batch that is still running, or gone meanwhile
-        const std::optional<BatchJournal> journal = BatchJournal::fromBytes(bytes);
+        std::optional<BatchJournal> journal = BatchJournal::fromBytes(bytes);
+        // A journal is the one its name says.
+        if (journal && name != fileNameOf(BatchJournal::pathIn(folder, journal->id)))
+            journal.reset();
         if (!journal) {
             // Not ours to act on; set it aside so it is neither lost nor read at every start.
             // (Its lock is released when the descriptor closes, at the latest when we exit.)
@@ -254,12 +287,19 @@ QString recoverAbandonedBatches(FileOperations &files, const QString &folder)
         all.restored.insert(all.restored.end(), report.restored.begin(), report.restored.end());
         all.problems.append(report.problems);
         ++recovered;
-        files.finishJournal(path);
+        // What could not be put right is tried again at the next start.
+        if (report.problems.isEmpty())
+            files.finishJournal(path);
+        else
+            files.releaseJournal(path);
     }
     if (recovered == 0 && all.problems.isEmpty())
         return {};
     QString text = QStringLiteral("前回のリネームは最後まで終わっていませんでした。");
     if (all.restored.empty() && all.problems.isEmpty())
         text += QStringLiteral("\r\n失われた内容はありません。");
-    return text + restoredLines(all);
+    text += restoredLines(all);
+    if (!all.problems.isEmpty())
+        text += QStringLiteral("\r\n戻せなかったものは、次に起動したときにもう一度戻します。");
+    return text;
 }

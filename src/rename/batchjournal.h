@@ -59,7 +59,10 @@ struct RecoveryReport
 /// Brings every kept content that is no longer in a visible file back under a visible name
 /// (its original name when that is free, else one beside it) and removes the batch's other
 /// hidden files. Kept files whose content is still in sight are removed.
-RecoveryReport recoverBatch(FileOperations &files, const BatchJournal &journal);
+/// `alsoInSight` names further visible files a kept content may live on in (a stopped batch
+/// knows the files it wrote).
+RecoveryReport recoverBatch(FileOperations &files, const BatchJournal &journal,
+                            const QStringList &alsoInSight = {});
 
 /// Start-up: recovers every journal in `folder` that no running batch holds, removes it, and
 /// returns one message saying what was recovered (empty when there was nothing to recover).

@@ -5,11 +5,13 @@
 #include "numericvalue.h"
 #include "paths.h"
 
+#include <QScopeGuard>
 #include <QSet>
 
 #include <cerrno>
 #include <limits>
 #include <map>
+#include <tuple>
 
 NameProblem checkNewName(const QString &name, int nameMax)
 {
@@ -78,21 +80,71 @@ QString sourcePathOf(const RenameRequest &request, int entry)
 
 } // namespace
 
-BatchLayout layOutBatch(const RenameRequest &request, const BatchPlan &plan, FileOperations &files)
+namespace {
+
+/// Two folder paths that the system reports as different folders, yet list the same names
+/// with the same sizes and times: one folder seen through two mounts (a FUSE or network view
+/// of a local folder has its own device number). The batch then treats them as one folder.
+bool foldersLookAlike(FileOperations &files, const QString &a, const QString &b)
 {
+    QStringList inA, inB;
+    if (!files.listNamesStartingWith(a, {}, inA) || !files.listNamesStartingWith(b, {}, inB) ||
+        inA.isEmpty() || inA.size() != inB.size())
+        return false;
+    inA.sort();
+    inB.sort();
+    if (inA != inB)
+        return false;
+    for (const QString &name : std::as_const(inA)) {
+        const FileStatus x = files.status(Paths::join(a, name), false);
+        const FileStatus y = files.status(Paths::join(b, name), false);
+        if (x.type != y.type || x.size != y.size || x.modifiedNs != y.modifiedNs)
+            return false;
+    }
+    return true;
+}
+
+/// A file's identity without its device, for files seen through another mount.
+using LooseKey = QPair<quint64, QPair<qint64, qint64>>;
+
+LooseKey looseKeyOf(const FileStatus &status)
+{
+    return {status.inode, {status.size, status.modifiedNs}};
+}
+
+} // namespace
+
+BatchLayout layOutBatch(const RenameRequest &request, const BatchPlan &plan, FileOperations &files,
+                        const std::function<void()> &keepAlive)
+{
+    const auto nowAndThen = [&](size_t i) {
+        if (keepAlive && i % 1024 == 0)
+            keepAlive();
+    };
     BatchLayout layout;
     const size_t count = plan.items.size();
     layout.targetExists.assign(count, false);
+    layout.replacesOtherFile.assign(count, false);
+    layout.nameTakenEarlier.assign(count, false);
     if (!plan.digitCheckPassed || plan.nameProblem != NameProblem::None ||
         plan.stop == BatchPlan::Stop::StartOutOfRange)
         return layout;
 
+    layout.sameFolder = files.isSameFile(request.sourceFolder, request.targetFolder) ||
+                        foldersLookAlike(files, request.sourceFolder, request.targetFolder);
+    const auto nameOf = [&](size_t p) -> const QString & {
+        return request.entries[size_t(plan.items[p].entryIndex)].name;
+    };
+
     // Each source as a name (its own entry) and as the file it resolves to.
     std::vector<FileStatus> &entries = layout.sourceEntries;
+    std::vector<FileStatus> &sources = layout.sourceFiles;
     entries.assign(count, {});
-    std::vector<FileStatus> sources(count), targets(count);
+    sources.assign(count, {});
+    std::vector<FileStatus> targets(count);
     layout.reached = count;
     for (size_t p = 0; p < count; ++p) {
+        nowAndThen(p);
         const BatchPlan::Item &item = plan.items[p];
         const QString source = sourcePathOf(request, item.entryIndex);
         entries[p] = files.status(source, false);
@@ -101,89 +153,105 @@ BatchLayout layOutBatch(const RenameRequest &request, const BatchPlan &plan, Fil
         const QString target = Paths::join(request.targetFolder, item.newName);
         targets[p] = files.status(target, false);
         layout.targetExists[p] = targets[p].exists();
-        if (layout.reached == count && !request.overwrite &&
-            item.newName == request.entries[size_t(item.entryIndex)].name &&
+        if (layout.reached == count && !request.overwrite && item.newName == nameOf(p) &&
             files.isOrdinaryFile(target)) {
             layout.reached = p;
             layout.strandedBySameName = true;
         }
     }
 
-    // Entries that a step replaces (a new name) or takes away (a move). A later source reached
-    // through one of them, as its own name, as the file it resolves to, or possibly along a
-    // chain of links, is kept aside before the batch starts.
-    QSet<FileKey> replaced, touched;
-    bool linkReplaced = false, linkTouched = false;
-    const auto affected = [&](const FileStatus &entry, const FileStatus &file,
-                              const QSet<FileKey> &keys, bool linkAmongThem) {
-        return (entry.exists() && keys.contains(keyOf(entry))) ||
-               (file.exists() && keys.contains(keyOf(file))) ||
-               (entry.type == FileStatus::Type::SymbolicLink && linkAmongThem);
+    // Entries that a step replaces (a new name) or takes away (a move), as files, as files
+    // seen through another mount, and (in one folder) as names. A later source reached through
+    // one of them, as its own name, as the file it resolves to, or possibly along a chain of
+    // links, is kept aside before the batch starts.
+    struct Reach
+    {
+        QSet<FileKey> files;
+        QSet<LooseKey> loose;
+        QSet<QString> names;
+        bool link = false;
+        void add(const FileStatus &status)
+        {
+            if (!status.exists())
+                return;
+            files.insert(keyOf(status));
+            loose.insert(looseKeyOf(status));
+            link = link || status.type == FileStatus::Type::SymbolicLink;
+        }
+        bool holds(const FileStatus &entry, const FileStatus &file, const QString &name,
+                   bool sameFolder) const
+        {
+            for (const FileStatus *s : {&entry, &file}) {
+                if (s->exists() && (files.contains(keyOf(*s)) || loose.contains(looseKeyOf(*s))))
+                    return true;
+            }
+            return (sameFolder && names.contains(name.toCaseFolded())) ||
+                   (entry.type == FileStatus::Type::SymbolicLink && link);
+        }
     };
-    layout.nameTakenEarlier.assign(count, false);
+    Reach replaced, touched;
     QSet<QString> earlierNames;
-    const bool sameFolder = files.isSameFile(request.sourceFolder, request.targetFolder);
     for (size_t q = 0; q < layout.reached; ++q) {
         // Only a regular file can be kept; anything else stops the batch when it is reached.
         if (sources[q].type == FileStatus::Type::Regular &&
-            affected(entries[q], sources[q], touched, linkTouched)) {
+            touched.holds(entries[q], sources[q], nameOf(q), layout.sameFolder)) {
             layout.keepAside.push_back(q);
             // The same entry as an earlier new name: the same name (in any letter case, for
             // file systems that ignore it), or one file with a single name.
-            const QString &name = request.entries[size_t(plan.items[q].entryIndex)].name;
-            bool taken = sameFolder && earlierNames.contains(name.toCaseFolded());
+            bool taken = layout.sameFolder && earlierNames.contains(nameOf(q).toCaseFolded());
             for (size_t p = 0; p < q && !taken; ++p)
                 taken = entries[q].links == 1 && entries[q].sameFileAs(targets[p]);
             layout.nameTakenEarlier[q] = taken;
         }
-        earlierNames.insert(plan.items[q].newName.toCaseFolded());
+        const QString newName = plan.items[q].newName.toCaseFolded();
+        earlierNames.insert(newName);
         if (targets[q].exists()) {
-            replaced.insert(keyOf(targets[q]));
-            touched.insert(keyOf(targets[q]));
-            if (targets[q].type == FileStatus::Type::SymbolicLink)
-                linkReplaced = linkTouched = true;
+            replaced.add(targets[q]);
+            touched.add(targets[q]);
         }
-        if (request.move && entries[q].exists()) {
-            touched.insert(keyOf(entries[q]));
-            if (sources[q].exists())
-                touched.insert(keyOf(sources[q]));
-            if (entries[q].type == FileStatus::Type::SymbolicLink)
-                linkTouched = true;
+        replaced.names.insert(newName);
+        touched.names.insert(newName);
+        if (request.move) {
+            touched.add(entries[q]);
+            touched.add(sources[q]);
+            touched.names.insert(nameOf(q).toCaseFolded());
         }
     }
 
-    // A new name standing on a file that no source of the batch is loses it: to the trash.
-    QSet<FileKey> sourceFiles;
+    // A replaced entry goes to the trash unless it is a source whose content the batch
+    // carries on (a regular file under its own name); other names, links and files do.
+    QSet<FileKey> carried;
+    QSet<QString> carriedNames;
     for (size_t p = 0; p < count; ++p) {
-        for (const FileStatus &status : {entries[p], sources[p]}) {
-            if (status.exists())
-                sourceFiles.insert(keyOf(status));
+        if (entries[p].type == FileStatus::Type::Regular) {
+            if (entries[p].links == 1)
+                carried.insert(keyOf(entries[p]));
+            carriedNames.insert(nameOf(p).toCaseFolded());
         }
     }
-    layout.replacesOtherFile.assign(count, false);
-    for (size_t p = 0; p < count; ++p)
-        layout.replacesOtherFile[p] =
-            targets[p].exists() && !sourceFiles.contains(keyOf(targets[p]));
+    for (size_t p = 0; p < count; ++p) {
+        const bool carriedOn = carried.contains(keyOf(targets[p])) ||
+                               (layout.sameFolder && targets[p].type == FileStatus::Type::Regular &&
+                                carriedNames.contains(plan.items[p].newName.toCaseFolded()));
+        layout.replacesOtherFile[p] = targets[p].exists() && !carriedOn;
+    }
 
     // Sources the batch never reaches must not have been replaced by then.
     std::vector<int> unreached;
     for (size_t p = layout.reached; p < count; ++p)
         unreached.push_back(plan.items[p].entryIndex);
-    if (plan.stop == BatchPlan::Stop::NumberOverflow) {
+    if (plan.stop == BatchPlan::Stop::NumberOverflow && layout.reached == count) {
         for (int j = plan.items.back().entryIndex + 1; j < int(request.entries.size()); ++j) {
             if (request.entries[size_t(j)].selected)
                 unreached.push_back(j);
         }
-        layout.strandedBySameName = false;
     }
-    if (replaced.isEmpty())
-        return layout;
     for (const int entry : unreached) {
         const QString source = sourcePathOf(request, entry);
         const FileStatus name = files.status(source, false);
         const FileStatus file = files.status(source, true);
         if (file.type == FileStatus::Type::Regular &&
-            affected(name, file, replaced, linkReplaced)) {
+            replaced.holds(name, file, request.entries[size_t(entry)].name, layout.sameFolder)) {
             layout.stranded = source;
             return layout;
         }
@@ -195,9 +263,9 @@ BatchLayout layOutBatch(const RenameRequest &request, const BatchPlan &plan, Fil
 class RenameJob::Batch
 {
 public:
-    Batch(FileOperations &files, const RenameRequest &request, JobResult &result)
-        : m_files(files), m_request(request), m_result(result),
-          m_sameFolder(files.isSameFile(request.sourceFolder, request.targetFolder)),
+    Batch(FileOperations &files, ProgressDisplay &progress, const RenameRequest &request,
+          JobResult &result)
+        : m_files(files), m_progress(progress), m_request(request), m_result(result),
           m_journal(BatchJournal::begin(request.sourceFolder, request.targetFolder))
     {}
 
@@ -215,6 +283,7 @@ public:
     /// sources that an earlier step replaces or moves.
     bool begin(const BatchPlan &plan, const BatchLayout &layout, const QString &journalFolder)
     {
+        m_sameFolder = layout.sameFolder;
         int serial = 0;
         for (const size_t q : layout.keepAside) {
             const BatchPlan::Item &item = plan.items[q];
@@ -222,7 +291,7 @@ public:
                 {m_journal.keptPath(++serial), sourcePath(item.entryIndex), targetPath(item)});
             m_kept.emplace(item.entryIndex,
                            Kept{m_journal.kept.back().kept, layout.sourceEntries[q],
-                                layout.nameTakenEarlier[q]});
+                                layout.sourceFiles[q], layout.nameTakenEarlier[q]});
         }
         m_serial = serial;
         m_journalPath = BatchJournal::pathIn(journalFolder, m_journal.id);
@@ -231,6 +300,8 @@ public:
             return false;
         }
         for (size_t k = 0; k < m_journal.kept.size(); ++k) {
+            if (k % 256 == 0)
+                m_progress.keepAlive();
             const BatchJournal::Kept &kept = m_journal.kept[k];
             if (!check(m_files.setAside(kept.original, kept.kept), kept.original))
                 return false;
@@ -250,6 +321,11 @@ public:
         m_item = int(index);
         m_itemSource = sourcePath(entry);
         m_trashReplaced = layout.replacesOtherFile[index];
+        // A source that was gone when the batch started is not taken from whatever has its
+        // name now (a dangling link that an earlier step made point somewhere).
+        if (const FileStatus &before = layout.sourceFiles[index]; !before.exists())
+            return check(OpResult::failure(systemErrorText(before.error ? before.error : ENOENT)),
+                         m_itemSource);
         const QString source = sourcePath(entry);
         const QString target = targetPath(item);
 
@@ -259,7 +335,7 @@ public:
             const FileStatus entryNow = m_files.status(source, false);
             const bool entryUnchanged = entryNow.sameFileAs(kept.entryBefore);
             if (kept.nameTakenEarlier || !entryUnchanged ||
-                !m_files.status(kept.path, false).sameFileAs(m_files.status(source, true))) {
+                !m_files.status(source, true).sameFileAs(kept.fileBefore)) {
                 // An earlier step replaced the source, or its name is an earlier new name: the
                 // content lives on in the kept file.
                 if (!carryOutKept(kept.path, target))
@@ -285,7 +361,14 @@ public:
         if (m_journalPath.isEmpty())
             return;
         if (!m_kept.empty() || m_result.outcome == JobResult::Outcome::Interrupted) {
-            m_result.recovery = recoverBatch(m_files, m_journal);
+            QStringList written;
+            for (const JobAction &action : m_result.record) {
+                if (action.kind == JobAction::Kind::Copied ||
+                    action.kind == JobAction::Kind::Replaced ||
+                    action.kind == JobAction::Kind::Moved)
+                    written.append(action.to);
+            }
+            m_result.recovery = recoverBatch(m_files, m_journal, written);
             m_item = -1;
             for (const RecoveryReport::Restored &restored : m_result.recovery.restored) {
                 m_itemSource = restored.original;
@@ -293,7 +376,11 @@ public:
             }
         }
         m_kept.clear();
-        m_files.finishJournal(m_journalPath);
+        // What could not be put right now is tried again at the next start.
+        if (m_result.recovery.problems.isEmpty())
+            m_files.finishJournal(m_journalPath);
+        else
+            m_files.releaseJournal(m_journalPath);
         m_journalPath.clear();
     }
 
@@ -314,15 +401,18 @@ private:
     {
         const FileStatus from = m_files.status(source, true);
         if (!from.exists())
-            return check(OpResult::failure(systemErrorText(ENOENT)), source);
+            return check(OpResult::failure(systemErrorText(from.error ? from.error : ENOENT)),
+                         source);
         if (sameEntry && m_files.status(source, false).type == FileStatus::Type::SymbolicLink) {
             // A link named as its own new name becomes a file with the content it shows, so
             // later steps that move or replace what it points to cannot change it.
+            const QString linkText = m_files.linkText(source);
             WriteReport report;
             if (!check(m_files.copyFile(source, target, nextWrite(), &report),
                        both(source, target)))
                 return false;
             note(JobAction::Kind::Replaced, source, target, report);
+            m_result.record.back().linkText = linkText;
         } else if (sameEntry ||
                    (!m_request.move && from.sameFileAs(m_files.status(target, false)))) {
             // The new name already is this file: it is what the batch asks for.
@@ -354,7 +444,8 @@ private:
         } else if (report.copied) {
             note(report.replaced ? JobAction::Kind::Replaced : JobAction::Kind::Copied, source,
                  target, report);
-            noteRemoved(source, linkText);
+            if (!report.sourceKept)
+                noteRemoved(source, linkText);
         } else {
             note(JobAction::Kind::Moved, source, target, report);
         }
@@ -418,9 +509,10 @@ private:
     }
 
     FileOperations &m_files;
+    ProgressDisplay &m_progress;
     const RenameRequest &m_request;
     JobResult &m_result;
-    const bool m_sameFolder;
+    bool m_sameFolder = false;
     BatchJournal m_journal;
     QString m_journalPath;
     int m_serial = 0;
@@ -428,6 +520,7 @@ private:
     {
         QString path;
         FileStatus entryBefore;
+        FileStatus fileBefore;
         bool nameTakenEarlier;
     };
     std::map<int, Kept> m_kept; ///< entry -> its kept file, until the entry is done
@@ -445,6 +538,9 @@ RenameJob::RenameJob(FileOperations &files, ProgressDisplay &progress, MessageBo
 JobResult RenameJob::run(const RenameRequest &request)
 {
     JobResult result;
+    // Long copies let the window answer too; the handler goes with the job.
+    m_files.setBusyHandler([this] { m_progress.keepAlive(); });
+    const auto unhook = qScopeGuard([this] { m_files.setBusyHandler({}); });
     const int nameMax = m_files.nameMax(request.targetFolder);
     const BatchPlan plan = planBatch(request, nameMax);
     if (!plan.digitCheckPassed) {
@@ -460,7 +556,8 @@ JobResult RenameJob::run(const RenameRequest &request)
     };
     if (plan.nameProblem != NameProblem::None)
         return refuse(nameRefusedMessage(plan, nameMax));
-    const BatchLayout layout = layOutBatch(request, plan, m_files);
+    const BatchLayout layout =
+        layOutBatch(request, plan, m_files, [this] { m_progress.keepAlive(); });
     if (!layout.stranded.isEmpty())
         return refuse(strandedMessage(layout));
 
@@ -469,7 +566,7 @@ JobResult RenameJob::run(const RenameRequest &request)
     m_progress.setVisible(true);
     m_progress.setValue(0);
 
-    Batch batch(m_files, request, result);
+    Batch batch(m_files, m_progress, request, result);
     const auto interrupt = [&] {
         batch.finish();
         if (result.outcome == JobResult::Outcome::Interrupted)

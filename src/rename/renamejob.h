@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -82,8 +83,12 @@ struct BatchLayout
     /// Kept items whose source name is itself an earlier item's new name: their content is
     /// taken from the kept file, and the name is left to the earlier item.
     std::vector<bool> nameTakenEarlier;
-    /// Per plan item: its source as a directory entry (links not followed), before the batch.
+    /// Per plan item: its source as a directory entry (links not followed) and as the file
+    /// it resolves to, before the batch.
     std::vector<FileStatus> sourceEntries;
+    std::vector<FileStatus> sourceFiles;
+    /// Source and target are one folder (one directory, or the same one seen twice).
+    bool sameFolder = false;
     /// Per plan item: the new name already exists in the target folder (it will be replaced).
     std::vector<bool> targetExists;
     /// Per plan item: the new name holds a file that is no source of the batch; replacing it
@@ -108,6 +113,9 @@ public:
     virtual void setRange(int minimum, int maximum) = 0;
     virtual void setValue(int value) = 0;
     virtual void setVisible(bool visible) = 0;
+    /// Called often during long steps (checks before the batch, long copies); a display on a
+    /// window lets the event loop run now and then. Displays without one need nothing.
+    virtual void keepAlive() {}
 };
 
 /// The window's steps after a completed batch, in the order the job calls them.

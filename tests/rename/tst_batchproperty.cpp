@@ -7,8 +7,10 @@
 #include "filenames.h"
 #include "renamejob.h"
 #include "testfiles.h"
+#include "undo.h"
 
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -215,6 +217,12 @@ void BatchPropertyTest::randomBatchesKeepEveryContent()
     if (!countOk)
         batches = 2000;
     Generator random(seed);
+    // Replaced files go to a trash of the test's own.
+    QTemporaryDir data;
+    QVERIFY(data.isValid());
+    qputenv("XDG_DATA_HOME", QFile::encodeName(data.path()));
+    const auto emptyTrash =
+        qScopeGuard([&] { TestFiles::removeTree(QFile::encodeName(data.path())); });
     QHash<int, int> outcomes;
     for (int round = 0; round < batches; ++round) {
         Scenario s;
@@ -307,6 +315,61 @@ void BatchPropertyTest::randomBatchesKeepEveryContent()
                 const auto now = after.constFind(FileNames::encode(action.to));
                 if (now == after.cend() || now->inode != action.written.inode)
                     wrong.append(QStringLiteral("record says written, file differs: ") + action.to);
+            }
+        }
+        // Half the time the batch is undone: every visible file is back as it was.
+        if (wrong.isEmpty() && random.chance(50)) {
+            UndoHistory history;
+            history.push(result);
+            // Sometimes one operation of the undo fails: then nothing may be lost either.
+            failAt = random.chance(25) ? random.below(8) : -1;
+            const bool undoFaulted = failAt >= 0;
+            if (!history.isEmpty()) {
+                const UndoReport undone =
+                    undoBatch(files, history.newest(), FileNames::decode(s.program));
+                const BatchInvariant::Snapshot back = BatchInvariant::snapshot(folders);
+                const auto visible = [](const BatchInvariant::Snapshot &all) {
+                    BatchInvariant::Snapshot shown;
+                    for (auto it = all.cbegin(); it != all.cend(); ++it) {
+                        if (!BatchInvariant::nameOf(it.key()).startsWith('.'))
+                            shown.insert(it.key(), *it);
+                    }
+                    return shown;
+                };
+                const BatchInvariant::Snapshot was = visible(before), now = visible(back);
+                if (undoFaulted) {
+                    // A replaced file left in the trash is kept too.
+                    QSet<QByteArray> contents;
+                    for (const BatchInvariant::Entry &e : now)
+                        contents.insert(e.content);
+                    for (const BatchInvariant::Entry &e : BatchInvariant::snapshot(
+                             {FileNames::encode(data.path()) + "/Trash/files"}))
+                        contents.insert(e.content);
+                    for (auto it = was.cbegin(); it != was.cend(); ++it) {
+                        if (it->kind == BatchInvariant::Entry::Kind::File &&
+                            !contents.contains(it->content))
+                            wrong.append(QStringLiteral("a failed undo lost the content of: ") +
+                                         FileNames::decode(it.key()));
+                    }
+                } else {
+                    for (auto it = was.cbegin(); it != was.cend(); ++it) {
+                        if (!now.contains(it.key()) || !(now.value(it.key()) == *it))
+                            wrong.append(QStringLiteral("undo did not bring back: ") +
+                                         FileNames::decode(it.key()));
+                    }
+                    for (auto it = now.cbegin(); it != now.cend(); ++it) {
+                        if (!was.contains(it.key()))
+                            wrong.append(QStringLiteral("undo left: ") +
+                                         FileNames::decode(it.key()));
+                    }
+                }
+                for (auto it = back.cbegin(); it != back.cend(); ++it) {
+                    if (BatchInvariant::nameOf(it.key()).startsWith(".kaenami-"))
+                        wrong.append(QStringLiteral("undo left hidden: ") +
+                                     FileNames::decode(it.key()));
+                }
+                if (!wrong.isEmpty())
+                    wrong.append(QStringLiteral("undo said: ") + undoMessage(undone));
             }
         }
         if (!wrong.isEmpty()) {

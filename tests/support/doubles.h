@@ -63,6 +63,10 @@ public:
     QString reason = QStringLiteral("No space left on device");
     QList<QPair<Op, QString>> calls;
 
+    void setBusyHandler(std::function<void()> handler) override
+    {
+        m_real.setBusyHandler(std::move(handler));
+    }
     OpResult copyFile(const QString &s, const QString &d, const WriteOptions &o,
                       WriteReport *r = nullptr) override
     {
@@ -128,6 +132,7 @@ public:
         return guarded(Op::Journal, p, [&] { return m_real.writeJournal(p, bytes); });
     }
     OpResult finishJournal(const QString &p) override { return m_real.finishJournal(p); }
+    void releaseJournal(const QString &p) override { m_real.releaseJournal(p); }
     OpResult claimJournal(const QString &p, QByteArray &bytes) override
     {
         return m_real.claimJournal(p, bytes);

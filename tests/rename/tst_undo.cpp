@@ -1,0 +1,320 @@
+#include "doubles.h"
+#include "renamejob.h"
+#include "testfiles.h"
+#include "undo.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+class QuietProgress final : public ProgressDisplay
+{
+public:
+    void setRange(int, int) override {}
+    void setValue(int) override {}
+    void setVisible(bool) override {}
+};
+
+class QuietHost final : public JobHost
+{
+public:
+    OpResult refreshLists() override { return {}; }
+    OpResult saveData() override { return {}; }
+    void focusBaseName() override {}
+};
+
+/// Real batches on real folders, with the trash in the test's own folder.
+struct Fixture
+{
+    Fixture() : job(files, progress, messages, host, program())
+    {
+        for (const char *folder : {"src", "dst", "program", "data"})
+            QDir(root.path()).mkdir(QLatin1String(folder));
+        qputenv("XDG_DATA_HOME", QFile::encodeName(root.path() + "/data"));
+    }
+    ~Fixture() { TestFiles::removeTree(QFile::encodeName(root.path())); }
+    QString src() const { return root.path() + "/src"; }
+    QString dst() const { return root.path() + "/dst"; }
+    QString program() const { return root.path() + "/program"; }
+
+    /// Files in the source folder, each holding its own name.
+    RenameRequest request(const QStringList &names, bool sameFolder, bool move)
+    {
+        RenameRequest r;
+        r.baseName = QStringLiteral("p");
+        r.startNumberText = QStringLiteral("1");
+        r.digitCountText = QStringLiteral("1");
+        r.extension = QStringLiteral("jpg");
+        r.sourceFolder = src();
+        r.targetFolder = sameFolder ? src() : dst();
+        r.move = move;
+        for (const QString &name : names) {
+            if (!QFileInfo::exists(src() + "/" + name))
+                TestFiles::write(src() + "/" + name, name.toUtf8());
+            r.entries.push_back({name, true});
+        }
+        return r;
+    }
+
+    /// Every visible file of both folders with its content.
+    QStringList state() const
+    {
+        QStringList all;
+        for (const QString &folder : {src(), dst()}) {
+            for (const QString &name : TestFiles::names(folder)) {
+                if (!name.startsWith('.'))
+                    all.append(folder.mid(root.path().size()) + "/" + name + "=" +
+                               QString::fromUtf8(TestFiles::read(folder + "/" + name)));
+            }
+        }
+        return all;
+    }
+
+    UndoEntry runAndRecord(const RenameRequest &r)
+    {
+        const JobResult result = job.run(r);
+        UndoHistory history;
+        history.push(result);
+        return history.isEmpty() ? UndoEntry{} : history.newest();
+    }
+
+    QTemporaryDir root;
+    FaultyFileOperations files;
+    RecordingMessageBoxes messages;
+    QuietProgress progress;
+    QuietHost host;
+    RenameJob job;
+};
+
+} // namespace
+
+class UndoTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void undoPutsEveryNameBack_data();
+    void undoPutsEveryNameBack();
+    void replacedFilesComeBackFromTheTrash_data();
+    void replacedFilesComeBackFromTheTrash();
+    void filesChangedSinceAreLeftAlone_data();
+    void filesChangedSinceAreLeftAlone();
+    void aSourceRemovedSinceIsNotMadeAgain();
+    void linksComeBackAsLinks();
+    void historySurvivesARestart();
+    void historyKeepsTheLastTwentyBatches();
+    void damagedHistoryUndoesNothing();
+};
+
+void UndoTest::undoPutsEveryNameBack_data()
+{
+    QTest::addColumn<bool>("sameFolder");
+    QTest::addColumn<bool>("move");
+    QTest::addColumn<QStringList>("names");
+    QTest::newRow("two folders/copy") << false << false << QStringList{"a.jpg", "b.jpg"};
+    QTest::newRow("two folders/move") << false << true << QStringList{"a.jpg", "b.jpg"};
+    // p1..p3 become p2..p4 in their own folder: a chain of names.
+    QTest::newRow("one folder/renumber, copy")
+        << true << false << QStringList{"p0.jpg", "p1.jpg", "p2.jpg"};
+    QTest::newRow("one folder/renumber, move")
+        << true << true << QStringList{"p0.jpg", "p1.jpg", "p2.jpg"};
+    // b.jpg and a.jpg trade names: a cycle.
+    QTest::newRow("one folder/swap, move") << true << true << QStringList{"p2.jpg", "p1.jpg"};
+}
+
+void UndoTest::undoPutsEveryNameBack()
+{
+    QFETCH(bool, sameFolder);
+    QFETCH(bool, move);
+    QFETCH(QStringList, names);
+    Fixture f;
+    QVERIFY(f.root.isValid());
+    RenameRequest r = f.request(names, sameFolder, move);
+    const QStringList before = f.state();
+    const UndoEntry entry = f.runAndRecord(r);
+    QVERIFY2(f.state() != before, "the batch changed nothing");
+    QCOMPARE(entry.files, int(names.size()));
+    const UndoReport report = undoBatch(f.files, entry, f.program());
+    QVERIFY2(report.leftAlone.isEmpty(), qPrintable(report.leftAlone.join('\n')));
+    QCOMPARE(report.undone, int(names.size()));
+    QCOMPARE(f.state(), before);
+    QVERIFY(TestFiles::names(f.program()).isEmpty());
+    QVERIFY(TestFiles::names(f.src()).filter(QRegularExpression("^\\.")).isEmpty());
+    QVERIFY(TestFiles::names(f.dst()).filter(QRegularExpression("^\\.")).isEmpty());
+}
+
+void UndoTest::replacedFilesComeBackFromTheTrash_data()
+{
+    QTest::addColumn<bool>("move");
+    QTest::newRow("copy") << false;
+    QTest::newRow("move") << true;
+}
+
+void UndoTest::replacedFilesComeBackFromTheTrash()
+{
+    QFETCH(bool, move);
+    Fixture f;
+    QVERIFY(TestFiles::write(f.dst() + "/p1.jpg", "an older photo"));
+    RenameRequest r = f.request({"a.jpg", "b.jpg"}, false, move);
+    const QStringList before = f.state();
+    const UndoEntry entry = f.runAndRecord(r);
+    QCOMPARE(TestFiles::read(f.dst() + "/p1.jpg"), QByteArray("a.jpg"));
+    // The replaced file waits in the trash, with where it came from.
+    const QString trashFiles = f.root.path() + "/data/Trash/files";
+    QCOMPARE(TestFiles::names(trashFiles), QStringList{"p1.jpg"});
+    QCOMPARE(TestFiles::read(trashFiles + "/p1.jpg"), QByteArray("an older photo"));
+    QVERIFY(TestFiles::read(f.root.path() + "/data/Trash/info/p1.jpg.trashinfo")
+                .contains("Path=" + QFile::encodeName(f.dst()) + "/p1.jpg"));
+
+    const UndoReport report = undoBatch(f.files, entry, f.program());
+    QVERIFY2(report.leftAlone.isEmpty(), qPrintable(report.leftAlone.join('\n')));
+    QCOMPARE(f.state(), before);
+    QVERIFY(TestFiles::names(trashFiles).isEmpty());
+    QVERIFY(TestFiles::names(f.root.path() + "/data/Trash/info").isEmpty());
+}
+
+void UndoTest::filesChangedSinceAreLeftAlone_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::newRow("content") << "content";
+    QTest::newRow("modification time") << "time";
+    QTest::newRow("replaced by another file") << "replaced";
+}
+
+void UndoTest::filesChangedSinceAreLeftAlone()
+{
+    QFETCH(QString, change);
+    for (const bool move : {false, true}) {
+        Fixture f;
+        RenameRequest r = f.request({"a.jpg", "b.jpg"}, false, move);
+        const UndoEntry entry = f.runAndRecord(r);
+        const QString changed = f.dst() + "/p1.jpg";
+        const QByteArray path = QFile::encodeName(changed);
+        if (change == "content") {
+            // Same size, so only the modification time can tell.
+            const int fd = ::open(path.constData(), O_WRONLY);
+            QVERIFY(fd >= 0);
+            QCOMPARE(::write(fd, "A", 1), ssize_t(1));
+            ::close(fd);
+        } else if (change == "time") {
+            const struct timespec times[2] = {{0, UTIME_OMIT}, {1234567, 0}};
+            QCOMPARE(::utimensat(AT_FDCWD, path.constData(), times, 0), 0);
+        } else {
+            QVERIFY(QFile::remove(changed));
+            QVERIFY(TestFiles::write(changed, "a.jpg"));
+        }
+        const QByteArray changedContent = TestFiles::read(changed);
+        const UndoReport report = undoBatch(f.files, entry, f.program());
+        QCOMPARE(report.leftAlone.size(), 1);
+        QVERIFY2(report.leftAlone.first().contains(changed), qPrintable(report.leftAlone.first()));
+        // The changed file stays as it is; the other one is undone.
+        QCOMPARE(TestFiles::read(changed), changedContent);
+        QVERIFY(!QFileInfo::exists(f.dst() + "/p2.jpg"));
+        QCOMPARE(TestFiles::read(f.src() + "/b.jpg"), QByteArray("b.jpg"));
+        QCOMPARE(QFileInfo::exists(f.src() + "/a.jpg"), !move);
+    }
+}
+
+void UndoTest::aSourceRemovedSinceIsNotMadeAgain()
+{
+    Fixture f;
+    RenameRequest r = f.request({"a.jpg"}, false, false);
+    const UndoEntry entry = f.runAndRecord(r);
+    QVERIFY(QFile::remove(f.src() + "/a.jpg"));
+    const UndoReport report = undoBatch(f.files, entry, f.program());
+    // The copy is the only one left: it stays under its new name.
+    QCOMPARE(report.undone, 0);
+    QCOMPARE(report.leftAlone.size(), 1);
+    QCOMPARE(TestFiles::read(f.dst() + "/p1.jpg"), QByteArray("a.jpg"));
+    QVERIFY(!QFileInfo::exists(f.src() + "/a.jpg"));
+}
+
+void UndoTest::linksComeBackAsLinks()
+{
+    Fixture f;
+    QVERIFY(TestFiles::write(f.src() + "/real.dat", "real"));
+    QCOMPARE(::symlink("real.dat", QFile::encodeName(f.src() + "/l.jpg").constData()), 0);
+    RenameRequest r = f.request({"l.jpg"}, false, true);
+    const UndoEntry entry = f.runAndRecord(r);
+    QVERIFY(!QFileInfo(f.src() + "/l.jpg").isSymLink());
+    const UndoReport report = undoBatch(f.files, entry, f.program());
+    QVERIFY2(report.leftAlone.isEmpty(), qPrintable(report.leftAlone.join('\n')));
+    QCOMPARE(QFileInfo(f.src() + "/l.jpg").symLinkTarget(), f.src() + "/real.dat");
+    QVERIFY(!QFileInfo::exists(f.dst() + "/p1.jpg"));
+    QCOMPARE(TestFiles::read(f.src() + "/real.dat"), QByteArray("real"));
+}
+
+void UndoTest::historySurvivesARestart()
+{
+    Fixture f;
+    const QString path = f.program() + "/" + UndoHistory::fileName;
+    const RenameRequest first = f.request({"a.jpg", "b.jpg"}, false, true);
+    TestFiles::write(f.src() + "/c.jpg", "c.jpg");
+    const QStringList before = f.state();
+    {
+        UndoHistory history;
+        history.push(f.job.run(first));
+        history.push(f.job.run(f.request({"c.jpg"}, false, false)));
+        QVERIFY(history.save(f.files, path));
+    }
+    UndoHistory restarted;
+    restarted.load(f.files, path);
+    QCOMPARE(restarted.size(), size_t(2));
+    QCOMPARE(restarted.newest().files, 1);
+    // Newest first: the copy of c.jpg, then the move of a.jpg and b.jpg.
+    QVERIFY(undoBatch(f.files, restarted.newest(), f.program()).leftAlone.isEmpty());
+    restarted.dropNewest();
+    QVERIFY(undoBatch(f.files, restarted.newest(), f.program()).leftAlone.isEmpty());
+    restarted.dropNewest();
+    QVERIFY(restarted.isEmpty());
+    QCOMPARE(f.state(), before);
+}
+
+void UndoTest::historyKeepsTheLastTwentyBatches()
+{
+    UndoHistory history;
+    for (int i = 0; i < 25; ++i) {
+        JobResult result;
+        result.filesDone = i;
+        result.record.push_back(
+            {JobAction::Kind::Copied, "/s/a", "/t/b", {}, false, 0, "/s/a", {}, {}});
+        history.push(result);
+    }
+    // A batch that changed nothing is not kept.
+    history.push(JobResult{});
+    const UndoHistory back = UndoHistory::fromBytes(history.toBytes());
+    QCOMPARE(back.size(), size_t(UndoHistory::capacity));
+    QCOMPARE(back.newest().files, 24);
+    QCOMPARE(back.newest().record.front().to, QString("/t/b"));
+}
+
+void UndoTest::damagedHistoryUndoesNothing()
+{
+    UndoHistory history;
+    JobResult result;
+    result.filesDone = 1;
+    result.record.push_back(
+        {JobAction::Kind::Moved, "/s/a\nb", "/t/b c", {}, true, 0, "/s/a\nb", "/trash/x", {}});
+    history.push(result);
+    const QByteArray bytes = history.toBytes();
+    const UndoHistory back = UndoHistory::fromBytes(bytes);
+    QCOMPARE(back.size(), size_t(1));
+    QCOMPARE(back.newest().record.front().from, QString("/s/a\nb"));
+    QCOMPARE(back.newest().record.front().trashedAs, QString("/trash/x"));
+    // Cut short or altered, it is not trusted at all.
+    QVERIFY(UndoHistory::fromBytes(bytes.left(bytes.size() - 5)).isEmpty());
+    QByteArray altered = bytes;
+    altered.replace(" 0 ", " x ");
+    QVERIFY(UndoHistory::fromBytes(altered).isEmpty());
+}
+
+QTEST_GUILESS_MAIN(UndoTest)
+#include "tst_undo.moc"
