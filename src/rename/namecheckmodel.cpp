@@ -3,8 +3,6 @@
 #include "filenames.h"
 #include "paths.h"
 
-#include <QHash>
-
 namespace {
 
 QString oneBlock(QString message)
@@ -12,17 +10,55 @@ QString oneBlock(QString message)
     return message.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
 }
 
+quint64 nameHash(const QString &name)
+{
+    return qHash(QStringView(name), size_t(0));
+}
+
 } // namespace
+
+template <typename NameAt> void NameCheckModel::NameIndex::build(qsizetype count, NameAt nameAt)
+{
+    // At most half full: linear probing then stops after a slot or two.
+    size_t capacity = 16;
+    while (capacity < size_t(count) * 2)
+        capacity *= 2;
+    m_slots.assign(capacity, Slot{});
+    const size_t mask = capacity - 1;
+    for (qsizetype i = 0; i < count; ++i) {
+        const quint64 hash = nameHash(nameAt(i));
+        size_t at = size_t(hash) & mask;
+        while (m_slots[at].index >= 0)
+            at = (at + 1) & mask;
+        m_slots[at] = {quint32(hash >> 32), qint32(i)};
+    }
+}
+
+template <typename NameAt>
+qsizetype NameCheckModel::NameIndex::find(const QString &name, NameAt nameAt) const
+{
+    if (m_slots.empty())
+        return -1;
+    const quint64 hash = nameHash(name);
+    const quint32 tag = quint32(hash >> 32);
+    const size_t mask = m_slots.size() - 1;
+    for (size_t at = size_t(hash) & mask; m_slots[at].index >= 0; at = (at + 1) & mask) {
+        const Slot &slot = m_slots[at];
+        if (slot.tag == tag && nameAt(slot.index) == name)
+            return slot.index;
+    }
+    return -1;
+}
 
 /// Works out the rows and the summary of one request, mirroring the order of the job's checks:
 /// digits, unusable names, stranded sources, then the steps themselves.
 class NameCheckModel::Check
 {
 public:
-    Check(const RenameRequest &request, const BatchPlan &plan, const QSet<QString> &targets,
-          int nameMax)
-        : m_request(request), m_plan(plan), m_targets(targets), m_nameMax(nameMax),
-          m_sameFolder(request.sourceFolder == request.targetFolder)
+    Check(const RenameRequest &request, const BatchPlan &plan, const NameIndex &targetIndex,
+          const QStringList &targets, int nameMax)
+        : m_request(request), m_plan(plan), m_targetIndex(targetIndex), m_targets(targets),
+          m_nameMax(nameMax), m_sameFolder(request.sourceFolder == request.targetFolder)
     {}
 
     void run()
@@ -62,6 +98,17 @@ private:
         return m_request.entries[size_t(m_plan.items[item].entryIndex)].name;
     }
 
+    const QString &rowName(size_t row) const
+    {
+        return m_request.entries[size_t(rows[row].entryIndex)].name;
+    }
+
+    bool inTarget(const QString &name) const
+    {
+        return m_targetIndex.find(
+                   name, [this](qsizetype i) -> const QString & { return m_targets[i]; }) >= 0;
+    }
+
     void markRefused()
     {
         for (size_t p = 0; p < m_plan.items.size(); ++p) {
@@ -80,35 +127,43 @@ private:
             return count;
         for (size_t p = 0; p < count; ++p) {
             const QString &name = m_plan.items[p].newName;
-            if (name == ownName(p) && m_targets.contains(name))
+            if (name == ownName(p) && inTarget(name))
                 return p;
         }
         return count;
     }
 
-    /// In one folder, a selected source that the batch never reaches but an earlier step
-    /// replaces would be lost: the job refuses the whole batch.
+    /// In one folder, a selected source that the batch never reaches, while an earlier step
+    /// takes its name, would be lost: the job refuses the whole batch. Letter case is ignored,
+    /// as the job does for file systems that ignore it.
     bool markStranded()
     {
-        if (m_reached == rows.size())
+        // Past a same-name stop only the plan's items count, as in the job.
+        const size_t end = m_reached < m_plan.items.size() ? m_plan.items.size() : rows.size();
+        if (m_reached == end)
             return false;
-        QHash<QString, size_t> unreached;
-        for (size_t r = m_reached; r < rows.size(); ++r)
-            unreached.insert(m_request.entries[size_t(rows[r].entryIndex)].name, r);
+        std::vector<QString> folded;
+        folded.reserve(end - m_reached);
+        for (size_t r = m_reached; r < end; ++r)
+            folded.push_back(rowName(r).toCaseFolded());
+        const auto unreachedName = [&](qsizetype i) -> const QString & {
+            return folded[size_t(i)];
+        };
+        NameIndex unreached;
+        unreached.build(qsizetype(folded.size()), unreachedName);
         size_t stranded = rows.size();
         for (size_t p = 0; p < m_reached; ++p) {
-            const QString &name = m_plan.items[p].newName;
-            if (const auto found = unreached.constFind(name);
-                found != unreached.constEnd() && m_targets.contains(name))
-                stranded = std::min(stranded, found.value());
+            const qsizetype found =
+                unreached.find(m_plan.items[p].newName.toCaseFolded(), unreachedName);
+            if (found >= 0)
+                stranded = std::min(stranded, m_reached + size_t(found));
         }
         if (stranded == rows.size())
             return false;
         rows[stranded].mark = Mark::Stranded;
         BatchLayout layout;
-        layout.stranded = Paths::join(m_request.sourceFolder,
-                                      m_request.entries[size_t(rows[stranded].entryIndex)].name);
-        layout.strandedBySameName = m_plan.stop != BatchPlan::Stop::NumberOverflow;
+        layout.stranded = Paths::join(m_request.sourceFolder, rowName(stranded));
+        layout.strandedBySameName = m_reached < m_plan.items.size();
         summary = oneBlock(RenameJob::strandedMessage(layout));
         return true;
     }
@@ -117,29 +172,30 @@ private:
     {
         // Which reached item has a given source name; needed only in one folder, and only
         // once a new name is taken.
-        QHash<QString, size_t> sourceItems;
-        bool sourceItemsBuilt = false;
+        const auto sourceName = [this](qsizetype q) -> const QString & {
+            return ownName(size_t(q));
+        };
+        NameIndex sources;
+        bool sourcesBuilt = false;
         for (size_t p = 0; p < m_reached; ++p) {
             const QString &name = m_plan.items[p].newName;
             Mark &mark = rows[p].mark;
             if (m_sameFolder && name == ownName(p)) {
                 mark = Mark::Unchanged;
-            } else if (!m_targets.contains(name)) {
+            } else if (!inTarget(name)) {
                 mark = Mark::New;
             } else if (m_sameFolder) {
-                if (!sourceItemsBuilt) {
-                    sourceItems.reserve(qsizetype(m_reached));
-                    for (size_t q = 0; q < m_reached; ++q)
-                        sourceItems.insert(ownName(q), q);
-                    sourceItemsBuilt = true;
+                if (!sourcesBuilt) {
+                    sources.build(qsizetype(m_reached), sourceName);
+                    sourcesBuilt = true;
                 }
-                const auto source = sourceItems.constFind(name);
-                if (source == sourceItems.constEnd())
+                const qsizetype source = sources.find(name, sourceName);
+                if (source < 0)
                     mark = Mark::Replaced;
-                else if (source.value() > p) // kept aside before the batch, renamed in turn
+                else if (size_t(source) > p) // kept aside before the batch, renamed in turn
                     mark = Mark::NewBesideRenamed;
                 else // an earlier source: moved away already, or copied and now replaced
-                    mark = m_request.move ? Mark::New : Mark::Replaced;
+                    mark = m_request.move ? Mark::New : Mark::ReplacedSource;
             } else {
                 mark = Mark::Replaced;
             }
@@ -163,7 +219,7 @@ private:
         int created = 0, replaced = 0, unchanged = 0;
         for (const Row &row : rows) {
             created += row.mark == Mark::New || row.mark == Mark::NewBesideRenamed;
-            replaced += row.mark == Mark::Replaced;
+            replaced += row.mark == Mark::Replaced || row.mark == Mark::ReplacedSource;
             unchanged += row.mark == Mark::Unchanged;
         }
         QStringList parts;
@@ -175,7 +231,8 @@ private:
             parts.append(QStringLiteral("変更なし %1").arg(unchanged));
         if (parts.isEmpty())
             parts.append(QStringLiteral("処理されるファイルはありません"));
-        QString text = QStringLiteral("%1 件: ").arg(rows.size()) + parts.join(QStringLiteral("、"));
+        QString text =
+            QStringLiteral("%1 件: ").arg(rows.size()) + parts.join(QStringLiteral("、"));
         if (stopRow < rows.size() && rows[stopRow].mark == Mark::SameNameStop) {
             text += QStringLiteral("。%1 行目で停止（同じ名前があり、上書きしない設定）")
                         .arg(stopRow + 1);
@@ -188,18 +245,18 @@ private:
 
     const RenameRequest &m_request;
     const BatchPlan &m_plan;
-    const QSet<QString> &m_targets;
+    const NameIndex &m_targetIndex;
+    const QStringList &m_targets;
     const int m_nameMax;
     const bool m_sameFolder;
     size_t m_reached = 0;
 };
 
-void NameCheckModel::setRequest(RenameRequest request, const QStringList &targetNames,
-                                int nameMax)
+void NameCheckModel::setRequest(RenameRequest request, const QStringList &targetNames, int nameMax)
 {
     updateTargetSet(targetNames);
     BatchPlan plan = planBatch(request, nameMax);
-    Check check(request, plan, m_targetSet, nameMax);
+    Check check(request, plan, m_targetIndex, m_targetList, nameMax);
     check.run();
 
     // The same rows keep the view's scroll position and current cell.
@@ -223,7 +280,8 @@ void NameCheckModel::updateTargetSet(const QStringList &targetNames)
         targetNames.size() == m_targetList.size())
         return;
     m_targetList = targetNames;
-    m_targetSet = QSet<QString>(m_targetList.cbegin(), m_targetList.cend());
+    m_targetIndex.build(m_targetList.size(),
+                        [this](qsizetype i) -> const QString & { return m_targetList.at(i); });
     ++m_targetSetBuilds;
 }
 
@@ -292,6 +350,8 @@ QString NameCheckModel::markText(Mark mark, NameProblem problem)
         return QStringLiteral("新規（同じ名前の元のファイルも改名）");
     case Mark::Replaced:
         return QStringLiteral("置き換え（元のファイルはごみ箱へ）");
+    case Mark::ReplacedSource:
+        return QStringLiteral("置き換え（元のファイルはコピー済み）");
     case Mark::Unchanged:
         return QStringLiteral("変更なし（すでにこの名前）");
     case Mark::SameNameStop:

@@ -3,7 +3,6 @@
 #include "renamejob.h"
 
 #include <QAbstractTableModel>
-#include <QSet>
 #include <QStringList>
 
 #include <vector>
@@ -30,7 +29,10 @@ public:
         /// The new name is a later source's name in the same folder: that file is kept aside
         /// and renamed in turn, so nothing is replaced.
         NewBesideRenamed,
+        /// A file that is no source of the batch: it goes to the trash.
         Replaced,
+        /// An earlier source, copied to its own new name already: nothing goes to the trash.
+        ReplacedSource,
         Unchanged, ///< the new name already is this entry's name in its own folder
         SameNameStop,
         NumberLimit,
@@ -77,6 +79,25 @@ private:
         NameProblem problem;
     };
 
+    /// Exact names found through stored hashes, so that a miss rarely reads a string (numbered
+    /// names all have the same length, which makes plain string sets compare many of them).
+    class NameIndex
+    {
+    public:
+        /// `nameAt(i)` gives the i-th name; it must stay valid while the index is used.
+        template <typename NameAt> void build(qsizetype count, NameAt nameAt);
+        /// The index of `name`, or -1.
+        template <typename NameAt> qsizetype find(const QString &name, NameAt nameAt) const;
+
+    private:
+        struct Slot
+        {
+            quint32 tag = 0;
+            qint32 index = -1; ///< -1: free
+        };
+        std::vector<Slot> m_slots;
+    };
+
     class Check;
 
     void updateTargetSet(const QStringList &targetNames);
@@ -86,6 +107,6 @@ private:
     std::vector<Row> m_rows;
     QString m_summary;
     QStringList m_targetList; ///< held, so that any change to the shown list detaches from it
-    QSet<QString> m_targetSet;
+    NameIndex m_targetIndex;
     int m_targetSetBuilds = 0;
 };

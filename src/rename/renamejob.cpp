@@ -240,7 +240,9 @@ BatchLayout layOutBatch(const RenameRequest &request, const BatchPlan &plan, Fil
     std::vector<int> unreached;
     for (size_t p = layout.reached; p < count; ++p)
         unreached.push_back(plan.items[p].entryIndex);
-    if (plan.stop == BatchPlan::Stop::NumberOverflow && layout.reached == count) {
+    // The stop named is the first one: the same name comes before the number limit.
+    layout.strandedBySameName = layout.reached < count;
+    if (plan.stop == BatchPlan::Stop::NumberOverflow) {
         for (int j = plan.items.back().entryIndex + 1; j < int(request.entries.size()); ++j) {
             if (request.entries[size_t(j)].selected)
                 unreached.push_back(j);

@@ -35,6 +35,8 @@ private Q_SLOTS:
     void keptContentComesBackOnlyWhenOutOfSight();
     void leftoversOfTheBatchGoAndNothingElse();
     void startUpRecoversAbandonedJournalsOnly();
+    void recoveryWaitsForAFolderThatIsAway();
+    void aJournalUnderAnotherNameIsNotActedOn();
 
 private:
     QString path(const QString &name) const { return m_dir->path() + QLatin1Char('/') + name; }
@@ -196,6 +198,49 @@ void BatchJournalTest::startUpRecoversAbandonedJournalsOnly()
     // Nothing left to recover: no message.
     QVERIFY(recoverAbandonedBatches(m_files, program).isEmpty());
     QVERIFY(running.finishJournal(BatchJournal::pathIn(program, live.id)));
+}
+
+void BatchJournalTest::recoveryWaitsForAFolderThatIsAway()
+{
+    QDir(m_dir->path()).mkdir("program");
+    QDir(m_dir->path()).mkdir("stick");
+    const QString program = path("program");
+    const QString stick = path("stick");
+    // Killed after x2.jpg was replaced: its content is only in the kept file.
+    BatchJournal journal = journalFor(stick);
+    journal.kept.push_back({journal.keptPath(1), stick + "/x2.jpg", stick + "/x3.jpg"});
+    QVERIFY(TestFiles::write(stick + "/x2.jpg", "two"));
+    QVERIFY(m_files.setAside(stick + "/x2.jpg", journal.kept[0].kept));
+    QVERIFY(QFile::remove(stick + "/x2.jpg"));
+    QVERIFY(TestFiles::write(stick + "/x2.jpg", "one"));
+    const QString journalPath = BatchJournal::pathIn(program, journal.id);
+    QVERIFY(TestFiles::write(journalPath, journal.toBytes()));
+
+    // The drive is not there at the next start: nothing is decided, the journal stays.
+    QVERIFY(QDir(m_dir->path()).rename("stick", "away"));
+    const QString message = recoverAbandonedBatches(m_files, program);
+    QVERIFY2(message.contains(stick) && !message.contains("失われた内容はありません"),
+             qPrintable(message));
+    QVERIFY(QFile::exists(journalPath));
+
+    // It is back at the start after that: the content comes back.
+    QVERIFY(QDir(m_dir->path()).rename("away", "stick"));
+    const QString later = recoverAbandonedBatches(m_files, program);
+    QVERIFY2(later.contains(stick + "/x2 (復元).jpg"), qPrintable(later));
+    QCOMPARE(TestFiles::read(stick + "/x2 (復元).jpg"), QByteArray("two"));
+    QVERIFY(!QFile::exists(journalPath));
+}
+
+void BatchJournalTest::aJournalUnderAnotherNameIsNotActedOn()
+{
+    QDir(m_dir->path()).mkdir("program");
+    const QString program = path("program");
+    BatchJournal journal = journalFor(m_dir->path());
+    QVERIFY(TestFiles::write(journal.temporaryPath(1), "a batch's temporary"));
+    // Copied under the name of another batch, it says nothing about that batch.
+    QVERIFY(TestFiles::write(BatchJournal::pathIn(program, "other"), journal.toBytes()));
+    recoverAbandonedBatches(m_files, program);
+    QVERIFY(QFile::exists(journal.temporaryPath(1)));
 }
 
 QTEST_GUILESS_MAIN(BatchJournalTest)

@@ -6,6 +6,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -112,6 +113,113 @@ struct Fixture
     RenameJob job;
 };
 
+/// Real file operations on a folder that is also seen under a second path with its own
+/// device number, as a FUSE or network view of a local folder is.
+class AliasedView final : public FileOperations
+{
+public:
+    AliasedView(QString real, QString view) : m_real(std::move(real)), m_view(std::move(view)) {}
+
+    void setBusyHandler(std::function<void()> h) override { m_files.setBusyHandler(std::move(h)); }
+    OpResult copyFile(const QString &s, const QString &d, const WriteOptions &o,
+                      WriteReport *r) override
+    {
+        WriteOptions real = o;
+        real.temporary = path(o.temporary);
+        return m_files.copyFile(path(s), path(d), real, r);
+    }
+    OpResult moveFile(const QString &s, const QString &d, const WriteOptions &o,
+                      WriteReport *r) override
+    {
+        WriteOptions real = o;
+        real.temporary = path(o.temporary);
+        // Across the two paths a rename fails as across devices: copy, then remove.
+        if (viewed(s) != viewed(d)) {
+            const FileStatus before = m_files.status(path(s), false);
+            if (OpResult copied = m_files.copyFile(path(s), path(d), real, r); !copied)
+                return copied;
+            if (!m_files.status(path(s), false).sameFileAs(before))
+                return {}; // as the real move, which never removes what it just wrote
+            return m_files.removeFile(path(s));
+        }
+        return m_files.moveFile(path(s), path(d), real, r);
+    }
+    OpResult removeFile(const QString &p) override { return m_files.removeFile(path(p)); }
+    OpResult setAside(const QString &s, const QString &k) override
+    {
+        return m_files.setAside(path(s), path(k));
+    }
+    OpResult renameNoReplace(const QString &f, const QString &t) override
+    {
+        return m_files.renameNoReplace(path(f), path(t));
+    }
+    OpResult restoreFromTrash(const QString &f, const QString &t) override
+    {
+        return m_files.restoreFromTrash(path(f), path(t));
+    }
+    OpResult makeSymbolicLink(const QString &t, const QString &p) override
+    {
+        return m_files.makeSymbolicLink(t, path(p));
+    }
+    OpResult makeHardLink(const QString &e, const QString &p) override
+    {
+        return m_files.makeHardLink(path(e), path(p));
+    }
+    FileStatus status(const QString &p, bool follow) override
+    {
+        FileStatus st = m_files.status(path(p), follow);
+        if (viewed(p) && st.exists()) {
+            // The view's own device and inode numbers, as a network view has.
+            st.device ^= 0x5a5a;
+            st.inode ^= 0x1234567;
+        }
+        return st;
+    }
+    QString linkText(const QString &p) override { return m_files.linkText(path(p)); }
+    bool isOrdinaryFile(const QString &p) override { return m_files.isOrdinaryFile(path(p)); }
+    bool isSameFile(const QString &a, const QString &b) override
+    {
+        return status(a, true).sameFileAs(status(b, true));
+    }
+    bool sameContent(const QString &a, const QString &b) override
+    {
+        return m_files.sameContent(path(a), path(b));
+    }
+    int nameMax(const QString &f) override { return m_files.nameMax(path(f)); }
+    OpResult listFiles(const QString &f, QStringList &n) override
+    {
+        return m_files.listFiles(path(f), n);
+    }
+    OpResult listNamesStartingWith(const QString &f, const QString &p, QStringList &n) override
+    {
+        return m_files.listNamesStartingWith(path(f), p, n);
+    }
+    OpResult readFile(const QString &p, QByteArray &b) override
+    {
+        return m_files.readFile(path(p), b);
+    }
+    OpResult writeFileAtomically(const QString &p, const QByteArray &b) override
+    {
+        return m_files.writeFileAtomically(path(p), b);
+    }
+    OpResult writeJournal(const QString &p, const QByteArray &b) override
+    {
+        return m_files.writeJournal(p, b);
+    }
+    OpResult finishJournal(const QString &p) override { return m_files.finishJournal(p); }
+    void releaseJournal(const QString &p) override { m_files.releaseJournal(p); }
+    OpResult claimJournal(const QString &p, QByteArray &b) override
+    {
+        return m_files.claimJournal(p, b);
+    }
+
+private:
+    bool viewed(const QString &p) const { return p == m_view || p.startsWith(m_view + '/'); }
+    QString path(const QString &p) const { return viewed(p) ? m_real + p.mid(m_view.size()) : p; }
+    QString m_real, m_view;
+    PosixFileOperations m_files;
+};
+
 /// Rows for a test that runs once copying and once moving.
 void copyAndMove()
 {
@@ -160,6 +268,12 @@ private Q_SLOTS:
     void anEarlierNewNameIsNeverMovedAway();
     void namesKeepTheirExactBytes();
     void aPipeAmongTheSourcesInterruptsWithoutBlocking();
+    void oneFolderSeenThroughTwoMountsIsOneFolder_data();
+    void oneFolderSeenThroughTwoMountsIsOneFolder();
+    void aSourceGoneAtTheStartIsNotTakenFromANewFile();
+    void reasonsAreTheSystemsOwn();
+    void theFirstStopIsTheOneNamed();
+    void hardLinkedSourcesMoveAcrossDrives();
     void journalComesFirstAndGoesAtTheEnd();
     void unwritableJournalTouchesNothing();
 };
@@ -736,6 +850,123 @@ void RenameJobTest::aPipeAmongTheSourcesInterruptsWithoutBlocking()
     QVERIFY2(f.messages.informed.first().contains(f.src() + "/b.jpg"),
              qPrintable(f.messages.informed.first()));
     QCOMPARE(TestFiles::names(f.dst()), QStringList{"photo007.jpg"});
+}
+
+void RenameJobTest::oneFolderSeenThroughTwoMountsIsOneFolder_data()
+{
+    QTest::addColumn<QString>("batch");
+    QTest::addColumn<bool>("move");
+    QTest::addColumn<QStringList>("expected"); // name=content afterwards
+    // Moving x1.jpg onto itself through the view must not delete it.
+    QTest::newRow("own name/move") << "own" << true << QStringList{"x1.jpg=one"};
+    QTest::newRow("own name/copy") << "own" << false << QStringList{"x1.jpg=one"};
+    // x1, x2 become x2, x3: x2 must be read before it is replaced through the view.
+    QTest::newRow("renumber/copy")
+        << "renumber" << false << QStringList{"x1.jpg=one", "x2.jpg=one", "x3.jpg=two"};
+    QTest::newRow("renumber/move") << "renumber" << true << QStringList{"x2.jpg=one", "x3.jpg=two"};
+}
+
+void RenameJobTest::oneFolderSeenThroughTwoMountsIsOneFolder()
+{
+    QFETCH(QString, batch);
+    QFETCH(bool, move);
+    QFETCH(QStringList, expected);
+    Fixture f;
+    QVERIFY(TestFiles::write(f.src() + "/x1.jpg", "one"));
+    if (batch == "renumber")
+        QVERIFY(TestFiles::write(f.src() + "/x2.jpg", "two"));
+    const QString view = f.root.path() + "/view";
+    AliasedView files(f.src(), view);
+    RenameJob job(files, f.progress, f.messages, f.host, f.program());
+    RenameRequest r;
+    r.baseName = QStringLiteral("x");
+    r.startNumberText = batch == "own" ? QStringLiteral("1") : QStringLiteral("2");
+    r.digitCountText = QStringLiteral("1");
+    r.extension = QStringLiteral("jpg");
+    r.sourceFolder = f.src();
+    r.targetFolder = view;
+    r.move = move;
+    r.overwrite = true;
+    r.entries.push_back({"x1.jpg", true});
+    if (batch == "renumber")
+        r.entries.push_back({"x2.jpg", true});
+    QCOMPARE(job.run(r).outcome, JobResult::Outcome::Completed);
+    QStringList now;
+    for (const QString &name : TestFiles::names(f.src()))
+        now.append(name + "=" + QString::fromUtf8(TestFiles::read(f.src() + "/" + name)));
+    QCOMPARE(now, expected);
+}
+
+void RenameJobTest::aSourceGoneAtTheStartIsNotTakenFromANewFile()
+{
+    Fixture f;
+    RenameRequest r = f.request({"a.jpg"});
+    // l.jpg leads to photo007.jpg, which does not exist yet: a.jpg's copy makes it.
+    QCOMPARE(::symlink("../dst/photo007.jpg", QFile::encodeName(f.src() + "/l.jpg").constData()),
+             0);
+    r.entries.push_back({"l.jpg", true});
+    const JobResult result = f.job.run(r);
+    QCOMPARE(result.outcome, JobResult::Outcome::Interrupted);
+    QCOMPARE(result.filesDone, 1);
+    QVERIFY(!QFileInfo::exists(f.dst() + "/photo008.jpg"));
+    QVERIFY2(f.messages.informed.first().contains(systemErrorText(ENOENT)),
+             qPrintable(f.messages.informed.first()));
+}
+
+void RenameJobTest::reasonsAreTheSystemsOwn()
+{
+    Fixture f;
+    // A link that leads to itself: the system says why, not "no such file".
+    QCOMPARE(::symlink("loop.jpg", QFile::encodeName(f.src() + "/loop.jpg").constData()), 0);
+    const JobResult result = f.job.run(f.request({"loop.jpg"}));
+    QCOMPARE(result.outcome, JobResult::Outcome::Interrupted);
+    QVERIFY2(f.messages.informed.first().contains(systemErrorText(ELOOP)),
+             qPrintable(f.messages.informed.first()));
+}
+
+void RenameJobTest::theFirstStopIsTheOneNamed()
+{
+    Fixture f;
+    // a.jpg → p2147483646.jpg would replace a later source; p2147483647.jpg then stops the
+    // batch on its own name before the number limit is reached.
+    RenameRequest r = f.request({"a.jpg", "p2147483647.jpg", "p2147483646.jpg"});
+    r.targetFolder = f.src();
+    r.baseName = QStringLiteral("p");
+    r.startNumberText = QStringLiteral("2147483646");
+    r.digitCountText = QStringLiteral("10");
+    QCOMPARE(f.job.run(r).outcome, JobResult::Outcome::Refused);
+    const QString message = f.messages.informed.first();
+    QVERIFY2(message.contains("同じファイル名") && !message.contains("2147483647 に達した"),
+             qPrintable(message));
+}
+
+void RenameJobTest::hardLinkedSourcesMoveAcrossDrives()
+{
+    // /dev/shm is a memory file system, a drive of its own here.
+    QTemporaryDir shm(QStringLiteral("/dev/shm/kaenami-test-XXXXXX"));
+    if (!shm.isValid())
+        QSKIP("no /dev/shm");
+    Fixture f;
+    struct stat a
+    {
+    }, b{};
+    ::stat(QFile::encodeName(shm.path()).constData(), &a);
+    ::stat(QFile::encodeName(f.dst()).constData(), &b);
+    if (a.st_dev == b.st_dev)
+        QSKIP("/dev/shm is on the same drive");
+    QVERIFY(TestFiles::write(shm.path() + "/a.jpg", "shared"));
+    QCOMPARE(::link(QFile::encodeName(shm.path() + "/a.jpg").constData(),
+                    QFile::encodeName(shm.path() + "/b.jpg").constData()),
+             0);
+    RenameRequest r = f.request({});
+    r.sourceFolder = shm.path();
+    r.entries = {{"a.jpg", true}, {"b.jpg", true}};
+    r.move = true;
+    QCOMPARE(f.job.run(r).outcome, JobResult::Outcome::Completed);
+    QVERIFY2(TestFiles::names(shm.path()).isEmpty(), "a moved source stayed behind");
+    QCOMPARE(TestFiles::read(f.dst() + "/photo007.jpg"), QByteArray("shared"));
+    QCOMPARE(TestFiles::read(f.dst() + "/photo008.jpg"), QByteArray("shared"));
+    QVERIFY(TestFiles::names(f.dst()).size() == 2);
 }
 
 void RenameJobTest::journalComesFirstAndGoesAtTheEnd()
