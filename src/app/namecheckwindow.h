@@ -7,6 +7,10 @@
 
 #include <functional>
 
+class NameCheckModel;
+class QLabel;
+class QTableView;
+
 /// The modeless "名前の確認" window: for the current selection, every old name beside its new
 /// name and what the batch would do with it, following the main window live. Nothing is
 /// touched on disk.
@@ -23,7 +27,15 @@ public:
     /// Computes everything again from the main window's current entries.
     void refresh();
 
+    NameCheckModel *model() const { return m_model; }
+    QTableView *table() const { return m_table; }
+    /// The one-line summary, or the message that stops the batch before it starts.
+    QLabel *summary() const { return m_summary; }
+
 private:
     RequestSource m_request;
     TargetNames m_targetNames;
+    NameCheckModel *m_model;
+    QLabel *m_summary;
+    QTableView *m_table;
 };

@@ -9,7 +9,8 @@
 
 /// What a batch would do with each selected entry, worked out from names alone (nothing is read
 /// from disk): one row per selected entry in list order, with its old name, its new name and
-/// its outcome in the target folder. The target folder's contents are its list of names.
+/// its outcome in the target folder. The target folder's contents are its list of names; source
+/// and target are one folder when their paths are the same.
 class NameCheckModel final : public QAbstractTableModel
 {
     Q_OBJECT

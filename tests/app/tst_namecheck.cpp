@@ -1,0 +1,673 @@
+#include "form1fixture.h"
+#include "namecheckmodel.h"
+#include "namecheckwindow.h"
+#include "posixfileoperations.h"
+
+#include <QAbstractItemModelTester>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMetaEnum>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QScopeGuard>
+#include <QSignalSpy>
+#include <QTableView>
+#include <QTest>
+
+#include <algorithm>
+
+class NameCheckTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void rows_data();
+    void rows();
+    void refusedReasons_data();
+    void refusedReasons();
+    void namesKeepTheirBytes();
+    void agreesWithTheJobOnRealFolders();
+    void headers();
+    void modelTester();
+    void sameRowsKeepTheView();
+    void targetSetFollowsTheList();
+    void windowFollowsTheMainWindow();
+    void oneWindowBroughtToTheFront();
+};
+
+// renamejob.h declares layOutBatch without the keepAlive parameter that its definition takes.
+BatchLayout layOutBatch(const RenameRequest &request, const BatchPlan &plan, FileOperations &files,
+                        const std::function<void()> &keepAlive);
+
+namespace {
+
+using Mark = NameCheckModel::Mark;
+
+const QString sourceFolder = QStringLiteral("/photos/in");
+const QString otherFolder = QStringLiteral("/photos/out");
+
+/// Entries written "*name" are selected.
+RenameRequest request(const QStringList &entries, const QString &base, const QString &start,
+                      const QString &digits, bool move = false, bool overwrite = false,
+                      bool oneFolder = false)
+{
+    RenameRequest request;
+    request.baseName = base;
+    request.startNumberText = start;
+    request.digitCountText = digits;
+    request.extension = QStringLiteral("jpg");
+    request.move = move;
+    request.overwrite = overwrite;
+    request.sourceFolder = sourceFolder;
+    request.targetFolder = oneFolder ? sourceFolder : otherFolder;
+    for (const QString &entry : entries) {
+        const bool selected = entry.startsWith(QLatin1Char('*'));
+        request.entries.push_back({selected ? entry.mid(1) : entry, selected});
+    }
+    return request;
+}
+
+QStringList markNames(const NameCheckModel &model)
+{
+    const QMetaEnum marks = QMetaEnum::fromType<Mark>();
+    QStringList names;
+    for (int row = 0; row < model.rowCount(); ++row)
+        names.append(QString::fromLatin1(marks.valueToKey(int(model.mark(row)))));
+    return names;
+}
+
+QStringList column(const QAbstractItemModel &model, int column)
+{
+    QStringList texts;
+    for (int row = 0; row < model.rowCount(); ++row)
+        texts.append(model.index(row, column).data().toString());
+    return texts;
+}
+
+QStringList newNames(const NameCheckModel &model)
+{
+    QStringList names;
+    for (int row = 0; row < model.rowCount(); ++row)
+        names.append(model.newName(row));
+    return names;
+}
+
+QString oneBlock(QString message)
+{
+    return message.replace("\r\n", "\n");
+}
+
+void clickEntry(FileList *list, int row)
+{
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      list->visualRect(list->model()->index(row, 0)).center());
+}
+
+/// The window has no parent: it must not outlive the test's main window.
+auto endNameCheckWindow(Form1 &form)
+{
+    return qScopeGuard([&form] { delete form.nameCheckWindow(); });
+}
+
+} // namespace
+
+void NameCheckTest::rows_data()
+{
+    QTest::addColumn<QStringList>("entries");
+    QTest::addColumn<QStringList>("targets");
+    QTest::addColumn<QString>("base");
+    QTest::addColumn<QString>("start");
+    QTest::addColumn<QString>("digits");
+    QTest::addColumn<bool>("move");
+    QTest::addColumn<bool>("overwrite");
+    QTest::addColumn<bool>("oneFolder");
+    QTest::addColumn<QStringList>("expectedNames");
+    QTest::addColumn<QStringList>("expectedMarks");
+    QTest::addColumn<QString>("expectedSummary");
+
+    const QStringList three{"*a.jpg", "*p002.jpg", "*c.jpg"};
+    const QStringList threeNames{"p001.jpg", "p002.jpg", "p003.jpg"};
+    QTest::newRow("new/all-new") << QStringList{"*a.jpg", "*b.jpg"} << QStringList{} << "p"
+                                 << "1"
+                                 << "3" << false << false << false
+                                 << QStringList{"p001.jpg", "p002.jpg"} << QStringList{"New", "New"}
+                                 << "2 件: 新規 2";
+    QTest::newRow("replaced/one-of-two")
+        << QStringList{"*a.jpg", "*b.jpg"} << QStringList{"p002.jpg", "zz.jpg"} << "p"
+        << "1"
+        << "3" << false << false << false << QStringList{"p001.jpg", "p002.jpg"}
+        << QStringList{"New", "Replaced"} << "2 件: 新規 1、置き換え 1";
+    QTest::newRow("replaced/names-compared-exactly")
+        << QStringList{"*a.jpg", "*b.jpg"} << QStringList{"P001.jpg", "p002.JPG"} << "p"
+        << "1"
+        << "3" << false << false << false << QStringList{"p001.jpg", "p002.jpg"}
+        << QStringList{"New", "New"} << "2 件: 新規 2";
+    QTest::newRow("selection/unselected-skipped")
+        << QStringList{"a.jpg", "*b.jpg", "c.jpg", "*d.jpg"} << QStringList{"p001.jpg"} << "p"
+        << "1"
+        << "3" << false << false << false << QStringList{"p001.jpg", "p002.jpg"}
+        << QStringList{"Replaced", "New"} << "2 件: 新規 1、置き換え 1";
+    QTest::newRow("selection/none") << QStringList{"a.jpg"} << QStringList{} << "p"
+                                    << "1"
+                                    << "3" << false << false << false << QStringList{}
+                                    << QStringList{} << "選択されたファイルはありません。";
+    QTest::newRow("sameName/stop-without-overwrite")
+        << three << QStringList{"p002.jpg"} << "p"
+        << "1"
+        << "3" << false << false << false << threeNames
+        << QStringList{"New", "SameNameStop", "NotProcessed"}
+        << "3 件: 新規 1。2 行目で停止（同じ名前があり、上書きしない設定）";
+    QTest::newRow("sameName/replaced-with-overwrite")
+        << three << QStringList{"p002.jpg"} << "p"
+        << "1"
+        << "3" << false << true << false << threeNames << QStringList{"New", "Replaced", "New"}
+        << "3 件: 新規 2、置き換え 1";
+    QTest::newRow("sameName/not-in-the-target")
+        << three << QStringList{"p003.jpg"} << "p"
+        << "1"
+        << "3" << false << false << false << threeNames << QStringList{"New", "New", "Replaced"}
+        << "3 件: 新規 2、置き換え 1";
+    QTest::newRow("sameName/one-folder-with-overwrite")
+        << three << QStringList{"a.jpg", "c.jpg", "p002.jpg"} << "p"
+        << "1"
+        << "3" << false << true << true << threeNames << QStringList{"New", "Unchanged", "New"}
+        << "3 件: 新規 2、変更なし 1";
+    QTest::newRow("sameName/one-folder-stop")
+        << three << QStringList{"a.jpg", "c.jpg", "p002.jpg"} << "p"
+        << "1"
+        << "3" << true << false << true << threeNames
+        << QStringList{"New", "SameNameStop", "NotProcessed"}
+        << "3 件: 新規 1。2 行目で停止（同じ名前があり、上書きしない設定）";
+    QTest::newRow("sameName/stop-at-the-first-row")
+        << QStringList{"*p1.jpg", "*b.jpg"} << QStringList{"p1.jpg"} << "p"
+        << "1"
+        << "1" << false << false << false << QStringList{"p1.jpg", "p2.jpg"}
+        << QStringList{"SameNameStop", "NotProcessed"}
+        << "2 件: 処理されるファイルはありません。1 行目で停止（同じ名前があり、上書きしない設定）";
+
+    // Renaming in place, one number down or up.
+    const QStringList down{"*1.jpg", "*2.jpg", "*3.jpg"};
+    const QStringList up{"*0.jpg", "*1.jpg", "*2.jpg"};
+    QTest::newRow("oneFolder/move-down-frees-each-name")
+        << down << QStringList{"1.jpg", "2.jpg", "3.jpg"} << ""
+        << "0"
+        << "1" << true << false << true << QStringList{"0.jpg", "1.jpg", "2.jpg"}
+        << QStringList{"New", "New", "New"} << "3 件: 新規 3";
+    QTest::newRow("oneFolder/copy-down-replaces-copied-sources")
+        << down << QStringList{"1.jpg", "2.jpg", "3.jpg"} << ""
+        << "0"
+        << "1" << false << false << true << QStringList{"0.jpg", "1.jpg", "2.jpg"}
+        << QStringList{"New", "ReplacedSource", "ReplacedSource"} << "3 件: 新規 1、置き換え 2";
+    QTest::newRow("oneFolder/move-up-keeps-later-sources")
+        << up << QStringList{"0.jpg", "1.jpg", "2.jpg"} << ""
+        << "1"
+        << "1" << true << false << true << QStringList{"1.jpg", "2.jpg", "3.jpg"}
+        << QStringList{"NewBesideRenamed", "NewBesideRenamed", "New"} << "3 件: 新規 3";
+    QTest::newRow("oneFolder/copy-up-keeps-later-sources")
+        << up << QStringList{"0.jpg", "1.jpg", "2.jpg"} << ""
+        << "1"
+        << "1" << false << false << true << QStringList{"1.jpg", "2.jpg", "3.jpg"}
+        << QStringList{"NewBesideRenamed", "NewBesideRenamed", "New"} << "3 件: 新規 3";
+    QTest::newRow("oneFolder/unselected-neighbour-replaced")
+        << QStringList{"*0.jpg", "1.jpg"} << QStringList{"0.jpg", "1.jpg"} << ""
+        << "1"
+        << "1" << true << false << true << QStringList{"1.jpg"} << QStringList{"Replaced"}
+        << "1 件: 置き換え 1";
+    QTest::newRow("oneFolder/other-folder-moves-free-nothing")
+        << down << QStringList{"1.jpg", "2.jpg", "3.jpg"} << ""
+        << "0"
+        << "1" << true << false << false << QStringList{"0.jpg", "1.jpg", "2.jpg"}
+        << QStringList{"New", "Replaced", "Replaced"} << "3 件: 新規 1、置き換え 2";
+
+    // A source that an earlier step replaces while the batch stops before it.
+    const QStringList strandable{"*x.jpg", "*p2.jpg", "*p1.jpg"};
+    BatchLayout stranded;
+    stranded.stranded = sourceFolder + "/p1.jpg";
+    stranded.strandedBySameName = true;
+    QTest::newRow("stranded/by-the-same-name-stop")
+        << strandable << QStringList{"p1.jpg", "p2.jpg", "x.jpg"} << "p"
+        << "1"
+        << "1" << false << false << true << QStringList{"p1.jpg", "p2.jpg", "p3.jpg"}
+        << QStringList{"NotProcessed", "NotProcessed", "Stranded"}
+        << oneBlock(RenameJob::strandedMessage(stranded));
+    stranded.stranded = sourceFolder + "/P1.jpg";
+    QTest::newRow("stranded/letter-case-ignored")
+        << QStringList{"*x.jpg", "*p2.jpg", "*P1.jpg"} << QStringList{"P1.jpg", "p2.jpg", "x.jpg"}
+        << "p"
+        << "1"
+        << "1" << false << false << true << QStringList{"p1.jpg", "p2.jpg", "p3.jpg"}
+        << QStringList{"NotProcessed", "NotProcessed", "Stranded"}
+        << oneBlock(RenameJob::strandedMessage(stranded));
+    stranded.stranded = sourceFolder + "/2147483647.jpg";
+    stranded.strandedBySameName = false;
+    QTest::newRow("stranded/by-the-number-limit")
+        << QStringList{"*x.jpg", "*2147483647.jpg"} << QStringList{"2147483647.jpg", "x.jpg"} << ""
+        << "2147483647"
+        << "10" << false << false << true << QStringList{"2147483647.jpg", ""}
+        << QStringList{"NotProcessed", "Stranded"}
+        << oneBlock(RenameJob::strandedMessage(stranded));
+    QTest::newRow("stranded/not-across-folders")
+        << strandable << QStringList{"p1.jpg", "p2.jpg"} << "p"
+        << "1"
+        << "1" << false << false << false << QStringList{"p1.jpg", "p2.jpg", "p3.jpg"}
+        << QStringList{"Replaced", "SameNameStop", "NotProcessed"}
+        << "3 件: 置き換え 1。2 行目で停止（同じ名前があり、上書きしない設定）";
+    QTest::newRow("stranded/not-with-overwrite")
+        << strandable << QStringList{"p1.jpg", "p2.jpg", "x.jpg"} << "p"
+        << "1"
+        << "1" << false << true << true << QStringList{"p1.jpg", "p2.jpg", "p3.jpg"}
+        << QStringList{"NewBesideRenamed", "Unchanged", "New"} << "3 件: 新規 2、変更なし 1";
+
+    // Unusable names refuse the whole batch; only the unusable rows say so.
+    const auto refused = [](const QString &name, NameProblem problem, int nameMax = 255) {
+        BatchPlan plan;
+        plan.nameProblem = problem;
+        plan.refusedName = name;
+        return oneBlock(RenameJob::nameRefusedMessage(plan, nameMax));
+    };
+    const QString x249(249, 'x');
+    QTest::newRow("refused/slash")
+        << QStringList{"*a.jpg", "*b.jpg"} << QStringList{} << "a/b"
+        << "1"
+        << "1" << false << false << false << QStringList{"a/b1.jpg", "a/b2.jpg"}
+        << QStringList{"Refused", "Refused"} << refused("a/b1.jpg", NameProblem::Slash);
+    QTest::newRow("refused/control-character")
+        << QStringList{"*a.jpg"} << QStringList{} << "a\nb"
+        << "1"
+        << "1" << false << false << false << QStringList{"a\nb1.jpg"} << QStringList{"Refused"}
+        << refused("a\nb1.jpg", NameProblem::Control);
+    QTest::newRow("refused/hidden")
+        << QStringList{"*a.jpg"} << QStringList{} << "."
+        << "1"
+        << "1" << false << false << false << QStringList{".1.jpg"} << QStringList{"Refused"}
+        << refused(".1.jpg", NameProblem::Hidden);
+    QTest::newRow("refused/only-the-long-one")
+        << QStringList{"*a.jpg", "*b.jpg"} << QStringList{} << x249 << "99"
+        << "2" << false << false << false << QStringList{x249 + "99.jpg", x249 + "100.jpg"}
+        << QStringList{"NotProcessed", "Refused"}
+        << refused(x249 + "100.jpg", NameProblem::TooLong);
+
+    const QStringList four{"*a.jpg", "*b.jpg", "*c.jpg", "*d.jpg"};
+    QTest::newRow("limit/stops-after-2147483647")
+        << four << QStringList{"p2147483647.jpg"} << "p"
+        << "2147483646"
+        << "10" << false << false << false
+        << QStringList{"p2147483646.jpg", "p2147483647.jpg", "", ""}
+        << QStringList{"New", "Replaced", "NumberLimit", "NotProcessed"}
+        << "4 件: 新規 1、置き換え 1。連番が上限の 2147483647 に達するため、2 行目のあとで中断";
+    QTest::newRow("limit/last-entry-takes-the-limit")
+        << QStringList{"*a.jpg", "*b.jpg"} << QStringList{} << "p"
+        << "2147483646"
+        << "10" << false << false << false << QStringList{"p2147483646.jpg", "p2147483647.jpg"}
+        << QStringList{"New", "New"}
+        << "2 件: 新規 2。連番が上限の 2147483647 に達するため、2 行目のあとで中断";
+    QTest::newRow("limit/start-out-of-range")
+        << QStringList{"*a.jpg", "b.jpg", "*c.jpg"} << QStringList{} << "p"
+        << "2147483648"
+        << "10" << false << false << false << QStringList{"", ""}
+        << QStringList{"NotProcessed", "NotProcessed"}
+        << "開始番号 2147483648 は扱える範囲を超えています。";
+
+    QTest::newRow("digits/start-longer-than-the-count")
+        << four << QStringList{} << "p"
+        << "123"
+        << "2" << false << false << false << QStringList{} << QStringList{}
+        << RenameJob::digitCheckMessage();
+    QTest::newRow("digits/no-count-chosen") << four << QStringList{} << "p"
+                                            << "1"
+                                            << "" << false << false << false << QStringList{}
+                                            << QStringList{} << RenameJob::digitCheckMessage();
+}
+
+void NameCheckTest::rows()
+{
+    QFETCH(QStringList, entries);
+    QFETCH(QStringList, targets);
+    QFETCH(QString, base);
+    QFETCH(QString, start);
+    QFETCH(QString, digits);
+    QFETCH(bool, move);
+    QFETCH(bool, overwrite);
+    QFETCH(bool, oneFolder);
+    QFETCH(QStringList, expectedNames);
+    QFETCH(QStringList, expectedMarks);
+    QFETCH(QString, expectedSummary);
+
+    NameCheckModel model;
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    model.setRequest(request(entries, base, start, digits, move, overwrite, oneFolder), targets);
+
+    QCOMPARE(newNames(model), expectedNames);
+    QCOMPARE(markNames(model), expectedMarks);
+    QCOMPARE(model.summary(), expectedSummary);
+    if (!expectedNames.isEmpty()) {
+        // Rows are the selected entries, in list order.
+        QStringList selected = entries.filter(QRegularExpression("^\\*"));
+        selected.replaceInStrings(QRegularExpression("^\\*"), QString());
+        QCOMPARE(column(model, NameCheckModel::OldNameColumn), selected);
+    }
+    for (int row = 0; row < model.rowCount(); ++row) {
+        const NameProblem problem = model.mark(row) == Mark::Refused
+                                        ? checkNewName(model.newName(row), 255)
+                                        : NameProblem::None;
+        QCOMPARE(model.index(row, NameCheckModel::OutcomeColumn).data().toString(),
+                 NameCheckModel::markText(model.mark(row), problem));
+    }
+}
+
+void NameCheckTest::refusedReasons_data()
+{
+    QTest::addColumn<QString>("base");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("refused/slash") << "a/b"
+                                   << "使えない名前（「/」を含む）";
+    QTest::newRow("refused/tab") << "a\tb"
+                                 << "使えない名前（制御文字を含む）";
+    QTest::newRow("refused/delete") << QString("a\x7F") << "使えない名前（制御文字を含む）";
+    QTest::newRow("refused/hidden") << "."
+                                    << "使えない名前（「.」で始まる）";
+    QTest::newRow("refused/too-long") << QString(252, QChar(0x3042)) << "使えない名前（長すぎる）";
+}
+
+void NameCheckTest::refusedReasons()
+{
+    QFETCH(QString, base);
+    QFETCH(QString, expected);
+    NameCheckModel model;
+    model.setRequest(request({"*a.jpg"}, base, "1", "1"), {});
+    QCOMPARE(model.rowCount(), 1);
+    QCOMPARE(model.index(0, NameCheckModel::OutcomeColumn).data().toString(), expected);
+}
+
+void NameCheckTest::namesKeepTheirBytes()
+{
+    // Bytes that are not UTF-8 are kept as lone surrogates and shown as U+FFFD.
+    const QString keptSource = QString("a") + QChar(0xDCE9) + ".jpg";
+    const QString keptBase = QString("p") + QChar(0xDCFF);
+    const QString replacement(QChar::ReplacementCharacter);
+    NameCheckModel model;
+    // The target holds the first new name exactly, and the second only as it is shown.
+    model.setRequest(request({"*" + keptSource, "*b.jpg"}, keptBase, "1", "1"),
+                     {keptBase + "1.jpg", "p" + replacement + "2.jpg"});
+
+    QCOMPARE(model.newName(0), keptBase + "1.jpg");
+    QCOMPARE(markNames(model), (QStringList{"Replaced", "New"}));
+    QCOMPARE(column(model, NameCheckModel::OldNameColumn),
+             (QStringList{"a" + replacement + ".jpg", "b.jpg"}));
+    QCOMPARE(column(model, NameCheckModel::NewNameColumn),
+             (QStringList{"p" + replacement + "1.jpg", "p" + replacement + "2.jpg"}));
+
+    model.setRequest(request({"*a.jpg"}, "a\tb\x7F", "1", "1"), {});
+    QCOMPARE(model.index(0, NameCheckModel::NewNameColumn).data().toString(),
+             QString("a\u2409b\u24211.jpg"));
+    QCOMPARE(model.newName(0), QString("a\tb\x7F"
+                                       "1.jpg"));
+}
+
+void NameCheckTest::agreesWithTheJobOnRealFolders()
+{
+    // The window reads names only; the job looks at the files. On plain files they must agree.
+    QRandomGenerator random(20261207);
+    PosixFileOperations files;
+    const QStringList pool{"0.jpg", "1.jpg", "2.jpg", "3.jpg", "10.jpg", "a.jpg"};
+    const QMetaEnum marks = QMetaEnum::fromType<Mark>();
+    int stops = 0, strandings = 0, trashed = 0, carried = 0;
+    for (int round = 0; round < 400; ++round) {
+        QTemporaryDir root;
+        QVERIFY(root.isValid());
+        const bool oneFolder = random.bounded(2);
+        const QString in = root.path() + "/in";
+        const QString out = oneFolder ? in : root.path() + "/out";
+        QDir().mkpath(in);
+        QDir().mkpath(out);
+        RenameRequest request;
+        request.startNumberText = QString::number(random.bounded(4));
+        request.digitCountText = "1";
+        request.extension = "jpg";
+        request.move = random.bounded(2);
+        request.overwrite = random.bounded(2);
+        request.sourceFolder = in;
+        request.targetFolder = out;
+        QStringList targets;
+        // Any list order, so that later entries may carry earlier numbers.
+        QStringList names = pool;
+        std::shuffle(names.begin(), names.end(), random);
+        for (const QString &name : std::as_const(names)) {
+            if (random.bounded(3) > 0) {
+                QVERIFY(TestFiles::write(in + '/' + name, (in + name).toUtf8()));
+                request.entries.push_back({name, random.bounded(4) > 0});
+            }
+            if (oneFolder ? QFile::exists(in + '/' + name) : random.bounded(2) > 0) {
+                QVERIFY(TestFiles::write(out + '/' + name, (out + name).toUtf8()));
+                targets.append(name);
+            }
+        }
+
+        const BatchPlan plan = planBatch(request, 255);
+        const BatchLayout layout = layOutBatch(request, plan, files, {});
+        NameCheckModel model;
+        model.setRequest(request, targets);
+        const QString where = QString("round %1: %2").arg(round).arg(markNames(model).join(' '));
+
+        const QStringList marked = markNames(model);
+        const qsizetype strandedRow = marked.indexOf("Stranded");
+        QVERIFY2((strandedRow >= 0) == !layout.stranded.isEmpty(), qPrintable(where));
+        if (strandedRow >= 0) {
+            ++strandings;
+            QCOMPARE(in + '/' + column(model, NameCheckModel::OldNameColumn)[strandedRow],
+                     layout.stranded);
+            continue;
+        }
+        const qsizetype stopRow = marked.indexOf("SameNameStop");
+        QVERIFY2(size_t(stopRow < 0 ? plan.items.size() : stopRow) == layout.reached,
+                 qPrintable(where));
+        stops += stopRow >= 0;
+        for (size_t p = 0; p < layout.reached; ++p) {
+            const Mark mark = model.mark(int(p));
+            const QString at =
+                where + QString(", row %1 %2").arg(p).arg(marks.valueToKey(int(mark)));
+            QVERIFY2((mark == Mark::Replaced) == bool(layout.replacesOtherFile[p]), qPrintable(at));
+            if (mark == Mark::Replaced || mark == Mark::ReplacedSource ||
+                mark == Mark::NewBesideRenamed || mark == Mark::Unchanged)
+                QVERIFY2(layout.targetExists[p], qPrintable(at));
+            if (mark == Mark::New && !(request.move && oneFolder))
+                QVERIFY2(!layout.targetExists[p], qPrintable(at));
+            trashed += mark == Mark::Replaced;
+            carried += mark == Mark::ReplacedSource || mark == Mark::NewBesideRenamed;
+        }
+    }
+    // The rounds must reach every kind of outcome, or they prove little.
+    QVERIFY2(stops > 0 && strandings > 0 && trashed > 0 && carried > 0,
+             qPrintable(QString("stops %1, strandings %2, replaced %3, carried on %4")
+                            .arg(stops)
+                            .arg(strandings)
+                            .arg(trashed)
+                            .arg(carried)));
+}
+
+void NameCheckTest::headers()
+{
+    NameCheckModel model;
+    QCOMPARE(model.columnCount(), 3);
+    QCOMPARE(model.headerData(0, Qt::Horizontal).toString(), QString("元の名前"));
+    QCOMPARE(model.headerData(1, Qt::Horizontal).toString(), QString("新しい名前"));
+    QCOMPARE(model.headerData(2, Qt::Horizontal).toString(), QString("結果"));
+    model.setRequest(request({"*a.jpg", "*b.jpg"}, "p", "1", "1"), {});
+    QCOMPARE(model.headerData(1, Qt::Vertical).toInt(), 2);
+    QVERIFY2(!(model.flags(model.index(0, 1)) & Qt::ItemIsEditable), "the rows are read only");
+}
+
+void NameCheckTest::modelTester()
+{
+    NameCheckModel model;
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    const QStringList targets{"p2.jpg"};
+    model.setRequest(request({"*a.jpg", "*b.jpg", "*c.jpg"}, "p", "1", "1"), targets);
+    model.setRequest(request({"*a.jpg", "*b.jpg", "*c.jpg"}, "q", "1", "1"), targets);
+    model.setRequest(request({"*a.jpg", "b.jpg", "*c.jpg"}, "q", "1", "1"), targets);
+    model.setRequest(request({"*a.jpg"}, "q", "123", "1"), targets);
+    model.setRequest(request({"*a.jpg", "*p2.jpg", "*c.jpg"}, "p", "1", "1"), targets);
+    model.setRequest(request({}, "p", "1", "1"), {});
+    QCOMPARE(model.rowCount(), 0);
+}
+
+void NameCheckTest::sameRowsKeepTheView()
+{
+    NameCheckModel model;
+    QSignalSpy resets(&model, &QAbstractItemModel::modelReset);
+    QSignalSpy changes(&model, &QAbstractItemModel::dataChanged);
+    model.setRequest(request({"*a.jpg", "*b.jpg"}, "p", "1", "1"), {});
+    QCOMPARE(resets.size(), 1);
+
+    // Typing changes names, not rows: the view keeps its place.
+    model.setRequest(request({"*a.jpg", "*b.jpg"}, "pq", "1", "1"), {});
+    QCOMPARE(resets.size(), 1);
+    QCOMPARE(changes.size(), 1);
+    const QModelIndex topLeft = changes.first().at(0).toModelIndex();
+    const QModelIndex bottomRight = changes.first().at(1).toModelIndex();
+    QVERIFY2(topLeft == model.index(0, 0) && bottomRight == model.index(1, 2),
+             "every cell is reported changed");
+    QCOMPARE(model.index(1, NameCheckModel::NewNameColumn).data().toString(), QString("pq2.jpg"));
+
+    model.setRequest(request({"*a.jpg", "b.jpg"}, "pq", "1", "1"), {});
+    QCOMPARE(resets.size(), 2);
+    QCOMPARE(model.rowCount(), 1);
+}
+
+void NameCheckTest::targetSetFollowsTheList()
+{
+    NameCheckModel model;
+    QStringList targets{"p1.jpg"};
+    const RenameRequest twoEntries = request({"*a.jpg", "*b.jpg"}, "p", "1", "1");
+    model.setRequest(twoEntries, targets);
+    QCOMPARE(markNames(model), (QStringList{"Replaced", "New"}));
+    model.setRequest(twoEntries, targets);
+    const QStringList shared = targets;
+    model.setRequest(twoEntries, shared);
+    QVERIFY2(model.targetSetBuilds() == 1, "an unchanged list is not looked at again");
+
+    targets.append("p2.jpg");
+    model.setRequest(twoEntries, targets);
+    QCOMPARE(markNames(model), (QStringList{"Replaced", "Replaced"}));
+    targets[1] = "p3.jpg";
+    model.setRequest(twoEntries, targets);
+    QCOMPARE(markNames(model), (QStringList{"Replaced", "New"}));
+    model.setRequest(twoEntries, QStringList{"p2.jpg"});
+    QCOMPARE(markNames(model), (QStringList{"New", "Replaced"}));
+    QCOMPARE(model.targetSetBuilds(), 4);
+}
+
+void NameCheckTest::windowFollowsTheMainWindow()
+{
+    Form1Fixture f;
+    for (const char *name : {"a.png", "b.png", "photo003.png"})
+        QVERIFY(TestFiles::write(f.path("a/home/") + name, name));
+    for (const char *name : {"photo002.png", "photo003.png"})
+        QVERIFY(TestFiles::write(f.path("b/dcim/") + name, "old"));
+    Form1 &form = f.start();
+    const auto endWindow = endNameCheckWindow(form);
+    const Form1Controls &ui = f.ui();
+    ui.Dir2->setPath(f.path("b/dcim"));
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+
+    ui.mnuNameCheck->trigger();
+    NameCheckWindow *window = form.nameCheckWindow();
+    QVERIFY2(window && window->isVisible(), "the menu entry opens the window");
+    QAbstractItemModelTester tester(window->model(),
+                                    QAbstractItemModelTester::FailureReportingMode::QtTest);
+    QCOMPARE(window->windowTitle(), QString("名前の確認"));
+    QCOMPARE(window->table()->model(), window->model());
+    QCOMPARE(window->table()->editTriggers(), QAbstractItemView::NoEditTriggers);
+    QCOMPARE(window->model()->rowCount(), 0);
+    QCOMPARE(window->summary()->text(), QString("選択されたファイルはありません。"));
+
+    const NameCheckModel &model = *window->model();
+    QTest::mouseClick(ui.Command4, Qt::LeftButton);
+    QCOMPARE(column(model, NameCheckModel::OldNameColumn),
+             (QStringList{"a.png", "b.png", "photo003.png"}));
+    QCOMPARE(model.newName(0), QString("00000.jpg"));
+
+    QTest::keyClicks(ui.Text1, "photo");
+    QCOMPARE(model.newName(0), QString("photo00000.jpg"));
+    ui.Text2->selectAll();
+    QTest::keyClicks(ui.Text2, "1");
+    QCOMPARE(model.newName(0), QString("photo00001.jpg"));
+    ui.List1->setCurrentRow(2);
+    QCOMPARE(model.newName(0), QString("photo001.jpg"));
+    ui.Combo1->lineEdit()->selectAll();
+    QTest::keyClicks(ui.Combo1->lineEdit(), "png");
+    QCOMPARE(newNames(model), (QStringList{"photo001.png", "photo002.png", "photo003.png"}));
+    QCOMPARE(markNames(model), (QStringList{"New", "Replaced", "SameNameStop"}));
+    QCOMPARE(window->summary()->text(),
+             QString("3 件: 新規 1、置き換え 1。3 行目で停止（同じ名前があり、上書きしない設定）"));
+
+    QTest::mouseClick(ui.Check2, Qt::LeftButton);
+    QCOMPARE(markNames(model), (QStringList{"New", "Replaced", "Replaced"}));
+    QCOMPARE(window->summary()->text(), QString("3 件: 新規 1、置き換え 2"));
+
+    clickEntry(ui.File1, 1);
+    QCOMPARE(column(model, NameCheckModel::OldNameColumn), QStringList{"b.png"});
+    QCOMPARE(markNames(model), QStringList{"New"});
+
+    // A reloaded target list is looked up again.
+    QVERIFY(TestFiles::write(f.path("b/dcim/photo001.png"), "old"));
+    QTest::mouseClick(ui.Command5, Qt::LeftButton);
+    ui.File1->setSelected(1, true);
+    QCOMPARE(markNames(model), QStringList{"Replaced"});
+
+    // Looking changes nothing on disk.
+    QCOMPARE(TestFiles::names(f.path("b/dcim")),
+             (QStringList{"photo001.png", "photo002.png", "photo003.png"}));
+    QCOMPARE(TestFiles::names(f.path("a/home")), (QStringList{"a.png", "b.png", "photo003.png"}));
+    QVERIFY(f.messages.informed.isEmpty());
+
+    // In one folder, a move frees each source name for the next new name.
+    for (const char *name : {"1.png", "2.png"})
+        QVERIFY(TestFiles::write(f.path("a/photos/") + name, name));
+    ui.Dir1->setPath(f.path("a/photos"));
+    ui.Dir2->setPath(f.path("a/photos"));
+    QTest::mouseClick(ui.Command4, Qt::LeftButton);
+    ui.Text1->clear();
+    ui.Text2->setText("0");
+    ui.List1->setCurrentRow(0);
+    QCOMPARE(newNames(model), (QStringList{"0.png", "1.png"}));
+    QCOMPARE(markNames(model), (QStringList{"New", "ReplacedSource"}));
+    QTest::mouseClick(ui.Check1, Qt::LeftButton);
+    QCOMPARE(markNames(model), (QStringList{"New", "New"}));
+}
+
+void NameCheckTest::oneWindowBroughtToTheFront()
+{
+    Form1Fixture f;
+    QVERIFY(TestFiles::write(f.path("a/home/a.jpg"), ""));
+    Form1 &form = f.start();
+    const auto endWindow = endNameCheckWindow(form);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+
+    QTest::keyClick(&form, Qt::Key_P, Qt::ControlModifier);
+    QPointer<NameCheckWindow> first = form.nameCheckWindow();
+    QVERIFY2(first && first->isVisible(), "Ctrl+P opens the window");
+    QTRY_VERIFY(first->isActiveWindow());
+    form.activateWindow();
+    QTRY_VERIFY(form.isActiveWindow());
+    f.ui().mnuNameCheck->trigger();
+    QCOMPARE(form.nameCheckWindow(), first.data());
+    int windows = 0;
+    for (QWidget *widget : QApplication::topLevelWidgets())
+        windows += qobject_cast<NameCheckWindow *>(widget) != nullptr;
+    QCOMPARE(windows, 1);
+    QTRY_VERIFY2(first->isActiveWindow(), "the open window comes to the front");
+
+    first->close();
+    QTRY_VERIFY2(!first, "closing the window ends it");
+    QVERIFY(!form.nameCheckWindow());
+    QTest::mouseClick(f.ui().Command4, Qt::LeftButton);
+    f.ui().mnuNameCheck->trigger();
+    QVERIFY(form.nameCheckWindow());
+    QCOMPARE(form.nameCheckWindow()->model()->rowCount(), 1);
+}
+
+QTEST_MAIN(NameCheckTest)
+#include "tst_namecheck.moc"
