@@ -26,6 +26,7 @@ struct Quiet final : ProgressDisplay, JobHost, MessageBoxes
     void focusBaseName() override {}
     void inform(const QString &text) override { messages.append(text); }
     bool retryOrCancel(const QString &) override { return false; }
+    bool askYesNo(const QString &) override { return false; }
     QStringList messages;
 };
 

@@ -64,7 +64,10 @@ Form1::Form1(Form1Services services, QWidget *parent)
     connectHandlers();
 }
 
-Form1::~Form1() = default;
+Form1::~Form1()
+{
+    delete m_nameCheck; // a window of its own that reads this one
+}
 
 QSize Form1::clientSize()
 {
@@ -192,6 +195,7 @@ void Form1::connectHandlers()
     connect(ui.List1, &QListWidget::currentRowChanged, this,
             [list = ui.List1](int row) { list->scrollToItem(list->item(row)); });
     connect(ui.mnuNameCheck, &QAction::triggered, this, &Form1::mnuNameCheck_Click);
+    connect(ui.mnuUndo, &QAction::triggered, this, &Form1::mnuUndo_Click);
     // Everything the rename reads, so that the name check follows it live.
     const auto changed = [this] { Q_EMIT namingChanged(); };
     connect(ui.Text1, &QLineEdit::textChanged, this, changed);
@@ -221,6 +225,10 @@ void Form1::Form_Load()
             recoverAbandonedBatches(m_services.files, m_services.programFolder);
         !recovered.isEmpty())
         m_services.messages.inform(recovered);
+    m_historyPath =
+        m_services.programFolder + QLatin1Char('/') + QLatin1String(UndoHistory::fileName);
+    m_history.load(m_services.files, m_historyPath);
+    updateUndo();
 
     m_listPath =
         m_services.programFolder + QLatin1Char('/') + QLatin1String(DataFiles::listFileName);
@@ -366,8 +374,33 @@ void Form1::Command1_Click()
     JobHostAdapter host(*this);
     RenameJob job(m_services.files, progress, m_services.messages, host, m_services.programFolder);
     m_batchRunning = true;
-    job.run(request);
+    const JobResult result = job.run(request);
     m_batchRunning = false;
+    // Whatever the batch did, done or cut short, can be undone; a history that cannot be
+    // written only costs the undo after a restart.
+    if (m_history.push(result))
+        m_history.save(m_services.files, m_historyPath);
+    updateUndo();
+}
+
+void Form1::mnuUndo_Click()
+{
+    if (m_history.isEmpty() || m_batchRunning)
+        return;
+    if (!m_services.messages.askYesNo(undoQuestion(m_history.newest())))
+        return;
+    const UndoReport report =
+        undoBatch(m_services.files, m_history.newest(), m_services.programFolder);
+    m_history.dropNewest();
+    m_history.save(m_services.files, m_historyPath);
+    updateUndo();
+    refreshLists();
+    m_services.messages.inform(undoMessage(report));
+}
+
+void Form1::updateUndo()
+{
+    m_ui.mnuUndo->setEnabled(!m_history.isEmpty());
 }
 
 RenameRequest Form1::currentRequest() const
@@ -460,10 +493,14 @@ bool Form1::eventFilter(QObject *watched, QEvent *event)
 void Form1::closeEvent(QCloseEvent *event)
 {
     // No window goes away under its own running batch.
-    if (m_batchRunning)
+    if (m_batchRunning) {
         event->ignore();
-    else
-        QMainWindow::closeEvent(event);
+        return;
+    }
+    QMainWindow::closeEvent(event);
+    // The name check follows this window and goes with it.
+    if (event->isAccepted() && m_nameCheck)
+        m_nameCheck->close();
 }
 
 void Form1::Drive1_Change()

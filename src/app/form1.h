@@ -5,6 +5,7 @@
 #include "namecheckwindow.h"
 #include "records.h"
 #include "renamejob.h"
+#include "undo.h"
 #include "volumes.h"
 
 #include <QMainWindow>
@@ -81,6 +82,7 @@ public:
     QString iniPath() const { return m_iniPath; }
     QString listPath() const { return m_listPath; }
     QString imagePath() const { return m_imagePath; }
+    const UndoHistory &undoHistory() const { return m_history; }
     bool batchRunning() const { return m_batchRunning; }
 
     /// The client area's size (5655 × 7050 twips).
@@ -126,6 +128,9 @@ private:
     void File2_DblClick();
     void LoadImage();
     void mnuNameCheck_Click();
+    void mnuUndo_Click();
+    /// The undo item is there only while a batch can be undone.
+    void updateUndo();
 
     void driveChanged(DriveList *drive, FolderList *folder);
     void folderChanged(FolderList *folder, FileList *files);
@@ -147,4 +152,6 @@ private:
     QString m_imagePath;
     bool m_batchRunning = false;
     QPointer<NameCheckWindow> m_nameCheck;
+    UndoHistory m_history;
+    QString m_historyPath;
 };

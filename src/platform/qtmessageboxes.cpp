@@ -23,3 +23,12 @@ bool QtMessageBoxes::retryOrCancel(const QString &text)
     box.setEscapeButton(QMessageBox::Cancel);
     return box.exec() == QMessageBox::Retry;
 }
+
+bool QtMessageBoxes::askYesNo(const QString &text)
+{
+    QMessageBox box(QMessageBox::Question, title(), text, QMessageBox::Yes | QMessageBox::No,
+                    m_parent);
+    box.setDefaultButton(QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}

@@ -12,6 +12,7 @@ public:
     void setParent(QWidget *parent) { m_parent = parent; }
     void inform(const QString &text) override;
     bool retryOrCancel(const QString &text) override;
+    bool askYesNo(const QString &text) override;
 
 private:
     QWidget *m_parent;

@@ -4,6 +4,7 @@
 #include "paths.h"
 
 #include <QRandomGenerator>
+#include <QSet>
 
 #include <cerrno>
 
@@ -45,24 +46,52 @@ QString besideName(const QString &original, int attempt, int nameMax)
     return name;
 }
 
+/// The files visible in the batch's folders, by identity; looked up once, when needed.
+class VisibleFiles
+{
+public:
+    VisibleFiles(FileOperations &files, const BatchJournal &journal, const QStringList &also)
+        : m_files(files), m_journal(journal), m_also(also)
+    {}
+
+    bool contains(const FileStatus &file)
+    {
+        if (!m_read) {
+            m_read = true;
+            QStringList places = m_also;
+            for (const QString &folder : {m_journal.sourceFolder, m_journal.targetFolder}) {
+                QStringList names;
+                m_files.listFiles(folder, names);
+                for (const QString &name : std::as_const(names))
+                    places.append(Paths::join(folder, name));
+            }
+            for (const QString &place : std::as_const(places)) {
+                const FileStatus status = m_files.status(place, false);
+                if (status.type == FileStatus::Type::Regular)
+                    m_identities.insert({status.device, status.inode});
+            }
+        }
+        return m_identities.contains({file.device, file.inode});
+    }
+
+private:
+    FileOperations &m_files;
+    const BatchJournal &m_journal;
+    const QStringList &m_also;
+    bool m_read = false;
+    QSet<QPair<quint64, quint64>> m_identities;
+};
+
 /// True when the content kept in `kept` is still in a visible file: the original or the new
-/// name holds that very file or the same bytes.
-bool stillInSight(FileOperations &files, const BatchJournal::Kept &entry,
-                  const QStringList &alsoInSight)
+/// name holds that very file or the same bytes, or the file has another visible name.
+bool stillInSight(FileOperations &files, const BatchJournal::Kept &entry, VisibleFiles &visible)
 {
     const FileStatus kept = files.status(entry.kept, false);
     for (const QString &place : {entry.original, entry.target}) {
         if (files.status(place, true).sameFileAs(kept) || files.sameContent(place, entry.kept))
             return true;
     }
-    // A kept file with other names may share its file with one of the batch's new files.
-    if (kept.links > 1) {
-        for (const QString &place : alsoInSight) {
-            if (files.status(place, false).sameFileAs(kept))
-                return true;
-        }
-    }
-    return false;
+    return kept.links > 1 && visible.contains(kept);
 }
 
 } // namespace
@@ -180,6 +209,7 @@ RecoveryReport recoverBatch(FileOperations &files, const BatchJournal &journal,
         return report;
     }
 
+    VisibleFiles visible(files, journal, alsoInSight);
     for (const BatchJournal::Kept &entry : journal.kept) {
         const FileStatus kept = files.status(entry.kept, false);
         if (!kept.exists()) {
@@ -187,7 +217,7 @@ RecoveryReport recoverBatch(FileOperations &files, const BatchJournal &journal,
                 problem(entry.kept, OpResult::failure(systemErrorText(kept.error)));
             continue;
         }
-        if (kept.type != FileStatus::Type::Regular || stillInSight(files, entry, alsoInSight)) {
+        if (kept.type != FileStatus::Type::Regular || stillInSight(files, entry, visible)) {
             if (const OpResult removed = files.removeFile(entry.kept); !removed)
                 problem(entry.kept, removed);
             else

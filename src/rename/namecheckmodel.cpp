@@ -75,8 +75,7 @@ public:
             rows.push_back({j, item, Mark::NotProcessed, NameProblem::None});
         }
         if (m_plan.stop == BatchPlan::Stop::StartOutOfRange) {
-            summary = QStringLiteral("開始番号 %1 は扱える範囲を超えています。")
-                          .arg(m_request.startNumberText);
+            summary = RenameJob::startOutOfRangeMessage(m_request.startNumberText);
             return;
         }
         if (m_plan.nameProblem != NameProblem::None) {

@@ -198,13 +198,15 @@ BatchLayout layOutBatch(const RenameRequest &request, const BatchPlan &plan, Fil
             layout.keepAside.push_back(q);
             // The same entry as an earlier new name: the same name (in any letter case, for
             // file systems that ignore it), or one file with a single name.
-            bool taken = layout.sameFolder && earlierNames.contains(nameOf(q).toCaseFolded());
+            // (Names compare exactly: on a file system that ignores case, the same entry under
+            // another spelling is the same file with one name, found below.)
+            bool taken = layout.sameFolder && earlierNames.contains(nameOf(q));
             for (size_t p = 0; p < q && !taken; ++p)
                 taken = entries[q].links == 1 && entries[q].sameFileAs(targets[p]);
             layout.nameTakenEarlier[q] = taken;
         }
         const QString newName = plan.items[q].newName.toCaseFolded();
-        earlierNames.insert(newName);
+        earlierNames.insert(plan.items[q].newName);
         if (targets[q].exists()) {
             replaced.add(targets[q]);
             touched.add(targets[q]);
@@ -226,13 +228,13 @@ BatchLayout layOutBatch(const RenameRequest &request, const BatchPlan &plan, Fil
         if (entries[p].type == FileStatus::Type::Regular) {
             if (entries[p].links == 1)
                 carried.insert(keyOf(entries[p]));
-            carriedNames.insert(nameOf(p).toCaseFolded());
+            carriedNames.insert(nameOf(p));
         }
     }
     for (size_t p = 0; p < count; ++p) {
         const bool carriedOn = carried.contains(keyOf(targets[p])) ||
                                (layout.sameFolder && targets[p].type == FileStatus::Type::Regular &&
-                                carriedNames.contains(plan.items[p].newName.toCaseFolded()));
+                                carriedNames.contains(plan.items[p].newName));
         layout.replacesOtherFile[p] = targets[p].exists() && !carriedOn;
     }
 
@@ -577,9 +579,7 @@ JobResult RenameJob::run(const RenameRequest &request)
     };
 
     if (plan.stop == BatchPlan::Stop::StartOutOfRange) {
-        batch.check(OpResult::failure(QStringLiteral("開始番号 %1 は扱える範囲を超えています。")
-                                          .arg(request.startNumberText)),
-                    {});
+        batch.check(OpResult::failure(startOutOfRangeMessage(request.startNumberText)), {});
         return interrupt();
     }
     if (layout.reached > 0 && !batch.begin(plan, layout, m_journalFolder))
@@ -626,6 +626,11 @@ JobResult RenameJob::run(const RenameRequest &request)
 QString RenameJob::digitCheckMessage()
 {
     return QStringLiteral("数値が桁数を越えています。");
+}
+
+QString RenameJob::startOutOfRangeMessage(const QString &startNumberText)
+{
+    return QStringLiteral("開始番号 %1 は扱える範囲を超えています。").arg(startNumberText);
 }
 
 QString RenameJob::sameNameMessage()

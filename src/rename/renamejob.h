@@ -102,7 +102,9 @@ struct BatchLayout
 
 /// Looks at the sources and new names on disk (nothing is changed). Files are compared as
 /// resolved locations (device and inode), never as text.
-BatchLayout layOutBatch(const RenameRequest &request, const BatchPlan &plan, FileOperations &files);
+/// `keepAlive` is called now and then while many files are looked at.
+BatchLayout layOutBatch(const RenameRequest &request, const BatchPlan &plan, FileOperations &files,
+                        const std::function<void()> &keepAlive = {});
 
 /// The bar that follows a batch.
 class ProgressDisplay
@@ -198,6 +200,7 @@ public:
     JobResult run(const RenameRequest &request);
 
     static QString digitCheckMessage();
+    static QString startOutOfRangeMessage(const QString &startNumberText);
     static QString sameNameMessage();
     static QString completedMessage();
     static QString interruptedMessage(const JobResult &result);

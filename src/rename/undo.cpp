@@ -139,13 +139,14 @@ OpResult UndoHistory::save(FileOperations &files, const QString &path) const
     return files.writeFileAtomically(path, toBytes());
 }
 
-void UndoHistory::push(const JobResult &result)
+bool UndoHistory::push(const JobResult &result)
 {
     if (std::none_of(result.record.cbegin(), result.record.cend(), changesFiles))
-        return;
+        return false;
     m_entries.push_back({result.filesDone, result.record});
     while (m_entries.size() > size_t(capacity))
         m_entries.erase(m_entries.begin());
+    return true;
 }
 
 QByteArray UndoHistory::toBytes() const

@@ -29,8 +29,8 @@ public:
     OpResult save(FileOperations &files, const QString &path) const;
 
     /// Adds a batch that changed files (others are not worth undoing); the oldest beyond
-    /// `capacity` are dropped.
-    void push(const JobResult &result);
+    /// `capacity` are dropped. True when it was added.
+    bool push(const JobResult &result);
     bool isEmpty() const { return m_entries.empty(); }
     const UndoEntry &newest() const { return m_entries.back(); }
     void dropNewest() { m_entries.pop_back(); }

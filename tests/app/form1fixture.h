@@ -30,6 +30,8 @@ struct Form1Fixture
             top.mkpath(folder);
         volumes.volumes = {{"/", {}}, {path("a"), "A"}, {path("b"), "B"}};
         volumes.home = path("a/home");
+        // Files a batch replaces go to a trash of the test's own.
+        qputenv("XDG_DATA_HOME", QFile::encodeName(path("data")));
     }
 
     QString path(const QString &relative) const { return root.path() + '/' + relative; }

@@ -50,6 +50,8 @@ private Q_SLOTS:
     void pickUpFollowsTheKeyboard();
     void pickedExtensionIsSavedWithTheList();
     void doubleClickPicksUpBeforeThePreview();
+    void editMenuStandsBeforeHelp();
+    void ctrlZUndoesTheLastBatches();
     void previewInTheWindow_data();
     void previewInTheWindow();
 };
@@ -584,6 +586,71 @@ void Form1Test::accessKeys()
     QTRY_COMPARE(f.messages.informed, QStringList{"リネームが完了しました。"});
     QTest::keyClick(&form, Qt::Key_X, Qt::AltModifier);
     QTRY_COMPARE(f.ended, 1);
+}
+
+void Form1Test::editMenuStandsBeforeHelp()
+{
+    Form1Fixture f;
+    f.start();
+    const Form1Controls &ui = f.ui();
+    const QList<QAction *> menus = f.form->menuBar()->actions();
+    QCOMPARE(menus.size(), 2);
+    QCOMPARE(menus[0]->text(), QString("編集(&E)"));
+    QCOMPARE(menus[1]->text(), QString("ヘルプ(&H)"));
+    QCOMPARE(ui.mnuEdit->actions(), (QList<QAction *>{ui.mnuUndo, ui.mnuNameCheck}));
+    QCOMPARE(ui.mnuUndo->text(), QString("元に戻す(&U)"));
+    QCOMPARE(ui.mnuUndo->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Z));
+    QCOMPARE(ui.mnuNameCheck->text(), QString("名前の確認(&P)..."));
+    QCOMPARE(ui.mnuNameCheck->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_P));
+    QVERIFY2(!ui.mnuUndo->isEnabled(), "nothing to undo at the first start");
+}
+
+void Form1Test::ctrlZUndoesTheLastBatches()
+{
+    Form1Fixture f;
+    for (const char *name : {"a.jpg", "b.jpg", "c.jpg"})
+        TestFiles::write(f.path("a/home/") + name, name);
+    TestFiles::write(f.path("b/dcim/photo1.jpg"), "an older photo");
+    const auto renameAll = [&](bool move) {
+        const Form1Controls &ui = f.ui();
+        ui.Dir2->setPath(f.path("b/dcim"));
+        QTest::mouseClick(ui.Command4, Qt::LeftButton);
+        ui.Text1->setText("photo");
+        ui.Text2->setText("1");
+        ui.List1->setCurrentRow(0);
+        ui.Check1->setChecked(move);
+        QTest::mouseClick(ui.Command1, Qt::LeftButton);
+    };
+    {
+        Form1 &form = f.start();
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        renameAll(true); // a, b, c moved to photo1..3, photo1 replaced
+        QVERIFY(f.ui().mnuUndo->isEnabled());
+        QCOMPARE(TestFiles::names(f.path("b/dcim")),
+                 (QStringList{"photo1.jpg", "photo2.jpg", "photo3.jpg"}));
+        // No leaves everything as it is.
+        QTest::keyClick(&form, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(f.messages.questions, QStringList{"直前のリネーム（3 件）を元に戻しますか？"});
+        QCOMPARE(TestFiles::names(f.path("b/dcim")).size(), 3);
+        QVERIFY(f.ui().mnuUndo->isEnabled());
+    }
+    // After a restart the batch can still be undone.
+    f.messages.yesNoAnswers = {true};
+    f.messages.informed.clear();
+    Form1 &form = f.start();
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QVERIFY(f.ui().mnuUndo->isEnabled());
+    f.ui().Dir1->setPath(f.path("a/home"));
+    QCOMPARE(f.ui().File1->listCount(), 0);
+    QTest::keyClick(&form, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(f.messages.informed, QStringList{"リネームを元に戻しました（3 件）。"});
+    QCOMPARE(TestFiles::names(f.path("a/home")), (QStringList{"a.jpg", "b.jpg", "c.jpg"}));
+    QCOMPARE(TestFiles::names(f.path("b/dcim")), QStringList{"photo1.jpg"});
+    QCOMPARE(TestFiles::read(f.path("b/dcim/photo1.jpg")), QByteArray("an older photo"));
+    QCOMPARE(f.ui().File1->listCount(), 3); // the lists show it
+    QVERIFY(!f.ui().mnuUndo->isEnabled());
 }
 
 void Form1Test::helpMenu()

@@ -35,10 +35,6 @@ private Q_SLOTS:
     void oneWindowBroughtToTheFront();
 };
 
-// renamejob.h declares layOutBatch without the keepAlive parameter that its definition takes.
-BatchLayout layOutBatch(const RenameRequest &request, const BatchPlan &plan, FileOperations &files,
-                        const std::function<void()> &keepAlive);
-
 namespace {
 
 using Mark = NameCheckModel::Mark;
@@ -444,7 +440,7 @@ void NameCheckTest::agreesWithTheJobOnRealFolders()
         }
 
         const BatchPlan plan = planBatch(request, 255);
-        const BatchLayout layout = layOutBatch(request, plan, files, {});
+        const BatchLayout layout = layOutBatch(request, plan, files);
         NameCheckModel model;
         model.setRequest(request, targets);
         const QString where = QString("round %1: %2").arg(round).arg(markNames(model).join(' '));

@@ -35,6 +35,7 @@ class SilentMessages final : public MessageBoxes
 public:
     void inform(const QString &text) override { std::fprintf(stderr, "%s\n", qPrintable(text)); }
     bool retryOrCancel(const QString &) override { return false; }
+    bool askYesNo(const QString &) override { return false; }
 };
 
 } // namespace

@@ -29,8 +29,16 @@ public:
         return retry;
     }
 
+    bool askYesNo(const QString &text) override
+    {
+        questions.append(text);
+        return !yesNoAnswers.isEmpty() && yesNoAnswers.takeFirst();
+    }
+
     QStringList informed;
     QStringList prompts;
+    QStringList questions;
+    QList<bool> yesNoAnswers; ///< true = Yes; No when the script runs out
     QList<bool> answers; ///< true = Retry
     std::function<void(const QString &)> onMessage;
     std::function<void(const QString &, bool)> onPrompt;
