@@ -105,6 +105,7 @@ private Q_SLOTS:
     void undoPutsEveryNameBack();
     void replacedFilesComeBackFromTheTrash_data();
     void replacedFilesComeBackFromTheTrash();
+    void aFileOnlyLikeASourceGoesToTheTrash();
     void filesChangedSinceAreLeftAlone_data();
     void filesChangedSinceAreLeftAlone();
     void aSourceRemovedSinceIsNotMadeAgain();
@@ -179,6 +180,23 @@ void UndoTest::replacedFilesComeBackFromTheTrash()
     QCOMPARE(f.state(), before);
     QVERIFY(TestFiles::names(trashFiles).isEmpty());
     QVERIFY(TestFiles::names(f.root.path() + "/data/Trash/info").isEmpty());
+}
+
+void UndoTest::aFileOnlyLikeASourceGoesToTheTrash()
+{
+    Fixture f;
+    // p1.jpg differs from the source P1.jpg only in letter case: it is another file here, and
+    // x.jpg's copy replaces it.
+    QVERIFY(TestFiles::write(f.src() + "/p1.jpg", "not a source"));
+    RenameRequest r = f.request({"x.jpg", "P1.jpg"}, true, false);
+    r.startNumberText = QStringLiteral("1");
+    const QStringList before = f.state();
+    const UndoEntry entry = f.runAndRecord(r);
+    QCOMPARE(TestFiles::read(f.src() + "/p1.jpg"), QByteArray("x.jpg"));
+    QCOMPARE(TestFiles::read(f.root.path() + "/data/Trash/files/p1.jpg"),
+             QByteArray("not a source"));
+    QVERIFY(undoBatch(f.files, entry, f.program()).leftAlone.isEmpty());
+    QCOMPARE(f.state(), before);
 }
 
 void UndoTest::filesChangedSinceAreLeftAlone_data()
