@@ -3,6 +3,7 @@
 #include "opresult.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QString>
 #include <QStringList>
 
@@ -131,6 +132,10 @@ public:
     /// Names of the ordinary, not hidden files in `folder` (links to ordinary files count),
     /// unsorted.
     virtual OpResult listFiles(const QString &folder, QStringList &names) = 0;
+    /// Every name in `folder` (hidden ones too) with its type and identity as a directory
+    /// entry, as one reading of the folder gives them: links are not followed, and size, time
+    /// and link count are not known (size -1) except where the entry had to be looked at.
+    virtual OpResult listEntries(const QString &folder, QHash<QString, FileStatus> &entries) = 0;
     /// Every name in `folder` that starts with `prefix`, hidden ones included, unsorted.
     virtual OpResult listNamesStartingWith(const QString &folder, const QString &prefix,
                                            QStringList &names) = 0;

@@ -437,7 +437,7 @@ public:
             }
         }
         report.replaced = m_exists;
-        report.written = entryStatus(m_dst);
+        report.written = m_written;
         return OpResult::success();
     }
 
@@ -456,6 +456,7 @@ private:
         }
         if (const int error = fillCopy(m_in, m_source, out.get(), m_sync); error != 0)
             return failureOf(error, m_destination);
+        noteWritten(out.get());
         const QByteArray unnamed = "/proc/self/fd/" + QByteArray::number(out.get());
         const auto linkTo = [&](const QByteArray &name) {
             return ::linkat(AT_FDCWD, unnamed.constData(), AT_FDCWD, name.constData(),
@@ -489,6 +490,8 @@ private:
         if (!out.valid())
             return failureOf(errno, m_destination);
         int error = fillCopy(m_in, m_source, out.get(), m_sync);
+        if (error == 0)
+            noteWritten(out.get());
         if (!out.close() && error == 0)
             error = errno;
         if (error != 0) {
@@ -509,6 +512,18 @@ private:
             }
         }
         return renameOver();
+    }
+
+    /// The file as written, for the report (the name it gets keeps this file).
+    void noteWritten(int fd)
+    {
+        struct stat st
+        {
+        };
+        if (::fstat(fd, &st) == 0) {
+            m_written = statusOf(st);
+            m_written.links = 1;
+        }
     }
 
     /// The destination came into being while we wrote: replace it by the same rules.
@@ -546,6 +561,7 @@ private:
     const bool m_trashReplaced;
     bool m_exists = false;
     WriteReport m_kept; ///< only its trash fields
+    FileStatus m_written;
 };
 
 /// Whether the listing of `folder` holds both exact names (two links in one folder), rather
@@ -620,12 +636,9 @@ OpResult PosixFileOperations::copyFile(const QString &source, const QString &des
     };
     if (OpResult opened = openRegular(source, O_RDONLY, in, st); !opened)
         return opened;
-    bool exists = false;
-    if (OpResult checked = checkDestination(destination, FileNames::encode(destination), exists);
-        !checked)
-        return checked;
+    // The destination is looked at only when its name turns out to be taken.
     CopyWriter writer(in.get(), st, destination, options);
-    return writer.write(exists, m_options.unnamedFiles, done);
+    return writer.write(false, m_options.unnamedFiles, done);
 }
 
 OpResult PosixFileOperations::moveFile(const QString &source, const QString &destination,
@@ -645,13 +658,23 @@ OpResult PosixFileOperations::moveFile(const QString &source, const QString &des
     if (!S_ISREG(entry.st_mode) && !S_ISLNK(entry.st_mode))
         return notRegular(entry, source);
     const bool sourceIsLink = S_ISLNK(entry.st_mode);
-    struct stat resolved
-    {
-    };
-    if (::stat(src.constData(), &resolved) != 0)
-        return failureOf(errno, source);
-    if (!S_ISREG(resolved.st_mode))
-        return notRegular(resolved, source);
+    struct stat resolved = entry;
+    if (sourceIsLink) {
+        if (::stat(src.constData(), &resolved) != 0)
+            return failureOf(errno, source);
+        if (!S_ISREG(resolved.st_mode))
+            return notRegular(resolved, source);
+    } else {
+        // The usual move, to a name that is free: one rename that never replaces anything.
+        // Everything else (a name that exists, another drive) is sorted out below.
+        const int moved = renameWithoutReplacing(src, dst);
+        if (moved == 0) {
+            done.written = statusOf(entry);
+            return OpResult::success();
+        }
+        if (moved != EEXIST && moved != EXDEV)
+            return failureOf(moved, source);
+    }
 
     const auto removeSourceName = [&] {
         if (::unlink(src.constData()) != 0)
@@ -886,6 +909,50 @@ OpResult PosixFileOperations::listNamesStartingWith(const QString &folder, const
     });
     if (!listed)
         names.clear();
+    return listed;
+}
+
+OpResult PosixFileOperations::listEntries(const QString &folder,
+                                          QHash<QString, FileStatus> &entries)
+{
+    entries.clear();
+    struct stat here
+    {
+    };
+    if (::stat(FileNames::encode(folder).constData(), &here) != 0)
+        return failureOf(errno, folder);
+    OpResult listed = listFolder(folder, [&](int dirFd, const dirent &entry, QByteArrayView name) {
+        FileStatus status;
+        switch (entry.d_type) {
+        case DT_REG:
+            status.type = FileStatus::Type::Regular;
+            break;
+        case DT_LNK:
+            status.type = FileStatus::Type::SymbolicLink;
+            break;
+        case DT_DIR:
+            status.type = FileStatus::Type::Directory;
+            break;
+        case DT_UNKNOWN: {
+            struct stat st
+            {
+            };
+            if (::fstatat(dirFd, entry.d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+                return;
+            entries.insert(FileNames::decode(name.toByteArray()), statusOf(st));
+            return;
+        }
+        default:
+            status.type = FileStatus::Type::Other;
+        }
+        // A folder's entries live on its device (a mount point is a folder, never a file).
+        status.device = here.st_dev;
+        status.inode = entry.d_ino;
+        status.size = -1;
+        entries.insert(FileNames::decode(name.toByteArray()), status);
+    });
+    if (!listed)
+        entries.clear();
     return listed;
 }
 

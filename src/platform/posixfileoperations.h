@@ -39,6 +39,7 @@ public:
     OpResult listFiles(const QString &folder, QStringList &names) override;
     OpResult listNamesStartingWith(const QString &folder, const QString &prefix,
                                    QStringList &names) override;
+    OpResult listEntries(const QString &folder, QHash<QString, FileStatus> &entries) override;
     OpResult readFile(const QString &path, QByteArray &bytes) override;
     OpResult writeFileAtomically(const QString &path, const QByteArray &bytes) override;
     OpResult writeJournal(const QString &path, const QByteArray &bytes) override;

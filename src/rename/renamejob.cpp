@@ -85,19 +85,18 @@ namespace {
 /// Two folder paths that the system reports as different folders, yet list the same names
 /// with the same sizes and times: one folder seen through two mounts (a FUSE or network view
 /// of a local folder has its own device number). The batch then treats them as one folder.
-bool foldersLookAlike(FileOperations &files, const QString &a, const QString &b)
+bool foldersLookAlike(FileOperations &files, const QString &a, const QString &b,
+                      const QHash<QString, FileStatus> &inA, const QHash<QString, FileStatus> &inB)
 {
-    QStringList inA, inB;
-    if (!files.listNamesStartingWith(a, {}, inA) || !files.listNamesStartingWith(b, {}, inB) ||
-        inA.isEmpty() || inA.size() != inB.size())
+    if (inA.isEmpty() || inA.size() != inB.size())
         return false;
-    inA.sort();
-    inB.sort();
-    if (inA != inB)
-        return false;
-    for (const QString &name : std::as_const(inA)) {
-        const FileStatus x = files.status(Paths::join(a, name), false);
-        const FileStatus y = files.status(Paths::join(b, name), false);
+    for (auto it = inA.cbegin(); it != inA.cend(); ++it) {
+        if (!inB.contains(it.key()))
+            return false;
+    }
+    for (auto it = inA.cbegin(); it != inA.cend(); ++it) {
+        const FileStatus x = files.status(Paths::join(a, it.key()), false);
+        const FileStatus y = files.status(Paths::join(b, it.key()), false);
         if (x.type != y.type || x.size != y.size || x.modifiedNs != y.modifiedNs)
             return false;
     }
@@ -130,10 +129,31 @@ BatchLayout layOutBatch(const RenameRequest &request, const BatchPlan &plan, Fil
         plan.stop == BatchPlan::Stop::StartOutOfRange)
         return layout;
 
-    layout.sameFolder = files.isSameFile(request.sourceFolder, request.targetFolder) ||
-                        foldersLookAlike(files, request.sourceFolder, request.targetFolder);
+    // One reading of each folder tells what its entries are; only links and names that are
+    // taken are looked at one by one.
+    QHash<QString, FileStatus> inSource, inTarget;
+    const bool sourceListed = bool(files.listEntries(request.sourceFolder, inSource));
+    const bool oneDirectory = files.isSameFile(request.sourceFolder, request.targetFolder);
+    const bool targetListed =
+        oneDirectory ? sourceListed : bool(files.listEntries(request.targetFolder, inTarget));
+    if (oneDirectory)
+        inTarget = inSource;
+    layout.sameFolder =
+        oneDirectory ||
+        (sourceListed && targetListed &&
+         foldersLookAlike(files, request.sourceFolder, request.targetFolder, inSource, inTarget));
     const auto nameOf = [&](size_t p) -> const QString & {
         return request.entries[size_t(plan.items[p].entryIndex)].name;
+    };
+    const auto listed = [&](bool wasListed, const QHash<QString, FileStatus> &folder,
+                            const QString &name, const QString &path) {
+        if (!wasListed)
+            return files.status(path, false);
+        if (const auto found = folder.constFind(name); found != folder.cend())
+            return *found;
+        FileStatus missing;
+        missing.error = ENOENT;
+        return missing;
     };
 
     // Each source as a name (its own entry) and as the file it resolves to.
@@ -141,17 +161,24 @@ BatchLayout layOutBatch(const RenameRequest &request, const BatchPlan &plan, Fil
     std::vector<FileStatus> &sources = layout.sourceFiles;
     entries.assign(count, {});
     sources.assign(count, {});
-    std::vector<FileStatus> targets(count);
+    std::vector<FileStatus> &targets = layout.targetEntries;
+    targets.assign(count, {});
     layout.reached = count;
     for (size_t p = 0; p < count; ++p) {
         nowAndThen(p);
         const BatchPlan::Item &item = plan.items[p];
         const QString source = sourcePathOf(request, item.entryIndex);
-        entries[p] = files.status(source, false);
-        sources[p] = entries[p].type == FileStatus::Type::SymbolicLink ? files.status(source, true)
-                                                                       : entries[p];
+        entries[p] = listed(sourceListed, inSource, nameOf(p), source);
+        if (entries[p].type == FileStatus::Type::SymbolicLink) {
+            entries[p] = files.status(source, false);
+            sources[p] = files.status(source, true);
+        } else {
+            sources[p] = entries[p];
+        }
         const QString target = Paths::join(request.targetFolder, item.newName);
-        targets[p] = files.status(target, false);
+        targets[p] = listed(targetListed, inTarget, item.newName, target);
+        if (targets[p].exists() && targets[p].size < 0)
+            targets[p] = files.status(target, false);
         layout.targetExists[p] = targets[p].exists();
         if (layout.reached == count && !request.overwrite && item.newName == nameOf(p) &&
             files.isOrdinaryFile(target)) {
@@ -175,14 +202,16 @@ BatchLayout layOutBatch(const RenameRequest &request, const BatchPlan &plan, Fil
             if (!status.exists())
                 return;
             files.insert(keyOf(status));
-            loose.insert(looseKeyOf(status));
+            if (status.size >= 0)
+                loose.insert(looseKeyOf(status));
             link = link || status.type == FileStatus::Type::SymbolicLink;
         }
         bool holds(const FileStatus &entry, const FileStatus &file, const QString &name,
                    bool sameFolder) const
         {
             for (const FileStatus *s : {&entry, &file}) {
-                if (s->exists() && (files.contains(keyOf(*s)) || loose.contains(looseKeyOf(*s))))
+                if (s->exists() &&
+                    (files.contains(keyOf(*s)) || (s->size >= 0 && loose.contains(looseKeyOf(*s)))))
                     return true;
             }
             return (sameFolder && names.contains(name.toCaseFolded())) ||
@@ -201,8 +230,11 @@ BatchLayout layOutBatch(const RenameRequest &request, const BatchPlan &plan, Fil
             // (Names compare exactly: on a file system that ignores case, the same entry under
             // another spelling is the same file with one name, found below.)
             bool taken = layout.sameFolder && earlierNames.contains(nameOf(q));
-            for (size_t p = 0; p < q && !taken; ++p)
-                taken = entries[q].links == 1 && entries[q].sameFileAs(targets[p]);
+            for (size_t p = 0; p < q && !taken; ++p) {
+                taken =
+                    entries[q].sameFileAs(targets[p]) &&
+                    files.status(sourcePathOf(request, plan.items[q].entryIndex), false).links == 1;
+            }
             layout.nameTakenEarlier[q] = taken;
         }
         const QString newName = plan.items[q].newName.toCaseFolded();
@@ -222,19 +254,14 @@ BatchLayout layOutBatch(const RenameRequest &request, const BatchPlan &plan, Fil
 
     // A replaced entry goes to the trash unless it is a source whose content the batch
     // carries on (a regular file under its own name); other names, links and files do.
-    QSet<FileKey> carried;
     QSet<QString> carriedNames;
     for (size_t p = 0; p < count; ++p) {
-        if (entries[p].type == FileStatus::Type::Regular) {
-            if (entries[p].links == 1)
-                carried.insert(keyOf(entries[p]));
+        if (entries[p].type == FileStatus::Type::Regular)
             carriedNames.insert(nameOf(p));
-        }
     }
     for (size_t p = 0; p < count; ++p) {
-        const bool carriedOn = carried.contains(keyOf(targets[p])) ||
-                               (layout.sameFolder && targets[p].type == FileStatus::Type::Regular &&
-                                carriedNames.contains(plan.items[p].newName));
+        const bool carriedOn = layout.sameFolder && targets[p].type == FileStatus::Type::Regular &&
+                               carriedNames.contains(plan.items[p].newName);
         layout.replacesOtherFile[p] = targets[p].exists() && !carriedOn;
     }
 
@@ -252,8 +279,13 @@ BatchLayout layOutBatch(const RenameRequest &request, const BatchPlan &plan, Fil
     }
     for (const int entry : unreached) {
         const QString source = sourcePathOf(request, entry);
-        const FileStatus name = files.status(source, false);
-        const FileStatus file = files.status(source, true);
+        FileStatus name =
+            listed(sourceListed, inSource, request.entries[size_t(entry)].name, source);
+        FileStatus file = name;
+        if (name.type == FileStatus::Type::SymbolicLink) {
+            name = files.status(source, false);
+            file = files.status(source, true);
+        }
         if (file.type == FileStatus::Type::Regular &&
             replaced.holds(name, file, request.entries[size_t(entry)].name, layout.sameFolder)) {
             layout.stranded = source;
@@ -351,11 +383,11 @@ public:
                 ++m_result.filesDone;
                 return true;
             }
-            if (!processFrom(source, target, sameEntry(item)))
+            if (!processFrom(index, source, target, sameEntry(item), layout))
                 return false;
             return remove(kept.path);
         }
-        return processFrom(source, target, sameEntry(item));
+        return processFrom(index, source, target, sameEntry(item), layout);
     }
 
     /// Puts a stopped batch right: kept contents that are no longer in sight come back under
@@ -400,14 +432,13 @@ public:
     }
 
 private:
-    /// `sameEntry`: the new name is the source's own name in its own folder.
-    bool processFrom(const QString &source, const QString &target, bool sameEntry)
+    /// `sameEntry`: the new name is the source's own name in its own folder. What the source
+    /// and the new name were comes from the look at the folders before the batch.
+    bool processFrom(size_t index, const QString &source, const QString &target, bool sameEntry,
+                     const BatchLayout &layout)
     {
-        const FileStatus from = m_files.status(source, true);
-        if (!from.exists())
-            return check(OpResult::failure(systemErrorText(from.error ? from.error : ENOENT)),
-                         source);
-        if (sameEntry && m_files.status(source, false).type == FileStatus::Type::SymbolicLink) {
+        const bool link = layout.sourceEntries[index].type == FileStatus::Type::SymbolicLink;
+        if (sameEntry && link) {
             // A link named as its own new name becomes a file with the content it shows, so
             // later steps that move or replace what it points to cannot change it.
             const QString linkText = m_files.linkText(source);
@@ -417,12 +448,12 @@ private:
                 return false;
             note(JobAction::Kind::Replaced, source, target, report);
             m_result.record.back().linkText = linkText;
-        } else if (sameEntry ||
-                   (!m_request.move && from.sameFileAs(m_files.status(target, false)))) {
+        } else if (sameEntry || (!m_request.move && layout.sourceFiles[index].sameFileAs(
+                                                        layout.targetEntries[index]))) {
             // The new name already is this file: it is what the batch asks for.
             note(JobAction::Kind::Kept, source, target);
         } else if (m_request.move) {
-            if (!move(source, target))
+            if (!move(source, target, link))
                 return false;
         } else {
             WriteReport report;
@@ -436,9 +467,10 @@ private:
         return true;
     }
 
-    bool move(const QString &source, const QString &target)
+    bool move(const QString &source, const QString &target, bool link)
     {
-        const QString linkText = m_files.linkText(source);
+        // A link's text is kept in the record, so that an undo can make it again.
+        const QString linkText = link ? m_files.linkText(source) : QString();
         WriteReport report;
         if (!check(m_files.moveFile(source, target, nextWrite(), &report), both(source, target)))
             return false;
@@ -461,7 +493,7 @@ private:
         // A kept file that is a second name of another visible file is copied, so the two new
         // names do not end up as one file.
         if (m_request.move && m_files.status(kept, false).links <= 1)
-            return move(kept, target);
+            return move(kept, target, false);
         WriteReport report;
         if (!check(m_files.copyFile(kept, target, nextWrite(), &report), both(kept, target)))
             return false;

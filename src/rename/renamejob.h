@@ -87,6 +87,8 @@ struct BatchLayout
     /// it resolves to, before the batch.
     std::vector<FileStatus> sourceEntries;
     std::vector<FileStatus> sourceFiles;
+    /// Per plan item: the new name as a directory entry before the batch.
+    std::vector<FileStatus> targetEntries;
     /// Source and target are one folder (one directory, or the same one seen twice).
     bool sameFolder = false;
     /// Per plan item: the new name already exists in the target folder (it will be replaced).

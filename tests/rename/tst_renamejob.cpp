@@ -194,6 +194,17 @@ public:
     {
         return m_files.listNamesStartingWith(path(f), p, n);
     }
+    OpResult listEntries(const QString &f, QHash<QString, FileStatus> &e) override
+    {
+        const OpResult listed = m_files.listEntries(path(f), e);
+        if (viewed(f)) {
+            for (FileStatus &st : e) {
+                st.device ^= 0x5a5a;
+                st.inode ^= 0x1234567;
+            }
+        }
+        return listed;
+    }
     OpResult readFile(const QString &p, QByteArray &b) override
     {
         return m_files.readFile(path(p), b);

@@ -127,6 +127,10 @@ public:
     {
         return guarded(Op::List, f, [&] { return m_real.listNamesStartingWith(f, prefix, names); });
     }
+    OpResult listEntries(const QString &f, QHash<QString, FileStatus> &entries) override
+    {
+        return guarded(Op::List, f, [&] { return m_real.listEntries(f, entries); });
+    }
     OpResult readFile(const QString &p, QByteArray &bytes) override
     {
         return guarded(Op::Read, p, [&] { return m_real.readFile(p, bytes); });
