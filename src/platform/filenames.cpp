@@ -1,5 +1,7 @@
 #include "filenames.h"
 
+#include <algorithm>
+
 namespace FileNames {
 
 namespace {
@@ -71,6 +73,10 @@ int validSequence(const unsigned char *p, qsizetype left, char32_t &c)
 
 QByteArray encode(const QString &path)
 {
+    // Most names hold no kept bytes and no lone surrogates: Qt's own encoder is then exact.
+    const char16_t *begin = reinterpret_cast<const char16_t *>(path.constData());
+    if (std::none_of(begin, begin + path.size(), [](char16_t c) { return QChar::isSurrogate(c); }))
+        return path.toUtf8();
     QByteArray out;
     out.reserve(path.size() + path.size() / 2);
     const qsizetype n = path.size();
@@ -95,6 +101,9 @@ QByteArray encode(const QString &path)
 
 QString decode(const QByteArray &bytes)
 {
+    // Plain ASCII, the common case, decodes as it is.
+    if (std::all_of(bytes.cbegin(), bytes.cend(), [](char c) { return uchar(c) < 0x80; }))
+        return QString::fromLatin1(bytes);
     QString out;
     out.reserve(bytes.size());
     const auto *p = reinterpret_cast<const unsigned char *>(bytes.constData());

@@ -68,6 +68,15 @@ namespace {
 
 using FileKey = QPair<quint64, quint64>;
 
+/// A name with letter case ignored; plain ASCII names, the common case, the quick way.
+QString folded(const QString &name)
+{
+    const char16_t *begin = reinterpret_cast<const char16_t *>(name.constData());
+    if (std::all_of(begin, begin + name.size(), [](char16_t c) { return c < 0x80; }))
+        return name.toLower();
+    return name.toCaseFolded();
+}
+
 FileKey keyOf(const FileStatus &status)
 {
     return {status.device, status.inode};
@@ -214,12 +223,13 @@ BatchLayout layOutBatch(const RenameRequest &request, const BatchPlan &plan, Fil
                     (files.contains(keyOf(*s)) || (s->size >= 0 && loose.contains(looseKeyOf(*s)))))
                     return true;
             }
-            return (sameFolder && names.contains(name.toCaseFolded())) ||
+            return (sameFolder && names.contains(folded(name))) ||
                    (entry.type == FileStatus::Type::SymbolicLink && link);
         }
     };
     Reach replaced, touched;
     QSet<QString> earlierNames;
+    QSet<FileKey> earlierTargets;
     for (size_t q = 0; q < layout.reached; ++q) {
         // Only a regular file can be kept; anything else stops the batch when it is reached.
         if (sources[q].type == FileStatus::Type::Regular &&
@@ -229,26 +239,28 @@ BatchLayout layOutBatch(const RenameRequest &request, const BatchPlan &plan, Fil
             // file systems that ignore it), or one file with a single name.
             // (Names compare exactly: on a file system that ignores case, the same entry under
             // another spelling is the same file with one name, found below.)
-            bool taken = layout.sameFolder && earlierNames.contains(nameOf(q));
-            for (size_t p = 0; p < q && !taken; ++p) {
-                taken =
-                    entries[q].sameFileAs(targets[p]) &&
-                    files.status(sourcePathOf(request, plan.items[q].entryIndex), false).links == 1;
-            }
-            layout.nameTakenEarlier[q] = taken;
+            layout.nameTakenEarlier[q] =
+                (layout.sameFolder && earlierNames.contains(nameOf(q))) ||
+                (earlierTargets.contains(keyOf(entries[q])) &&
+                 files.status(sourcePathOf(request, plan.items[q].entryIndex), false).links == 1);
         }
-        const QString newName = plan.items[q].newName.toCaseFolded();
-        earlierNames.insert(plan.items[q].newName);
         if (targets[q].exists()) {
             replaced.add(targets[q]);
             touched.add(targets[q]);
+            earlierTargets.insert(keyOf(targets[q]));
         }
-        replaced.names.insert(newName);
-        touched.names.insert(newName);
+        // Names matter only within one folder.
+        if (layout.sameFolder) {
+            const QString newName = folded(plan.items[q].newName);
+            earlierNames.insert(plan.items[q].newName);
+            replaced.names.insert(newName);
+            touched.names.insert(newName);
+        }
         if (request.move) {
             touched.add(entries[q]);
             touched.add(sources[q]);
-            touched.names.insert(nameOf(q).toCaseFolded());
+            if (layout.sameFolder)
+                touched.names.insert(folded(nameOf(q)));
         }
     }
 
@@ -260,7 +272,9 @@ BatchLayout layOutBatch(const RenameRequest &request, const BatchPlan &plan, Fil
             carriedNames.insert(nameOf(p));
     }
     for (size_t p = 0; p < count; ++p) {
+        // A source with other names is still one name less: that name goes to the trash too.
         const bool carriedOn = layout.sameFolder && targets[p].type == FileStatus::Type::Regular &&
+                               targets[p].links == 1 &&
                                carriedNames.contains(plan.items[p].newName);
         layout.replacesOtherFile[p] = targets[p].exists() && !carriedOn;
     }
