@@ -193,6 +193,7 @@ public:
     {
         return m_files.sameContent(a, b);
     }
+    bool writesUnnamedFiles(const QString &f) override { return m_files.writesUnnamedFiles(f); }
     int nameMax(const QString &f) override { return m_files.nameMax(f); }
     OpResult listFiles(const QString &f, QStringList &n) override
     {
@@ -207,9 +208,9 @@ public:
         return m_files.listEntries(f, e);
     }
     OpResult readFile(const QString &p, QByteArray &b) override { return m_files.readFile(p, b); }
-    OpResult writeFileAtomically(const QString &p, const QByteArray &b) override
+    OpResult writeFileAtomically(const QString &p, const QByteArray &b, bool own = false) override
     {
-        return m_files.writeFileAtomically(p, b);
+        return m_files.writeFileAtomically(p, b, own);
     }
     OpResult writeJournal(const QString &p, const QByteArray &b) override
     {

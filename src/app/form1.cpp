@@ -389,10 +389,20 @@ void Form1::mnuUndo_Click()
         return;
     if (!m_services.messages.askYesNo(undoQuestion(m_history.newest())))
         return;
+    // The window keeps answering while files are put back, as during a batch.
+    WindowProgress progress(m_ui.ProgressBar1);
+    m_services.files.setBusyHandler([&progress] { progress.keepAlive(); });
+    m_batchRunning = true;
     const UndoReport report =
-        undoBatch(m_services.files, m_history.newest(), m_services.programFolder);
-    m_history.dropNewest();
-    m_history.save(m_services.files, m_historyPath);
+        undoBatch(m_services.files, m_history.newest(), m_services.programFolder,
+                  [&progress] { progress.keepAlive(); });
+    m_batchRunning = false;
+    m_services.files.setBusyHandler({});
+    // An undo that could not start leaves the batch to be undone later.
+    if (report.started) {
+        m_history.dropNewest();
+        m_history.save(m_services.files, m_historyPath);
+    }
     updateUndo();
     refreshLists();
     m_services.messages.inform(undoMessage(report));

@@ -68,6 +68,8 @@ struct WriteReport
     /// With trashReplaced: where the replaced file now lies in the trash (under files/);
     /// empty when nothing was replaced or it could not be kept.
     QString trashedAs;
+    /// The replaced file as the trash keeps it (for an undo to recognise it there).
+    FileStatus trashed;
     /// With trashReplaced: a file was replaced that no usable trash could keep.
     bool replacedNotKept = false;
     /// A copying move left its source in place: it had become the destination itself (one
@@ -126,6 +128,9 @@ public:
     virtual bool isSameFile(const QString &a, const QString &b) = 0;
     /// True when both are regular files with the same bytes.
     virtual bool sameContent(const QString &a, const QString &b) = 0;
+    /// True when new files in `folder` are written unnamed and linked in, never under a
+    /// temporary name (the file system takes O_TMPFILE).
+    virtual bool writesUnnamedFiles(const QString &folder) = 0;
     /// The longest file name, in bytes, the folder's file system takes.
     virtual int nameMax(const QString &folder) = 0;
 
@@ -144,7 +149,9 @@ public:
     virtual OpResult readFile(const QString &path, QByteArray &bytes) = 0;
     /// Replaces the file at `path` as a whole: on failure the previous file stays intact and
     /// the system's own reason is returned.
-    virtual OpResult writeFileAtomically(const QString &path, const QByteArray &bytes) = 0;
+    /// `onlyForTheUser` makes a new file readable by the user only.
+    virtual OpResult writeFileAtomically(const QString &path, const QByteArray &bytes,
+                                         bool onlyForTheUser = false) = 0;
 
     /// Writes a batch journal whole and synced, and holds it locked (so no other run takes it
     /// for an abandoned one) until finishJournal.

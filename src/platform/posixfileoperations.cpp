@@ -388,6 +388,8 @@ void keepReplaced(const QString &destination, WriteReport &report)
 {
     if (!Trash::keep(destination, report.trashedAs))
         report.replacedNotKept = true;
+    else
+        report.trashed = entryStatus(FileNames::encode(report.trashedAs));
 }
 
 /// The replace did not happen after all: the trash lets go of what it kept.
@@ -427,6 +429,7 @@ public:
         }
         // Told even if the sync below fails: the replace has happened.
         report.trashedAs = m_kept.trashedAs;
+        report.trashed = m_kept.trashed;
         report.replacedNotKept = m_kept.replacedNotKept;
         if (m_sync) {
             if (const int error = syncFolder(m_folder); error != 0) {
@@ -970,7 +973,8 @@ OpResult PosixFileOperations::readFile(const QString &path, QByteArray &bytes)
     return OpResult::success();
 }
 
-OpResult PosixFileOperations::writeFileAtomically(const QString &path, const QByteArray &bytes)
+OpResult PosixFileOperations::writeFileAtomically(const QString &path, const QByteArray &bytes,
+                                                  bool onlyForTheUser)
 {
     // A link keeps pointing where it did: the file it resolves to is the one replaced.
     QByteArray target = FileNames::encode(path);
@@ -995,7 +999,8 @@ OpResult PosixFileOperations::writeFileAtomically(const QString &path, const QBy
     };
     const bool existed = ::stat(target.constData(), &previous) == 0;
     QByteArray temporary;
-    FileDescriptor out(createHiddenSibling(target, O_WRONLY, 0666, temporary));
+    FileDescriptor out(
+        createHiddenSibling(target, O_WRONLY, onlyForTheUser ? 0600 : 0666, temporary));
     if (!out.valid())
         return failureOf(errno, path);
     int error = 0;
@@ -1149,4 +1154,17 @@ void PosixFileOperations::releaseJournal(const QString &path)
         ::close(*held);
         m_heldJournals.erase(held);
     }
+}
+
+bool PosixFileOperations::writesUnnamedFiles(const QString &folder)
+{
+    if (!m_options.unnamedFiles)
+        return false;
+    const int probe =
+        ::open(FileNames::encode(folder).constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (probe < 0)
+        return false;
+    ::close(probe);
+    // Linking goes through /proc; without it the named way is taken.
+    return ::access("/proc/self/fd", X_OK) == 0;
 }

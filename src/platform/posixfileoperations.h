@@ -36,12 +36,14 @@ public:
     bool isSameFile(const QString &a, const QString &b) override;
     bool sameContent(const QString &a, const QString &b) override;
     int nameMax(const QString &folder) override;
+    bool writesUnnamedFiles(const QString &folder) override;
     OpResult listFiles(const QString &folder, QStringList &names) override;
     OpResult listNamesStartingWith(const QString &folder, const QString &prefix,
                                    QStringList &names) override;
     OpResult listEntries(const QString &folder, QHash<QString, FileStatus> &entries) override;
     OpResult readFile(const QString &path, QByteArray &bytes) override;
-    OpResult writeFileAtomically(const QString &path, const QByteArray &bytes) override;
+    OpResult writeFileAtomically(const QString &path, const QByteArray &bytes,
+                                 bool onlyForTheUser = false) override;
     OpResult writeJournal(const QString &path, const QByteArray &bytes) override;
     OpResult finishJournal(const QString &path) override;
     void releaseJournal(const QString &path) override;

@@ -339,6 +339,55 @@ OpResult folderFor(const QString &path, QString &folder)
     return OpResult::success();
 }
 
+/// Copies the entry `path` (a regular file, or a symbolic link as a link) to the new name
+/// `name` in the folder `folder`; returns 0 or the errno. Nothing is left on failure.
+int copyInto(int folder, const QByteArray &name, const QByteArray &path, const struct stat &entry)
+{
+    if (S_ISLNK(entry.st_mode)) {
+        char text[PATH_MAX];
+        const ssize_t length = ::readlink(path.constData(), text, sizeof text - 1);
+        if (length < 0)
+            return errno;
+        text[length] = '\0';
+        return ::symlinkat(text, folder, name.constData()) == 0 ? 0 : errno;
+    }
+    if (!S_ISREG(entry.st_mode))
+        return EPERM;
+    Descriptor in(::open(path.constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
+    if (!in.valid())
+        return errno;
+    Descriptor out(::openat(folder, name.constData(),
+                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!out.valid())
+        return errno;
+    int error = 0;
+    static constexpr size_t bufferSize = 1 << 20;
+    QByteArray buffer(bufferSize, Qt::Uninitialized);
+    for (;;) {
+        const ssize_t got = ::read(in.get(), buffer.data(), bufferSize);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            error = errno;
+            break;
+        }
+        if (got == 0)
+            break;
+        error = writeAll(out.get(), QByteArray::fromRawData(buffer.constData(), got));
+        if (error != 0)
+            break;
+    }
+    const struct timespec times[2] = {entry.st_atim, entry.st_mtim};
+    if (error == 0 &&
+        (::futimens(out.get(), times) != 0 || ::fchmod(out.get(), entry.st_mode & 07777) != 0))
+        error = errno;
+    if (::close(out.release()) != 0 && error == 0)
+        error = errno;
+    if (error != 0)
+        ::unlinkat(folder, name.constData(), 0);
+    return error;
+}
+
 OpResult keep(const QString &path, QString &trashedAs)
 {
     trashedAs.clear();
@@ -380,6 +429,14 @@ OpResult keep(const QString &path, QString &trashedAs)
         }
         if (error == 0)
             error = errno;
+        // Drives without hard links (FAT, exFAT) and links across mounts: the trash keeps a
+        // full copy instead, made before the original is replaced.
+        if (error == EPERM || error == EXDEV || error == EMLINK || error == EOPNOTSUPP)
+            error = copyInto(trash.files.get(), candidate, entryPath, entry);
+        if (error == 0) {
+            trashedAs = FileNames::decode(join(trash.folder, "files/" + candidate));
+            return OpResult::success();
+        }
         ::unlinkat(trash.info.get(), infoName.constData(), 0);
         // A file left in files/ without its information still owns the name.
         if (error != EEXIST)

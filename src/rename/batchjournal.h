@@ -41,6 +41,9 @@ struct BatchJournal
     /// The journal file of batch `id` in `folder`.
     static QString pathIn(const QString &folder, const QString &id);
     static QString fileNamePrefix();
+
+private:
+    mutable QString m_temporaryStem; ///< folder and prefix of the temporary names
 };
 
 /// What putting a batch right did.

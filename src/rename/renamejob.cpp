@@ -276,7 +276,8 @@ BatchLayout layOutBatch(const RenameRequest &request, const BatchPlan &plan, Fil
         const bool carriedOn = layout.sameFolder && targets[p].type == FileStatus::Type::Regular &&
                                targets[p].links == 1 &&
                                carriedNames.contains(plan.items[p].newName);
-        layout.replacesOtherFile[p] = targets[p].exists() && !carriedOn;
+        // Also where nothing stands yet: a file that turns up meanwhile is no source either.
+        layout.replacesOtherFile[p] = !carriedOn;
     }
 
     // Sources the batch never reaches must not have been replaced by then.
@@ -344,6 +345,14 @@ public:
                                 layout.sourceFiles[q], layout.nameTakenEarlier[q]});
         }
         m_serial = serial;
+        // Only hidden files need a journal: kept sources, and temporaries, which a replace or a
+        // folder that takes no unnamed files brings. New files alone appear complete or not at
+        // all, and a move is a rename, so the sync is spared.
+        const bool replaces = std::find(layout.targetExists.cbegin(), layout.targetExists.cend(),
+                                        true) != layout.targetExists.cend();
+        if (m_journal.kept.empty() && !replaces &&
+            m_files.writesUnnamedFiles(m_request.targetFolder))
+            return true;
         m_journalPath = BatchJournal::pathIn(journalFolder, m_journal.id);
         if (!check(m_files.writeJournal(m_journalPath, m_journal.toBytes()), m_journalPath)) {
             m_journalPath.clear();
@@ -370,13 +379,13 @@ public:
         const int entry = item.entryIndex;
         m_item = int(index);
         m_itemSource = sourcePath(entry);
+        const QString &source = m_itemSource;
         m_trashReplaced = layout.replacesOtherFile[index];
         // A source that was gone when the batch started is not taken from whatever has its
         // name now (a dangling link that an earlier step made point somewhere).
         if (const FileStatus &before = layout.sourceFiles[index]; !before.exists())
             return check(OpResult::failure(systemErrorText(before.error ? before.error : ENOENT)),
                          m_itemSource);
-        const QString source = sourcePath(entry);
         const QString target = targetPath(item);
 
         if (const auto found = m_kept.find(entry); found != m_kept.end()) {
@@ -553,6 +562,7 @@ private:
                                    m_item,
                                    m_itemSource,
                                    report.trashedAs,
+                                   report.trashed,
                                    {}});
         if (report.replacedNotKept)
             ++m_result.replacedNotKept;

@@ -93,8 +93,9 @@ struct BatchLayout
     bool sameFolder = false;
     /// Per plan item: the new name already exists in the target folder (it will be replaced).
     std::vector<bool> targetExists;
-    /// Per plan item: the new name holds a file that is no source of the batch; replacing it
-    /// would lose it, so it goes to the trash.
+    /// Per plan item: whatever stands under the new name when it is written (now, or a file
+    /// that turns up meanwhile) is no source of the batch; replacing it would lose it, so it
+    /// goes to the trash.
     std::vector<bool> replacesOtherFile;
     /// A selected source that an earlier step would replace while the batch stops before it
     /// is reached (its content would be lost): the batch is refused. Empty when none.
@@ -157,8 +158,9 @@ struct JobAction
     /// record says whose content went where even when it was read from a kept file.
     int item = -1;
     QString source;
-    /// The replaced file as the trash keeps it (under its files/ folder).
+    /// The replaced file as the trash keeps it (under its files/ folder), and what it was.
     QString trashedAs;
+    FileStatus trashed;
     /// Removed: the text of the symbolic link that was removed.
     QString linkText;
 };

@@ -9,8 +9,8 @@
 
 namespace {
 
-constexpr char historyHeader[] = "kaenami undo history 1";
-constexpr int actionFields = 16;
+constexpr char historyHeader[] = "kaenami undo history 2";
+constexpr int actionFields = 21;
 
 QByteArray field(const QString &text)
 {
@@ -39,6 +39,11 @@ QByteArray actionLine(const JobAction &a)
                              QByteArray::number(w.links),
                              a.replaced ? "1" : "0",
                              field(a.trashedAs),
+                             QByteArray::number(int(a.trashed.type)),
+                             QByteArray::number(a.trashed.device),
+                             QByteArray::number(a.trashed.inode),
+                             QByteArray::number(a.trashed.size),
+                             QByteArray::number(a.trashed.modifiedNs),
                              field(a.linkText),
                              "."};
     return fields.join(' ');
@@ -47,7 +52,7 @@ QByteArray actionLine(const JobAction &a)
 std::optional<JobAction> parseAction(const QByteArray &line)
 {
     const QList<QByteArray> f = line.split(' ');
-    if (f.size() != actionFields || f[0] != "a" || f[15] != ".")
+    if (f.size() != actionFields || f[0] != "a" || f[20] != ".")
         return std::nullopt;
     bool ok = true;
     const auto number = [&](const QByteArray &text) {
@@ -65,8 +70,10 @@ std::optional<JobAction> parseAction(const QByteArray &line)
     JobAction a{};
     const qlonglong kind = number(f[1]);
     const qlonglong type = number(f[6]);
-    if (kind < 0 || kind > int(JobAction::Kind::Restored) || type < 0 ||
-        type > int(FileStatus::Type::Other))
+    const qlonglong trashedType = number(f[14]);
+    const auto validType = [](qlonglong t) { return t >= 0 && t <= int(FileStatus::Type::Other); };
+    if (kind < 0 || kind > int(JobAction::Kind::Restored) || !validType(type) ||
+        !validType(trashedType))
         return std::nullopt;
     a.kind = JobAction::Kind(kind);
     a.item = int(number(f[2]));
@@ -81,7 +88,12 @@ std::optional<JobAction> parseAction(const QByteArray &line)
     a.written.links = unsignedNumber(f[11]);
     a.replaced = f[12] == "1";
     a.trashedAs = unfield(f[13]);
-    a.linkText = unfield(f[14]);
+    a.trashed.type = FileStatus::Type(trashedType);
+    a.trashed.device = unsignedNumber(f[15]);
+    a.trashed.inode = unsignedNumber(f[16]);
+    a.trashed.size = number(f[17]);
+    a.trashed.modifiedNs = number(f[18]);
+    a.linkText = unfield(f[19]);
     if (!ok)
         return std::nullopt;
     return a;
@@ -121,6 +133,7 @@ struct ItemDone
     bool sourceRemoved = false; ///< the source's name is gone (moved, or a link removed)
     QString linkText;           ///< the removed source was this link
     QString trashedAs;
+    FileStatus trashed;
     QString hidden; ///< where the undo keeps the file while names are put back
 };
 
@@ -136,7 +149,8 @@ void UndoHistory::load(FileOperations &files, const QString &path)
 
 OpResult UndoHistory::save(FileOperations &files, const QString &path) const
 {
-    return files.writeFileAtomically(path, toBytes());
+    // It names the user's files: for the user's eyes only.
+    return files.writeFileAtomically(path, toBytes(), true);
 }
 
 bool UndoHistory::push(const JobResult &result)
@@ -144,8 +158,16 @@ bool UndoHistory::push(const JobResult &result)
     if (std::none_of(result.record.cbegin(), result.record.cend(), changesFiles))
         return false;
     m_entries.push_back({result.filesDone, result.record});
-    while (m_entries.size() > size_t(capacity))
+    // A count of batches, and of actions, so that the file stays small enough to read and
+    // write in a moment; the newest batch is always kept.
+    size_t actions = 0;
+    for (const UndoEntry &entry : m_entries)
+        actions += entry.record.size();
+    while (m_entries.size() > 1 &&
+           (m_entries.size() > size_t(capacity) || actions > size_t(actionCapacity))) {
+        actions -= m_entries.front().record.size();
         m_entries.erase(m_entries.begin());
+    }
     return true;
 }
 
@@ -187,12 +209,60 @@ UndoHistory UndoHistory::fromBytes(const QByteArray &bytes)
     return history;
 }
 
-UndoReport undoBatch(FileOperations &files, const UndoEntry &entry, const QString &journalFolder)
+namespace {
+
+/// An absolute path without "." or ".." parts.
+bool plainPath(const QString &path)
+{
+    if (!path.startsWith(QLatin1Char('/')))
+        return false;
+    const QStringList parts = path.split(QLatin1Char('/'));
+    return !parts.contains(QStringLiteral(".")) && !parts.contains(QStringLiteral(".."));
+}
+
+/// A record the undo can trust: what one batch can have written. Its new names lie in one
+/// folder and its sources in one folder, trash names under a trash's files/ folder; every path
+/// is plain. A damaged or made-up history moves nothing.
+bool recordHolds(const std::vector<JobAction> &record)
+{
+    QSet<QString> targetFolders, sourceFolders;
+    for (const JobAction &a : record) {
+        for (const QString &path : {a.from, a.to, a.source}) {
+            if (!path.isEmpty() && !plainPath(path))
+                return false;
+        }
+        if (!a.source.isEmpty())
+            sourceFolders.insert(Paths::folderOf(a.source));
+        if (a.kind == JobAction::Kind::Copied || a.kind == JobAction::Kind::Replaced ||
+            a.kind == JobAction::Kind::Moved || a.kind == JobAction::Kind::Kept)
+            targetFolders.insert(Paths::folderOf(a.to));
+        if (!a.trashedAs.isEmpty() &&
+            (!plainPath(a.trashedAs) ||
+             !Paths::folderOf(a.trashedAs).endsWith(QStringLiteral("/files"))))
+            return false;
+    }
+    return targetFolders.size() <= 1 && sourceFolders.size() <= 1;
+}
+
+} // namespace
+
+UndoReport undoBatch(FileOperations &files, const UndoEntry &entry, const QString &journalFolder,
+                     const std::function<void()> &keepAlive)
 {
     UndoReport report;
     const auto leave = [&](const QString &path, const QString &why) {
         report.leftAlone.append(FileNames::display(path) + QStringLiteral(": ") + why);
     };
+    int steps = 0;
+    const auto nowAndThen = [&] {
+        if (keepAlive && ++steps % 256 == 0)
+            keepAlive();
+    };
+    if (!recordHolds(entry.record)) {
+        report.leftAlone.append(
+            QStringLiteral("元に戻す記録が壊れているため、何も変更していません。"));
+        return report;
+    }
 
     std::map<int, ItemDone> items;
     std::vector<JobAction> restored;
@@ -214,6 +284,7 @@ UndoReport undoBatch(FileOperations &files, const UndoEntry &entry, const QStrin
             item.written = a.written;
             item.wroteTarget = true;
             item.trashedAs = a.trashedAs;
+            item.trashed = a.trashed;
             if (a.kind == JobAction::Kind::Moved && a.from == a.source)
                 item.sourceRemoved = true;
             if (a.from == a.to && !a.linkText.isEmpty())
@@ -260,6 +331,7 @@ UndoReport undoBatch(FileOperations &files, const UndoEntry &entry, const QStrin
             return report;
         }
     }
+    report.started = true;
 
     // 1. Every name the batch wrote is freed.
     QSet<QString> freed;
@@ -267,6 +339,7 @@ UndoReport undoBatch(FileOperations &files, const UndoEntry &entry, const QStrin
         ItemDone &item = it->second;
         if (item.hidden.isEmpty())
             continue;
+        nowAndThen();
         if (const OpResult moved = files.renameNoReplace(item.target, item.hidden); !moved) {
             leave(item.target, moved.error);
             item.hidden.clear();
@@ -284,6 +357,13 @@ UndoReport undoBatch(FileOperations &files, const UndoEntry &entry, const QStrin
                   QStringLiteral("元の名前が使われているため、ごみ箱に残しました。"));
             continue;
         }
+        // Only the very file the batch put there comes back.
+        if (!unchangedSince(files.status(item.trashedAs, false), item.trashed)) {
+            leave(item.trashedAs, QStringLiteral("ごみ箱の中のファイルが置き換えたものと違うため、"
+                                                 "そのままにしました。"));
+            continue;
+        }
+        nowAndThen();
         if (const OpResult back = files.restoreFromTrash(item.trashedAs, item.target); !back)
             leave(item.trashedAs, back.error);
     }
@@ -324,14 +404,27 @@ UndoReport undoBatch(FileOperations &files, const UndoEntry &entry, const QStrin
         // a source the user removed since is not made again.
         const bool sourceFree = !files.status(item.source, false).exists() &&
                                 (item.sourceRemoved || freed.contains(item.source));
+        nowAndThen();
         OpResult done;
         if (sourceFree && !item.linkText.isEmpty()) {
-            // A moved link is made again; the copy of what it showed is not needed.
+            // A moved link is made again; the copy of what it showed goes only while the link
+            // still shows the very same bytes.
             done = files.makeSymbolicLink(item.linkText, item.source);
-            if (done)
+            if (done && files.sameContent(item.source, item.hidden))
                 done = files.removeFile(item.hidden);
+            else if (done)
+                done = OpResult::failure(
+                    QStringLiteral("リンク先の内容が変わっているため、新しい名前にも残しました。"));
         } else if (sourceFree) {
             done = files.renameNoReplace(item.hidden, item.source);
+            if (!done && files.status(item.hidden, false).exists() &&
+                !files.status(item.source, false).exists()) {
+                // Back to another drive: the move copies, then removes its hidden file.
+                const QString temporary =
+                    Paths::join(Paths::folderOf(item.source),
+                                journal.hiddenPrefix() + QStringLiteral("back-%1.part").arg(steps));
+                done = files.moveFile(item.hidden, item.source, WriteOptions{temporary, true});
+            }
         } else if (files.sameContent(item.hidden, item.source)) {
             done = files.removeFile(item.hidden); // a copy of what the source still holds
         } else if (!files.status(item.source, false).exists()) {

@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <vector>
 
 /// One batch as the undo history keeps it: the job's record of actions.
@@ -22,6 +23,7 @@ class UndoHistory
 {
 public:
     static constexpr int capacity = 20;
+    static constexpr int actionCapacity = 100000;
     static constexpr char fileName[] = ".kaenami-undo";
 
     /// Reads the history; a missing or unreadable file is an empty history.
@@ -46,6 +48,7 @@ private:
 /// What an undo did.
 struct UndoReport
 {
+    bool started = false;    ///< false when nothing was touched (a damaged record, no journal)
     int undone = 0;          ///< items put back
     QStringList leftAlone;   ///< what could not be undone, with why
     RecoveryReport recovery; ///< after a failure on the way
@@ -56,7 +59,8 @@ struct UndoReport
 /// free, replaced files come back from the trash. It never deletes a file it cannot prove it
 /// made, nor a content that exists nowhere else. Its own hidden steps are journaled in
 /// `journalFolder` like a batch, so a crash during an undo is recovered the same way.
-UndoReport undoBatch(FileOperations &files, const UndoEntry &entry, const QString &journalFolder);
+UndoReport undoBatch(FileOperations &files, const UndoEntry &entry, const QString &journalFolder,
+                     const std::function<void()> &keepAlive = {});
 
 /// The closing message of an undo.
 QString undoMessage(const UndoReport &report);

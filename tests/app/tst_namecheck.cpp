@@ -462,7 +462,9 @@ void NameCheckTest::agreesWithTheJobOnRealFolders()
             const Mark mark = model.mark(int(p));
             const QString at =
                 where + QString(", row %1 %2").arg(p).arg(marks.valueToKey(int(mark)));
-            QVERIFY2((mark == Mark::Replaced) == bool(layout.replacesOtherFile[p]), qPrintable(at));
+            QVERIFY2((mark == Mark::Replaced) ==
+                         (layout.targetExists[p] && layout.replacesOtherFile[p]),
+                     qPrintable(at));
             if (mark == Mark::Replaced || mark == Mark::ReplacedSource ||
                 mark == Mark::NewBesideRenamed || mark == Mark::Unchanged)
                 QVERIFY2(layout.targetExists[p], qPrintable(at));

@@ -60,9 +60,13 @@ int main(int argc, char *argv[])
     QStringList names;
     if (!files.listFiles(request.sourceFolder, names))
         return 3;
-    std::sort(names.begin(), names.end(), [](const QString &a, const QString &b) {
-        return FileNames::encode(a) < FileNames::encode(b);
-    });
+    std::vector<std::pair<QByteArray, QString>> keyed;
+    for (const QString &name : std::as_const(names))
+        keyed.emplace_back(FileNames::encode(name), name);
+    std::sort(keyed.begin(), keyed.end());
+    names.clear();
+    for (const auto &[bytes, name] : keyed)
+        names.append(name);
     for (const QString &name : std::as_const(names))
         request.entries.push_back({name, true});
 

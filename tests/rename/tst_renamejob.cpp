@@ -185,6 +185,10 @@ public:
     {
         return m_files.sameContent(path(a), path(b));
     }
+    bool writesUnnamedFiles(const QString &f) override
+    {
+        return m_files.writesUnnamedFiles(path(f));
+    }
     int nameMax(const QString &f) override { return m_files.nameMax(path(f)); }
     OpResult listFiles(const QString &f, QStringList &n) override
     {
@@ -209,9 +213,9 @@ public:
     {
         return m_files.readFile(path(p), b);
     }
-    OpResult writeFileAtomically(const QString &p, const QByteArray &b) override
+    OpResult writeFileAtomically(const QString &p, const QByteArray &b, bool own = false) override
     {
-        return m_files.writeFileAtomically(path(p), b);
+        return m_files.writeFileAtomically(path(p), b, own);
     }
     OpResult writeJournal(const QString &p, const QByteArray &b) override
     {
@@ -287,6 +291,7 @@ private Q_SLOTS:
     void hardLinkedSourcesMoveAcrossDrives();
     void journalComesFirstAndGoesAtTheEnd();
     void unwritableJournalTouchesNothing();
+    void plainBatchesNeedNoJournal();
 };
 
 void RenameJobTest::copiesInListOrderAndCompletes()
@@ -1013,12 +1018,29 @@ void RenameJobTest::unwritableJournalTouchesNothing()
     f.files.failWhen = [](FaultyFileOperations::Op op, const QString &) {
         return op == FaultyFileOperations::Op::Journal;
     };
-    const JobResult result = f.job.run(f.request({"a.jpg"}));
+    // A replace goes through a temporary name, which needs the journal.
+    QVERIFY(TestFiles::write(f.dst() + "/photo008.jpg", "old"));
+    const JobResult result = f.job.run(f.request({"a.jpg", "b.jpg"}));
     QCOMPARE(result.outcome, JobResult::Outcome::Interrupted);
     QCOMPARE(result.filesDone, 0);
-    QVERIFY(TestFiles::names(f.dst()).isEmpty());
+    QCOMPARE(TestFiles::names(f.dst()), QStringList{"photo008.jpg"});
     QVERIFY2(f.messages.informed.first().contains(".kaenami-batch-"),
              qPrintable(f.messages.informed.first()));
+}
+
+void RenameJobTest::plainBatchesNeedNoJournal()
+{
+    for (const bool move : {false, true}) {
+        Fixture f;
+        f.files.failWhen = [](FaultyFileOperations::Op op, const QString &) {
+            return op == FaultyFileOperations::Op::Journal;
+        };
+        // New names only, written unnamed or renamed: nothing hidden, no journal to sync.
+        RenameRequest r = f.request({"a.jpg", "b.jpg"});
+        r.move = move;
+        QCOMPARE(f.job.run(r).outcome, JobResult::Outcome::Completed);
+        QCOMPARE(TestFiles::names(f.dst()), (QStringList{"photo007.jpg", "photo008.jpg"}));
+    }
 }
 
 QTEST_GUILESS_MAIN(RenameJobTest)

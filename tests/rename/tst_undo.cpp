@@ -303,7 +303,7 @@ void UndoTest::historyKeepsTheLastTwentyBatches()
         JobResult result;
         result.filesDone = i;
         result.record.push_back(
-            {JobAction::Kind::Copied, "/s/a", "/t/b", {}, false, 0, "/s/a", {}, {}});
+            {JobAction::Kind::Copied, "/s/a", "/t/b", {}, false, 0, "/s/a", {}, {}, {}});
         history.push(result);
     }
     // A batch that changed nothing is not kept.
@@ -319,14 +319,22 @@ void UndoTest::damagedHistoryUndoesNothing()
     UndoHistory history;
     JobResult result;
     result.filesDone = 1;
-    result.record.push_back(
-        {JobAction::Kind::Moved, "/s/a\nb", "/t/b c", {}, true, 0, "/s/a\nb", "/trash/x", {}});
+    result.record.push_back({JobAction::Kind::Moved,
+                             "/s/a\nb",
+                             "/t/b c",
+                             {},
+                             true,
+                             0,
+                             "/s/a\nb",
+                             "/trash/files/x",
+                             {},
+                             {}});
     history.push(result);
     const QByteArray bytes = history.toBytes();
     const UndoHistory back = UndoHistory::fromBytes(bytes);
     QCOMPARE(back.size(), size_t(1));
     QCOMPARE(back.newest().record.front().from, QString("/s/a\nb"));
-    QCOMPARE(back.newest().record.front().trashedAs, QString("/trash/x"));
+    QCOMPARE(back.newest().record.front().trashedAs, QString("/trash/files/x"));
     // Cut short or altered, it is not trusted at all.
     QVERIFY(UndoHistory::fromBytes(bytes.left(bytes.size() - 5)).isEmpty());
     QByteArray altered = bytes;

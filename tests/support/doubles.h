@@ -39,7 +39,7 @@ public:
     QStringList prompts;
     QStringList questions;
     QList<bool> yesNoAnswers; ///< true = Yes; No when the script runs out
-    QList<bool> answers; ///< true = Retry
+    QList<bool> answers;      ///< true = Retry
     std::function<void(const QString &)> onMessage;
     std::function<void(const QString &, bool)> onPrompt;
 };
@@ -118,6 +118,10 @@ public:
         return m_real.sameContent(a, b);
     }
     int nameMax(const QString &folder) override { return m_real.nameMax(folder); }
+    bool writesUnnamedFiles(const QString &folder) override
+    {
+        return m_real.writesUnnamedFiles(folder);
+    }
     OpResult listFiles(const QString &f, QStringList &names) override
     {
         return guarded(Op::List, f, [&] { return m_real.listFiles(f, names); });
@@ -135,9 +139,11 @@ public:
     {
         return guarded(Op::Read, p, [&] { return m_real.readFile(p, bytes); });
     }
-    OpResult writeFileAtomically(const QString &p, const QByteArray &bytes) override
+    OpResult writeFileAtomically(const QString &p, const QByteArray &bytes,
+                                 bool onlyForTheUser = false) override
     {
-        return guarded(Op::Write, p, [&] { return m_real.writeFileAtomically(p, bytes); });
+        return guarded(Op::Write, p,
+                       [&] { return m_real.writeFileAtomically(p, bytes, onlyForTheUser); });
     }
     OpResult writeJournal(const QString &p, const QByteArray &bytes) override
     {
