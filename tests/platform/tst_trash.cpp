@@ -18,7 +18,10 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -251,6 +254,7 @@ private Q_SLOTS:
     void restoreNeverReplaces();
     void restoreTakesOnlyFilesOfATrash();
     void discardTakesTheEntryBack();
+    void whereLinksAreRefusedTheTrashKeepsACopy();
 
 private:
     QString path(const char *name) const { return join(m_dir->path(), QString::fromUtf8(name)); }
@@ -837,6 +841,45 @@ void TrashTest::discardTakesTheEntryBack()
     QCOMPARE(entriesOf(join(homeTrash(), QStringLiteral("files"))), QList<QByteArray>{});
     QCOMPARE(entriesOf(join(homeTrash(), QStringLiteral("info"))), QList<QByteArray>{});
     QCOMPARE(readExact(path("t")), QByteArray("stays"));
+}
+
+
+void TrashTest::whereLinksAreRefusedTheTrashKeepsACopy()
+{
+    // A second mount of the same folder: the home trash is on its device, yet a link from it
+    // fails with EXDEV, as links fail on drives without them (FAT, exFAT) with EPERM.
+    const QString view = join(m_data->path(), QStringLiteral("view"));
+    QVERIFY(QDir().mkpath(view));
+    QVERIFY(writeExact(path("photo.jpg"), "the only copy of the old photo"));
+    const pid_t child = ::fork();
+    QVERIFY(child >= 0);
+    if (child == 0) {
+        if (::unshare(CLONE_NEWNS) != 0 ||
+            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            ::mount(sys(m_dir->path()).constData(), sys(view).constData(), nullptr, MS_BIND,
+                    nullptr) != 0)
+            ::_exit(77);
+        WriteReport report;
+        const OpResult result = replace(QStringLiteral("copy"),
+                                        join(view, QStringLiteral("photo.jpg")), "new", report);
+        if (!result)
+            ::_exit(1);
+        if (report.replacedNotKept || report.trashedAs.isEmpty())
+            ::_exit(2);
+        if (readExact(report.trashedAs) != "the only copy of the old photo")
+            ::_exit(3);
+        if (readExact(join(view, QStringLiteral("photo.jpg"))) != "new")
+            ::_exit(4);
+        ::_exit(0);
+    }
+    int status = 0;
+    QCOMPARE(::waitpid(child, &status, 0), child);
+    QVERIFY(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 77)
+        QSKIP("no second mount can be made here");
+    QVERIFY2(WEXITSTATUS(status) == 0,
+             qPrintable(QStringLiteral("the copy in the trash failed, step %1")
+                            .arg(WEXITSTATUS(status))));
 }
 
 QTEST_GUILESS_MAIN(TrashTest)

@@ -113,6 +113,12 @@ private Q_SLOTS:
     void historySurvivesARestart();
     void historyKeepsTheLastTwentyBatches();
     void damagedHistoryUndoesNothing();
+    void aRemadeLinkShowingOtherBytesKeepsTheCopy();
+    void aMadeUpHistoryMovesNothing_data();
+    void aMadeUpHistoryMovesNothing();
+    void onlyTheTrashedFileComesBack();
+    void aFileThatTurnsUpDuringTheBatchGoesToTheTrash();
+    void theHistoryStaysSmall();
 };
 
 void UndoTest::undoPutsEveryNameBack_data()
@@ -340,6 +346,117 @@ void UndoTest::damagedHistoryUndoesNothing()
     QByteArray altered = bytes;
     altered.replace(" 0 ", " x ");
     QVERIFY(UndoHistory::fromBytes(altered).isEmpty());
+}
+
+void UndoTest::aRemadeLinkShowingOtherBytesKeepsTheCopy()
+{
+    Fixture f;
+    QVERIFY(TestFiles::write(f.src() + "/real.dat", "the only copy of a photo"));
+    QCOMPARE(::symlink("real.dat", QFile::encodeName(f.src() + "/l.jpg").constData()), 0);
+    RenameRequest r = f.request({"l.jpg"}, false, true);
+    const UndoEntry entry = f.runAndRecord(r);
+    // The photo now lives under its new name only.
+    QVERIFY(QFile::remove(f.src() + "/real.dat"));
+    const UndoReport report = undoBatch(f.files, entry, f.program());
+    QCOMPARE(report.leftAlone.size(), 1);
+    QCOMPARE(TestFiles::read(f.dst() + "/p1.jpg"), QByteArray("the only copy of a photo"));
+    QCOMPARE(QFileInfo(f.src() + "/l.jpg").symLinkTarget(), f.src() + "/real.dat");
+}
+
+void UndoTest::aMadeUpHistoryMovesNothing_data()
+{
+    QTest::addColumn<QByteArray>("line");
+    // Each line would have the undo take a file it never wrote.
+    QTest::newRow("new names in two folders") << QByteArray("two folders");
+    QTest::newRow("a path climbing out") << QByteArray("dot dot");
+    QTest::newRow("a trash name outside a trash") << QByteArray("trash");
+}
+
+void UndoTest::aMadeUpHistoryMovesNothing()
+{
+    QFETCH(QByteArray, line);
+    Fixture f;
+    QDir(f.root.path()).mkdir("victim");
+    const QString victim = f.root.path() + "/victim/thesis.odt";
+    QVERIFY(TestFiles::write(victim, "years of work"));
+    RenameRequest r = f.request({"a.jpg"}, false, true);
+    UndoEntry entry = f.runAndRecord(r);
+    JobAction forged = entry.record.back();
+    if (line == "two folders") {
+        forged.to = victim;
+    } else if (line == "dot dot") {
+        forged.to = f.dst() + "/../victim/thesis.odt";
+    } else {
+        forged.trashedAs = victim;
+    }
+    forged.written = f.files.status(victim, false);
+    entry.record.push_back(forged);
+    UndoHistory history;
+    JobResult result;
+    result.filesDone = 2;
+    result.record = entry.record;
+    history.push(result);
+    const UndoEntry read = UndoHistory::fromBytes(history.toBytes()).newest();
+    const UndoReport report = undoBatch(f.files, read, f.program());
+    QVERIFY(!report.started);
+    QCOMPARE(TestFiles::read(victim), QByteArray("years of work"));
+    QCOMPARE(TestFiles::read(f.dst() + "/p1.jpg"), QByteArray("a.jpg"));
+}
+
+void UndoTest::onlyTheTrashedFileComesBack()
+{
+    Fixture f;
+    QVERIFY(TestFiles::write(f.dst() + "/p1.jpg", "an older photo"));
+    const UndoEntry entry = f.runAndRecord(f.request({"a.jpg"}, false, false));
+    // The trash was emptied, and another file of that name was put there since.
+    const QString trashed = f.root.path() + "/data/Trash/files/p1.jpg";
+    QVERIFY(QFile::remove(trashed));
+    QVERIFY(TestFiles::write(trashed, "a family picture trashed from elsewhere"));
+    const UndoReport report = undoBatch(f.files, entry, f.program());
+    QCOMPARE(report.leftAlone.size(), 1);
+    QCOMPARE(TestFiles::read(trashed), QByteArray("a family picture trashed from elsewhere"));
+    QVERIFY(!QFileInfo::exists(f.dst() + "/p1.jpg"));
+}
+
+void UndoTest::aFileThatTurnsUpDuringTheBatchGoesToTheTrash()
+{
+    for (const bool move : {false, true}) {
+        Fixture f;
+        RenameRequest r = f.request({"a.jpg", "b.jpg"}, false, move);
+        // While a.jpg is written, another program delivers p2.jpg.
+        f.files.failWhen = [&](FaultyFileOperations::Op op, const QString &path) {
+            if ((op == FaultyFileOperations::Op::Copy || op == FaultyFileOperations::Op::Move) &&
+                path.endsWith("/p1.jpg"))
+                TestFiles::write(f.dst() + "/p2.jpg", "a file that just arrived");
+            return false;
+        };
+        const JobResult result = f.job.run(r);
+        QCOMPARE(result.outcome, JobResult::Outcome::Completed);
+        QCOMPARE(TestFiles::read(f.dst() + "/p2.jpg"), QByteArray("b.jpg"));
+        QCOMPARE(TestFiles::read(f.root.path() + "/data/Trash/files/p2.jpg"),
+                 QByteArray("a file that just arrived"));
+    }
+}
+
+void UndoTest::theHistoryStaysSmall()
+{
+    UndoHistory history;
+    const auto batchOf = [](int actions) {
+        JobResult result;
+        result.filesDone = actions;
+        for (int i = 0; i < actions; ++i)
+            result.record.push_back({JobAction::Kind::Copied, "/s/a", "/t/b", {}, false, i,
+                                     "/s/a", {}, {}, {}});
+        return result;
+    };
+    for (int i = 0; i < 3; ++i)
+        history.push(batchOf(40000));
+    // 120,000 actions are too many: the oldest batch goes.
+    QCOMPARE(history.size(), size_t(2));
+    // One batch larger than everything is still kept on its own.
+    history.push(batchOf(UndoHistory::actionCapacity + 5));
+    QCOMPARE(history.size(), size_t(1));
+    QCOMPARE(history.newest().files, UndoHistory::actionCapacity + 5);
 }
 
 QTEST_GUILESS_MAIN(UndoTest)
