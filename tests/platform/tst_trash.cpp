@@ -843,7 +843,6 @@ void TrashTest::discardTakesTheEntryBack()
     QCOMPARE(readExact(path("t")), QByteArray("stays"));
 }
 
-
 void TrashTest::whereLinksAreRefusedTheTrashKeepsACopy()
 {
     // A second mount of the same folder: the home trash is on its device, yet a link from it
@@ -860,8 +859,8 @@ void TrashTest::whereLinksAreRefusedTheTrashKeepsACopy()
                     nullptr) != 0)
             ::_exit(77);
         WriteReport report;
-        const OpResult result = replace(QStringLiteral("copy"),
-                                        join(view, QStringLiteral("photo.jpg")), "new", report);
+        const OpResult result =
+            replace(QStringLiteral("copy"), join(view, QStringLiteral("photo.jpg")), "new", report);
         if (!result)
             ::_exit(1);
         if (report.replacedNotKept || report.trashedAs.isEmpty())
@@ -878,8 +877,8 @@ void TrashTest::whereLinksAreRefusedTheTrashKeepsACopy()
     if (WEXITSTATUS(status) == 77)
         QSKIP("no second mount can be made here");
     QVERIFY2(WEXITSTATUS(status) == 0,
-             qPrintable(QStringLiteral("the copy in the trash failed, step %1")
-                            .arg(WEXITSTATUS(status))));
+             qPrintable(
+                 QStringLiteral("the copy in the trash failed, step %1").arg(WEXITSTATUS(status))));
 }
 
 QTEST_GUILESS_MAIN(TrashTest)

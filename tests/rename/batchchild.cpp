@@ -1,11 +1,13 @@
 // Runs one real batch and nothing else, so that a test can kill it at any moment.
 // Arguments: journal-folder source-folder target-folder move overwrite base start digits
-// unnamed-files.
+// unnamed-files; the batch's record goes to the undo history in the journal folder.
+// Or: undo journal-folder.
 // Every file of the source folder is selected, in byte order of the names.
 
 #include "filenames.h"
 #include "posixfileoperations.h"
 #include "renamejob.h"
+#include "undo.h"
 
 #include <QCoreApplication>
 
@@ -43,6 +45,18 @@ public:
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
+    PosixFileOperations undoFiles;
+    // "undo journal-folder": undoes the newest batch of the history in that folder.
+    if (argc == 3 && QByteArray(argv[1]) == "undo") {
+        const QString folder = FileNames::decode(QByteArray(argv[2]));
+        UndoHistory history;
+        history.load(undoFiles, folder + QLatin1Char('/') + QLatin1String(UndoHistory::fileName));
+        if (history.isEmpty())
+            return 3;
+        std::printf("ready\n");
+        std::fflush(stdout);
+        return undoBatch(undoFiles, history.newest(), folder).leftAlone.isEmpty() ? 0 : 1;
+    }
     if (argc != 10)
         return 2;
     const auto arg = [&](int i) { return FileNames::decode(QByteArray(argv[i])); };
@@ -77,5 +91,8 @@ int main(int argc, char *argv[])
     std::printf("ready\n");
     std::fflush(stdout);
     const JobResult result = job.run(request);
+    UndoHistory history;
+    if (history.push(result))
+        history.save(files, arg(1) + QLatin1Char('/') + QLatin1String(UndoHistory::fileName));
     return result.outcome == JobResult::Outcome::Completed ? 0 : 1;
 }

@@ -140,9 +140,11 @@ inline QStringList violations(const Batch &batch, const Snapshot &before, const 
     };
     const bool sameFolder = batch.sourceFolder == batch.targetFolder;
 
-    // No hidden file of a batch and no journal is left behind.
+    // No hidden file of a batch and no journal is left behind (the undo history is the
+    // program's own file).
     for (auto it = after.cbegin(); it != after.cend(); ++it) {
-        if (nameOf(it.key()).startsWith(".kaenami-") && !before.contains(it.key()))
+        if (nameOf(it.key()).startsWith(".kaenami-") && nameOf(it.key()) != ".kaenami-undo" &&
+            !before.contains(it.key()))
             say(QStringLiteral("hidden leftover"), it.key());
     }
 

@@ -46,8 +46,12 @@ class BatchKillTest : public QObject
 private Q_SLOTS:
     void killedBatchesAreRecovered_data();
     void killedBatchesAreRecovered();
+    void killedUndosAreRecovered_data();
+    void killedUndosAreRecovered();
 
 private:
+    PosixFileOperations &undoFiles() { return m_files; }
+    PosixFileOperations m_files;
     /// Sets up the folders; the files get unique contents of mixed sizes.
     void populate(QRandomGenerator64 &random, const Layout &layout, const QByteArray &src,
                   const QByteArray &dst);
@@ -185,6 +189,104 @@ void BatchKillTest::killedBatchesAreRecovered()
           killedMidway, kills);
     // Timing on a shared machine varies; some kills must still have cut a batch short.
     QVERIFY2(killedMidway >= std::min(1, kills), "no kill landed while the batch ran");
+}
+
+void BatchKillTest::killedUndosAreRecovered_data()
+{
+    killedBatchesAreRecovered_data();
+}
+
+void BatchKillTest::killedUndosAreRecovered()
+{
+    QFETCH(bool, sameFolder);
+    QFETCH(bool, move);
+    bool ok = false;
+    const quint64 given = qEnvironmentVariable("KAENAMI_SEED").toULongLong(&ok);
+    const quint64 seed = ok ? given : QRandomGenerator::system()->generate64();
+    int kills = qEnvironmentVariableIntValue("KAENAMI_KILLS", &ok);
+    if (!ok)
+        kills = 6;
+    QRandomGenerator64 random(seed);
+    const Layout layout{sameFolder, move, true, QStringLiteral("p"),
+                        sameFolder ? QStringLiteral("2") : QStringLiteral("1")};
+    qint64 fullUndoUs = -1;
+    int killedMidway = 0;
+    for (int round = 0; round <= kills; ++round) {
+        QTemporaryDir root;
+        QVERIFY(root.isValid());
+        const QByteArray base = FileNames::encode(root.path());
+        const QByteArray src = base + "/src";
+        const QByteArray dst = sameFolder ? src : base + "/dst";
+        const QByteArray program = base + "/program";
+        const QByteArray data = base + "/data";
+        for (const QByteArray &folder : {src, dst, program, data})
+            ::mkdir(folder.constData(), 0755);
+        qputenv("XDG_DATA_HOME", data);
+        populate(random, layout, src, dst);
+        const QList<QByteArray> folders{src, dst, program};
+        const BatchInvariant::Snapshot before = BatchInvariant::snapshot(folders);
+
+        QProcess batch;
+        batch.start(QStringLiteral(KAENAMI_BATCH_CHILD),
+                    {FileNames::decode(program), FileNames::decode(src), FileNames::decode(dst),
+                     move ? "1" : "0", "1", layout.base, layout.start, "1", "1"});
+        QVERIFY(batch.waitForFinished(60000));
+        QCOMPARE(batch.exitCode(), 0);
+
+        QProcess undo;
+        undo.start(QStringLiteral(KAENAMI_BATCH_CHILD), {"undo", FileNames::decode(program)});
+        QVERIFY(undo.waitForStarted());
+        QVERIFY2(undo.waitForReadyRead(10000), "the undo did not start");
+        QElapsedTimer clock;
+        clock.start();
+        if (round == 0) {
+            QVERIFY(undo.waitForFinished(60000));
+            fullUndoUs = clock.nsecsElapsed() / 1000;
+            QCOMPARE(undo.exitCode(), 0);
+        } else {
+            QThread::usleep(random.bounded(quint64(fullUndoUs) / 2 + 1));
+            undo.kill();
+            QVERIFY(undo.waitForFinished(10000));
+            killedMidway += undo.exitStatus() == QProcess::CrashExit;
+        }
+        const QString message = recoverAbandonedBatches(undoFiles(), FileNames::decode(program));
+
+        // Every content of before the batch is in a visible file or in the trash; nothing
+        // hidden is left; a whole undo brings every name back.
+        const BatchInvariant::Snapshot after = BatchInvariant::snapshot(folders);
+        QSet<QByteArray> visible;
+        for (auto it = after.cbegin(); it != after.cend(); ++it) {
+            if (!BatchInvariant::nameOf(it.key()).startsWith('.'))
+                visible.insert(it->content);
+        }
+        for (const BatchInvariant::Entry &e : BatchInvariant::snapshot({data + "/Trash/files"}))
+            visible.insert(e.content);
+        QStringList wrong;
+        for (auto it = before.cbegin(); it != before.cend(); ++it) {
+            if (it->kind == BatchInvariant::Entry::Kind::File && !visible.contains(it->content))
+                wrong.append(QStringLiteral("content lost: ") + FileNames::decode(it.key()));
+        }
+        for (auto it = after.cbegin(); it != after.cend(); ++it) {
+            if (BatchInvariant::nameOf(it.key()).startsWith(".kaenami-") &&
+                !BatchInvariant::nameOf(it.key()).startsWith(".kaenami-undo"))
+                wrong.append(QStringLiteral("hidden leftover: ") + FileNames::decode(it.key()));
+        }
+        if (round == 0) {
+            for (auto it = before.cbegin(); it != before.cend(); ++it) {
+                if (!(after.value(it.key()) == *it))
+                    wrong.append(QStringLiteral("not brought back: ") +
+                                 FileNames::decode(it.key()));
+            }
+        }
+        QVERIFY2(wrong.isEmpty(), qPrintable(QStringLiteral("seed %1, round %2:\n  %3\n%4")
+                                                 .arg(seed)
+                                                 .arg(round)
+                                                 .arg(wrong.join("\n  "), message)));
+        TestFiles::removeTree(base);
+    }
+    qInfo("seed %llu: a whole undo took %lld us; %d of %d kills landed mid-undo", seed, fullUndoUs,
+          killedMidway, kills);
+    QVERIFY2(killedMidway >= std::min(1, kills), "no kill landed while the undo ran");
 }
 
 QTEST_GUILESS_MAIN(BatchKillTest)

@@ -445,8 +445,8 @@ void UndoTest::theHistoryStaysSmall()
         JobResult result;
         result.filesDone = actions;
         for (int i = 0; i < actions; ++i)
-            result.record.push_back({JobAction::Kind::Copied, "/s/a", "/t/b", {}, false, i,
-                                     "/s/a", {}, {}, {}});
+            result.record.push_back(
+                {JobAction::Kind::Copied, "/s/a", "/t/b", {}, false, i, "/s/a", {}, {}, {}});
         return result;
     };
     for (int i = 0; i < 3; ++i)
