@@ -99,6 +99,28 @@ QByteArray encode(const QString &path)
     return out;
 }
 
+qsizetype encodedSize(const QString &path)
+{
+    qsizetype size = 0;
+    const qsizetype n = path.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t c = path.at(i).unicode();
+        if (c < 0x80)
+            size += 1;
+        else if (QChar::isHighSurrogate(c) && i + 1 < n &&
+                 QChar::isLowSurrogate(path.at(i + 1).unicode())) {
+            size += 4;
+            ++i;
+        } else if (isKeptByte(c))
+            size += 1;
+        else if (QChar::isSurrogate(c))
+            size += 3; // written as U+FFFD
+        else
+            size += c < 0x800 ? 2 : 3;
+    }
+    return size;
+}
+
 QString decode(const QByteArray &bytes)
 {
     // Plain ASCII, the common case, decodes as it is.

@@ -11,6 +11,8 @@ namespace FileNames {
 /// The bytes for the system. Lone surrogates other than U+DC80 to U+DCFF (which decode never
 /// produces) are written as U+FFFD.
 QByteArray encode(const QString &path);
+/// The number of bytes encode() gives, without making them.
+qsizetype encodedSize(const QString &path);
 /// Strict UTF-8 (no overlong forms, no encoded surrogates, nothing above U+10FFFF); each byte
 /// outside it is kept as U+DC00 + byte.
 QString decode(const QByteArray &bytes);

@@ -924,6 +924,7 @@ OpResult PosixFileOperations::listEntries(const QString &folder,
     };
     if (::stat(FileNames::encode(folder).constData(), &here) != 0)
         return failureOf(errno, folder);
+    entries.reserve(1024);
     OpResult listed = listFolder(folder, [&](int dirFd, const dirent &entry, QByteArrayView name) {
         FileStatus status;
         switch (entry.d_type) {

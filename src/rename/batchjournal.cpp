@@ -112,8 +112,15 @@ QString BatchJournal::hiddenPrefix() const
 
 QString BatchJournal::temporaryPath(int serial) const
 {
-    return Paths::join(targetFolder,
-                       hiddenPrefix() + QString::number(serial) + QStringLiteral(".part"));
+    // Asked for every file of a batch: built in one go.
+    if (m_temporaryStem.isEmpty())
+        m_temporaryStem = Paths::join(targetFolder, hiddenPrefix());
+    QString path;
+    path.reserve(m_temporaryStem.size() + 16);
+    path.append(m_temporaryStem);
+    path.append(QString::number(serial));
+    path.append(QLatin1String(".part"));
+    return path;
 }
 
 QString BatchJournal::keptPath(int serial) const

@@ -25,7 +25,7 @@ NameProblem checkNewName(const QString &name, int nameMax)
         return NameProblem::Dot;
     if (name.startsWith(QLatin1Char('.')))
         return NameProblem::Hidden;
-    if (FileNames::encode(name).size() > nameMax)
+    if (FileNames::encodedSize(name) > nameMax)
         return NameProblem::TooLong;
     return NameProblem::None;
 }
@@ -267,7 +267,7 @@ BatchLayout layOutBatch(const RenameRequest &request, const BatchPlan &plan, Fil
     // A replaced entry goes to the trash unless it is a source whose content the batch
     // carries on (a regular file under its own name); other names, links and files do.
     QSet<QString> carriedNames;
-    for (size_t p = 0; p < count; ++p) {
+    for (size_t p = 0; p < count && layout.sameFolder; ++p) {
         if (entries[p].type == FileStatus::Type::Regular)
             carriedNames.insert(nameOf(p));
     }
@@ -466,8 +466,7 @@ private:
             // later steps that move or replace what it points to cannot change it.
             const QString linkText = m_files.linkText(source);
             WriteReport report;
-            if (!check(m_files.copyFile(source, target, nextWrite(), &report),
-                       both(source, target)))
+            if (!checkPair(m_files.copyFile(source, target, nextWrite(), &report), source, target))
                 return false;
             note(JobAction::Kind::Replaced, source, target, report);
             m_result.record.back().linkText = linkText;
@@ -480,8 +479,7 @@ private:
                 return false;
         } else {
             WriteReport report;
-            if (!check(m_files.copyFile(source, target, nextWrite(), &report),
-                       both(source, target)))
+            if (!checkPair(m_files.copyFile(source, target, nextWrite(), &report), source, target))
                 return false;
             note(report.replaced ? JobAction::Kind::Replaced : JobAction::Kind::Copied, source,
                  target, report);
@@ -495,7 +493,7 @@ private:
         // A link's text is kept in the record, so that an undo can make it again.
         const QString linkText = link ? m_files.linkText(source) : QString();
         WriteReport report;
-        if (!check(m_files.moveFile(source, target, nextWrite(), &report), both(source, target)))
+        if (!checkPair(m_files.moveFile(source, target, nextWrite(), &report), source, target))
             return false;
         if (report.alreadyThere) {
             note(JobAction::Kind::Kept, source, target, report);
@@ -518,7 +516,7 @@ private:
         if (m_request.move && m_files.status(kept, false).links <= 1)
             return move(kept, target, false);
         WriteReport report;
-        if (!check(m_files.copyFile(kept, target, nextWrite(), &report), both(kept, target)))
+        if (!checkPair(m_files.copyFile(kept, target, nextWrite(), &report), kept, target))
             return false;
         note(report.replaced ? JobAction::Kind::Replaced : JobAction::Kind::Copied, kept, target,
              report);
@@ -530,9 +528,10 @@ private:
         return WriteOptions{m_journal.temporaryPath(++m_serial), false, m_trashReplaced};
     }
 
-    static QString both(const QString &from, const QString &to)
+    /// check() for a step between two files, named both only when it failed.
+    bool checkPair(const OpResult &result, const QString &from, const QString &to)
     {
-        return from + QStringLiteral(" → ") + to;
+        return result || check(result, from + QStringLiteral(" → ") + to);
     }
 
     bool remove(const QString &path)
@@ -627,6 +626,7 @@ JobResult RenameJob::run(const RenameRequest &request)
     m_progress.setValue(0);
 
     Batch batch(m_files, m_progress, request, result);
+    result.record.reserve(plan.items.size() + layout.keepAside.size() * 2);
     const auto interrupt = [&] {
         batch.finish();
         if (result.outcome == JobResult::Outcome::Interrupted)

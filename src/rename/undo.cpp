@@ -12,9 +12,20 @@ namespace {
 constexpr char historyHeader[] = "kaenami undo history 2";
 constexpr int actionFields = 21;
 
-QByteArray field(const QString &text)
+/// The exact bytes, with only what would break the line format escaped as %XX.
+void appendField(QByteArray &out, const QString &text)
 {
-    return FileNames::encode(text).toPercentEncoding("/");
+    static constexpr char hex[] = "0123456789ABCDEF";
+    for (const char c : FileNames::encode(text)) {
+        const auto byte = uchar(c);
+        if (byte > 0x20 && byte < 0x7F && byte != '%') {
+            out.append(c);
+        } else {
+            out.append('%');
+            out.append(hex[byte >> 4]);
+            out.append(hex[byte & 15]);
+        }
+    }
 }
 
 QString unfield(const QByteArray &text)
@@ -22,31 +33,41 @@ QString unfield(const QByteArray &text)
     return FileNames::decode(QByteArray::fromPercentEncoding(text));
 }
 
-QByteArray actionLine(const JobAction &a)
+void appendAction(QByteArray &out, const JobAction &a)
 {
-    const FileStatus &w = a.written;
-    QList<QByteArray> fields{"a",
-                             QByteArray::number(int(a.kind)),
-                             QByteArray::number(a.item),
-                             field(a.source),
-                             field(a.from),
-                             field(a.to),
-                             QByteArray::number(int(w.type)),
-                             QByteArray::number(w.device),
-                             QByteArray::number(w.inode),
-                             QByteArray::number(w.size),
-                             QByteArray::number(w.modifiedNs),
-                             QByteArray::number(w.links),
-                             a.replaced ? "1" : "0",
-                             field(a.trashedAs),
-                             QByteArray::number(int(a.trashed.type)),
-                             QByteArray::number(a.trashed.device),
-                             QByteArray::number(a.trashed.inode),
-                             QByteArray::number(a.trashed.size),
-                             QByteArray::number(a.trashed.modifiedNs),
-                             field(a.linkText),
-                             "."};
-    return fields.join(' ');
+    const auto number = [&](qint64 value) {
+        out.append(' ');
+        out.append(QByteArray::number(value));
+    };
+    const auto unsignedNumber = [&](quint64 value) {
+        out.append(' ');
+        out.append(QByteArray::number(value));
+    };
+    const auto text = [&](const QString &value) {
+        out.append(' ');
+        appendField(out, value);
+    };
+    out.append('a');
+    number(int(a.kind));
+    number(a.item);
+    text(a.source);
+    text(a.from);
+    text(a.to);
+    number(int(a.written.type));
+    unsignedNumber(a.written.device);
+    unsignedNumber(a.written.inode);
+    number(a.written.size);
+    number(a.written.modifiedNs);
+    unsignedNumber(a.written.links);
+    number(a.replaced ? 1 : 0);
+    text(a.trashedAs);
+    number(int(a.trashed.type));
+    unsignedNumber(a.trashed.device);
+    unsignedNumber(a.trashed.inode);
+    number(a.trashed.size);
+    number(a.trashed.modifiedNs);
+    text(a.linkText);
+    out.append(" .\n");
 }
 
 std::optional<JobAction> parseAction(const QByteArray &line)
@@ -173,11 +194,17 @@ bool UndoHistory::push(const JobResult &result)
 
 QByteArray UndoHistory::toBytes() const
 {
-    QByteArray text = QByteArray(historyHeader) + '\n';
+    QByteArray text;
+    size_t actions = 0;
+    for (const UndoEntry &entry : m_entries)
+        actions += entry.record.size();
+    text.reserve(qsizetype(actions) * 160 + 64);
+    text += historyHeader;
+    text += '\n';
     for (const UndoEntry &entry : m_entries) {
         text += "batch " + QByteArray::number(entry.files) + '\n';
         for (const JobAction &action : entry.record)
-            text += actionLine(action) + '\n';
+            appendAction(text, action);
     }
     return text + "end\n";
 }
