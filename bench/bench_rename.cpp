@@ -1,5 +1,6 @@
 // Runs the rename job on real files beside cp and mv on the same files, and prints the ratios.
 #include "benchcommon.h"
+#include "forwardingfiles.h"
 #include "posixfileoperations.h"
 #include "renamejob.h"
 
@@ -143,88 +144,23 @@ Figures measure(const QString &root, int count, qsizetype size, bool move, int r
 }
 
 /// Real file operations that never keep a replaced file: the batch as it was before the trash.
-class WithoutTrash final : public FileOperations
+class WithoutTrash final : public ForwardingFileOperations
 {
 public:
-    void setBusyHandler(std::function<void()> h) override { m_files.setBusyHandler(std::move(h)); }
     OpResult copyFile(const QString &s, const QString &d, const WriteOptions &o,
                       WriteReport *r) override
     {
         WriteOptions plain = o;
         plain.trashReplaced = false;
-        return m_files.copyFile(s, d, plain, r);
+        return ForwardingFileOperations::copyFile(s, d, plain, r);
     }
     OpResult moveFile(const QString &s, const QString &d, const WriteOptions &o,
                       WriteReport *r) override
     {
         WriteOptions plain = o;
         plain.trashReplaced = false;
-        return m_files.moveFile(s, d, plain, r);
+        return ForwardingFileOperations::moveFile(s, d, plain, r);
     }
-    OpResult removeFile(const QString &p) override { return m_files.removeFile(p); }
-    OpResult setAside(const QString &s, const QString &k) override
-    {
-        return m_files.setAside(s, k);
-    }
-    OpResult renameNoReplace(const QString &f, const QString &t) override
-    {
-        return m_files.renameNoReplace(f, t);
-    }
-    OpResult restoreFromTrash(const QString &f, const QString &t) override
-    {
-        return m_files.restoreFromTrash(f, t);
-    }
-    OpResult makeSymbolicLink(const QString &t, const QString &p) override
-    {
-        return m_files.makeSymbolicLink(t, p);
-    }
-    OpResult makeHardLink(const QString &e, const QString &p) override
-    {
-        return m_files.makeHardLink(e, p);
-    }
-    FileStatus status(const QString &p, bool f) override { return m_files.status(p, f); }
-    QString linkText(const QString &p) override { return m_files.linkText(p); }
-    bool isOrdinaryFile(const QString &p) override { return m_files.isOrdinaryFile(p); }
-    bool isSameFile(const QString &a, const QString &b) override
-    {
-        return m_files.isSameFile(a, b);
-    }
-    bool sameContent(const QString &a, const QString &b) override
-    {
-        return m_files.sameContent(a, b);
-    }
-    bool writesUnnamedFiles(const QString &f) override { return m_files.writesUnnamedFiles(f); }
-    int nameMax(const QString &f) override { return m_files.nameMax(f); }
-    OpResult listFiles(const QString &f, QStringList &n) override
-    {
-        return m_files.listFiles(f, n);
-    }
-    OpResult listNamesStartingWith(const QString &f, const QString &p, QStringList &n) override
-    {
-        return m_files.listNamesStartingWith(f, p, n);
-    }
-    OpResult listEntries(const QString &f, QHash<QString, FileStatus> &e) override
-    {
-        return m_files.listEntries(f, e);
-    }
-    OpResult readFile(const QString &p, QByteArray &b) override { return m_files.readFile(p, b); }
-    OpResult writeFileAtomically(const QString &p, const QByteArray &b, bool own = false) override
-    {
-        return m_files.writeFileAtomically(p, b, own);
-    }
-    OpResult writeJournal(const QString &p, const QByteArray &b) override
-    {
-        return m_files.writeJournal(p, b);
-    }
-    OpResult finishJournal(const QString &p) override { return m_files.finishJournal(p); }
-    void releaseJournal(const QString &p) override { m_files.releaseJournal(p); }
-    OpResult claimJournal(const QString &p, QByteArray &b) override
-    {
-        return m_files.claimJournal(p, b);
-    }
-
-private:
-    PosixFileOperations m_files;
 };
 
 /// A copy batch over files of the same names, with replaced files going to the trash and

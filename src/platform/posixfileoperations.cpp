@@ -2,6 +2,7 @@
 
 #include "filenames.h"
 #include "regularfile.h"
+#include "systemcalls.h"
 #include "trash.h"
 
 #include <QRandomGenerator>
@@ -21,10 +22,10 @@
 
 namespace {
 
-OpResult failureOf(int error, const QString &path)
-{
-    return OpResult::failure(systemErrorText(error), path);
-}
+using SystemCalls::failureOf;
+using SystemCalls::FileDescriptor;
+using SystemCalls::fileNameOf;
+using SystemCalls::folderOf;
 
 /// The refusal for something at `path` that is not a regular file.
 OpResult notRegular(const struct stat &st, const QString &path)
@@ -33,43 +34,6 @@ OpResult notRegular(const struct stat &st, const QString &path)
         return failureOf(EISDIR, path);
     return OpResult::failure(notARegularFileText(), path);
 }
-
-class FileDescriptor
-{
-public:
-    explicit FileDescriptor(int fd = -1) : m_fd(fd) {}
-    ~FileDescriptor()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    FileDescriptor(const FileDescriptor &) = delete;
-    FileDescriptor &operator=(const FileDescriptor &) = delete;
-    void reset(int fd)
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = fd;
-    }
-    int release()
-    {
-        const int fd = m_fd;
-        m_fd = -1;
-        return fd;
-    }
-    int get() const { return m_fd; }
-    bool valid() const { return m_fd >= 0; }
-    /// Closes now and reports the close's own failure (a late write error on some file systems).
-    bool close()
-    {
-        const int fd = m_fd;
-        m_fd = -1;
-        return ::close(fd) == 0;
-    }
-
-private:
-    int m_fd;
-};
 
 bool sameIdentity(const struct stat &a, const struct stat &b)
 {
@@ -101,19 +65,6 @@ FileStatus entryStatus(const QByteArray &path)
     {
     };
     return ::lstat(path.constData(), &st) == 0 ? statusOf(st) : FileStatus{};
-}
-
-QByteArray folderOf(const QByteArray &path)
-{
-    const qsizetype slash = path.lastIndexOf('/');
-    if (slash < 0)
-        return ".";
-    return slash == 0 ? QByteArray("/") : path.left(slash);
-}
-
-QByteArray fileNameOf(const QByteArray &path)
-{
-    return path.mid(path.lastIndexOf('/') + 1);
 }
 
 QByteArray randomToken()

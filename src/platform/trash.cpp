@@ -1,6 +1,7 @@
 #include "trash.h"
 
 #include "filenames.h"
+#include "systemcalls.h"
 
 #include <QDateTime>
 #include <QRandomGenerator>
@@ -17,36 +18,10 @@ namespace Trash {
 
 namespace {
 
-OpResult failureOf(int error, const QString &path)
-{
-    return OpResult::failure(systemErrorText(error), path);
-}
-
-class Descriptor
-{
-public:
-    explicit Descriptor(int fd = -1) : m_fd(fd) {}
-    ~Descriptor() { reset(-1); }
-    Descriptor(const Descriptor &) = delete;
-    Descriptor &operator=(const Descriptor &) = delete;
-    void reset(int fd)
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = fd;
-    }
-    int release()
-    {
-        const int fd = m_fd;
-        m_fd = -1;
-        return fd;
-    }
-    int get() const { return m_fd; }
-    bool valid() const { return m_fd >= 0; }
-
-private:
-    int m_fd;
-};
+using Descriptor = SystemCalls::FileDescriptor;
+using SystemCalls::failureOf;
+using SystemCalls::fileNameOf;
+using SystemCalls::folderOf;
 
 /// A trash folder ready for use. Its files/ and info/ are held open, so that nothing swapped in
 /// under their names later redirects what goes in.
@@ -56,19 +31,6 @@ struct OpenedTrash
     Descriptor files;
     Descriptor info;
 };
-
-QByteArray folderOf(const QByteArray &path)
-{
-    const qsizetype slash = path.lastIndexOf('/');
-    if (slash < 0)
-        return ".";
-    return slash == 0 ? QByteArray("/") : path.left(slash);
-}
-
-QByteArray fileNameOf(const QByteArray &path)
-{
-    return path.mid(path.lastIndexOf('/') + 1);
-}
 
 QByteArray join(const QByteArray &folder, const QByteArray &name)
 {

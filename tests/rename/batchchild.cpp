@@ -6,6 +6,7 @@
 
 #include "filenames.h"
 #include "posixfileoperations.h"
+#include "quietjob.h"
 #include "renamejob.h"
 #include "undo.h"
 
@@ -15,22 +16,6 @@
 #include <cstdio>
 
 namespace {
-
-class QuietProgress final : public ProgressDisplay
-{
-public:
-    void setRange(int, int) override {}
-    void setValue(int) override {}
-    void setVisible(bool) override {}
-};
-
-class QuietHost final : public JobHost
-{
-public:
-    OpResult refreshLists() override { return {}; }
-    OpResult saveData() override { return {}; }
-    void focusBaseName() override {}
-};
 
 class SilentMessages final : public MessageBoxes
 {

@@ -5,6 +5,7 @@
 #include "batchinvariant.h"
 #include "doubles.h"
 #include "filenames.h"
+#include "quietjob.h"
 #include "renamejob.h"
 #include "testfiles.h"
 #include "undo.h"
@@ -18,22 +19,6 @@
 #include <unistd.h>
 
 namespace {
-
-class QuietProgress final : public ProgressDisplay
-{
-public:
-    void setRange(int, int) override {}
-    void setValue(int) override {}
-    void setVisible(bool) override {}
-};
-
-class QuietHost final : public JobHost
-{
-public:
-    OpResult refreshLists() override { return {}; }
-    OpResult saveData() override { return {}; }
-    void focusBaseName() override {}
-};
 
 /// Names that collide with new names, with each other when case is ignored, with what their
 /// bytes would read as if they were lost, and with nothing at all.

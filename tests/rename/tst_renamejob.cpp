@@ -1,4 +1,5 @@
 #include "doubles.h"
+#include "forwardingfiles.h"
 #include "renamejob.h"
 #include "testfiles.h"
 
@@ -115,59 +116,34 @@ struct Fixture
 
 /// Real file operations on a folder that is also seen under a second path with its own
 /// device number, as a FUSE or network view of a local folder is.
-class AliasedView final : public FileOperations
+class AliasedView final : public ForwardingFileOperations
 {
 public:
     AliasedView(QString real, QString view) : m_real(std::move(real)), m_view(std::move(view)) {}
 
-    void setBusyHandler(std::function<void()> h) override { m_files.setBusyHandler(std::move(h)); }
-    OpResult copyFile(const QString &s, const QString &d, const WriteOptions &o,
-                      WriteReport *r) override
-    {
-        WriteOptions real = o;
-        real.temporary = path(o.temporary);
-        return m_files.copyFile(path(s), path(d), real, r);
-    }
     OpResult moveFile(const QString &s, const QString &d, const WriteOptions &o,
                       WriteReport *r) override
     {
-        WriteOptions real = o;
-        real.temporary = path(o.temporary);
         // Across the two paths a rename fails as across devices: copy, then remove.
         if (viewed(s) != viewed(d)) {
-            const FileStatus before = m_files.status(path(s), false);
-            if (OpResult copied = m_files.copyFile(path(s), path(d), real, r); !copied)
+            const FileStatus before = m_files.status(real(s), false);
+            if (OpResult copied = m_files.copyFile(real(s), real(d), realOptions(o), r); !copied)
                 return copied;
-            if (!m_files.status(path(s), false).sameFileAs(before))
+            if (!m_files.status(real(s), false).sameFileAs(before))
                 return {}; // as the real move, which never removes what it just wrote
-            return m_files.removeFile(path(s));
+            return m_files.removeFile(real(s));
         }
-        return m_files.moveFile(path(s), path(d), real, r);
+        return ForwardingFileOperations::moveFile(s, d, o, r);
     }
-    OpResult removeFile(const QString &p) override { return m_files.removeFile(path(p)); }
-    OpResult setAside(const QString &s, const QString &k) override
+
+protected:
+    QString real(const QString &p) const override
     {
-        return m_files.setAside(path(s), path(k));
+        return viewed(p) ? m_real + p.mid(m_view.size()) : p;
     }
-    OpResult renameNoReplace(const QString &f, const QString &t) override
+    FileStatus seen(const QString &p, const FileStatus &status) const override
     {
-        return m_files.renameNoReplace(path(f), path(t));
-    }
-    OpResult restoreFromTrash(const QString &f, const QString &t) override
-    {
-        return m_files.restoreFromTrash(path(f), path(t));
-    }
-    OpResult makeSymbolicLink(const QString &t, const QString &p) override
-    {
-        return m_files.makeSymbolicLink(t, path(p));
-    }
-    OpResult makeHardLink(const QString &e, const QString &p) override
-    {
-        return m_files.makeHardLink(path(e), path(p));
-    }
-    FileStatus status(const QString &p, bool follow) override
-    {
-        FileStatus st = m_files.status(path(p), follow);
+        FileStatus st = status;
         if (viewed(p) && st.exists()) {
             // The view's own device and inode numbers, as a network view has.
             st.device ^= 0x5a5a;
@@ -175,64 +151,10 @@ public:
         }
         return st;
     }
-    QString linkText(const QString &p) override { return m_files.linkText(path(p)); }
-    bool isOrdinaryFile(const QString &p) override { return m_files.isOrdinaryFile(path(p)); }
-    bool isSameFile(const QString &a, const QString &b) override
-    {
-        return status(a, true).sameFileAs(status(b, true));
-    }
-    bool sameContent(const QString &a, const QString &b) override
-    {
-        return m_files.sameContent(path(a), path(b));
-    }
-    bool writesUnnamedFiles(const QString &f) override
-    {
-        return m_files.writesUnnamedFiles(path(f));
-    }
-    int nameMax(const QString &f) override { return m_files.nameMax(path(f)); }
-    OpResult listFiles(const QString &f, QStringList &n) override
-    {
-        return m_files.listFiles(path(f), n);
-    }
-    OpResult listNamesStartingWith(const QString &f, const QString &p, QStringList &n) override
-    {
-        return m_files.listNamesStartingWith(path(f), p, n);
-    }
-    OpResult listEntries(const QString &f, QHash<QString, FileStatus> &e) override
-    {
-        const OpResult listed = m_files.listEntries(path(f), e);
-        if (viewed(f)) {
-            for (FileStatus &st : e) {
-                st.device ^= 0x5a5a;
-                st.inode ^= 0x1234567;
-            }
-        }
-        return listed;
-    }
-    OpResult readFile(const QString &p, QByteArray &b) override
-    {
-        return m_files.readFile(path(p), b);
-    }
-    OpResult writeFileAtomically(const QString &p, const QByteArray &b, bool own = false) override
-    {
-        return m_files.writeFileAtomically(path(p), b, own);
-    }
-    OpResult writeJournal(const QString &p, const QByteArray &b) override
-    {
-        return m_files.writeJournal(p, b);
-    }
-    OpResult finishJournal(const QString &p) override { return m_files.finishJournal(p); }
-    void releaseJournal(const QString &p) override { m_files.releaseJournal(p); }
-    OpResult claimJournal(const QString &p, QByteArray &b) override
-    {
-        return m_files.claimJournal(p, b);
-    }
 
 private:
     bool viewed(const QString &p) const { return p == m_view || p.startsWith(m_view + '/'); }
-    QString path(const QString &p) const { return viewed(p) ? m_real + p.mid(m_view.size()) : p; }
     QString m_real, m_view;
-    PosixFileOperations m_files;
 };
 
 /// Rows for a test that runs once copying and once moving.

@@ -1,4 +1,5 @@
 #include "doubles.h"
+#include "quietjob.h"
 #include "renamejob.h"
 #include "testfiles.h"
 #include "undo.h"
@@ -14,22 +15,6 @@
 #include <unistd.h>
 
 namespace {
-
-class QuietProgress final : public ProgressDisplay
-{
-public:
-    void setRange(int, int) override {}
-    void setValue(int) override {}
-    void setVisible(bool) override {}
-};
-
-class QuietHost final : public JobHost
-{
-public:
-    OpResult refreshLists() override { return {}; }
-    OpResult saveData() override { return {}; }
-    void focusBaseName() override {}
-};
 
 /// Real batches on real folders, with the trash in the test's own folder.
 struct Fixture

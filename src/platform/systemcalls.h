@@ -1,0 +1,62 @@
+#pragma once
+
+// Small helpers shared by the parts of platform/ that talk to the system directly.
+
+#include "opresult.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <unistd.h>
+
+namespace SystemCalls {
+
+/// Owns one open file descriptor.
+class FileDescriptor
+{
+public:
+    explicit FileDescriptor(int fd = -1) : m_fd(fd) {}
+    ~FileDescriptor() { reset(-1); }
+    FileDescriptor(const FileDescriptor &) = delete;
+    FileDescriptor &operator=(const FileDescriptor &) = delete;
+    void reset(int fd)
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = fd;
+    }
+    int release()
+    {
+        const int fd = m_fd;
+        m_fd = -1;
+        return fd;
+    }
+    int get() const { return m_fd; }
+    bool valid() const { return m_fd >= 0; }
+    /// Closes now and reports the close's own failure (a late write error on some file systems).
+    bool close() { return ::close(release()) == 0; }
+
+private:
+    int m_fd;
+};
+
+inline OpResult failureOf(int error, const QString &path)
+{
+    return OpResult::failure(systemErrorText(error), path);
+}
+
+/// The folder part of a path in bytes ("/" for the root, "." for a bare name).
+inline QByteArray folderOf(const QByteArray &path)
+{
+    const qsizetype slash = path.lastIndexOf('/');
+    if (slash < 0)
+        return ".";
+    return slash == 0 ? QByteArray("/") : path.left(slash);
+}
+
+inline QByteArray fileNameOf(const QByteArray &path)
+{
+    return path.mid(path.lastIndexOf('/') + 1);
+}
+
+} // namespace SystemCalls
