@@ -26,6 +26,7 @@ using SystemCalls::failureOf;
 using SystemCalls::FileDescriptor;
 using SystemCalls::fileNameOf;
 using SystemCalls::folderOf;
+using SystemCalls::writeAll;
 
 /// The refusal for something at `path` that is not a regular file.
 OpResult notRegular(const struct stat &st, const QString &path)
@@ -132,22 +133,6 @@ public:
 private:
     const std::function<void()> *m_previous;
 };
-
-/// Returns 0 or the errno of the failing write.
-int writeAll(int fd, const char *data, qsizetype size)
-{
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, size_t(size));
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
-        data += written;
-        size -= written;
-    }
-    return 0;
-}
 
 /// Reads from the current offset to the end; returns 0 or the errno of the failing read.
 int readAll(int fd, qint64 sizeHint, QByteArray &bytes)

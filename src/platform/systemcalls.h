@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <cerrno>
 #include <unistd.h>
 
 namespace SystemCalls {
@@ -39,6 +40,22 @@ public:
 private:
     int m_fd;
 };
+
+/// Writes all of `size` bytes; returns 0 or the errno of the failing write.
+inline int writeAll(int fd, const char *data, qsizetype size)
+{
+    while (size > 0) {
+        const ssize_t written = ::write(fd, data, size_t(size));
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        data += written;
+        size -= written;
+    }
+    return 0;
+}
 
 inline OpResult failureOf(int error, const QString &path)
 {

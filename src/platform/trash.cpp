@@ -261,19 +261,7 @@ QByteArray trashName(const QByteArray &name, int attempt)
 
 int writeAll(int fd, const QByteArray &bytes)
 {
-    const char *data = bytes.constData();
-    qsizetype size = bytes.size();
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, size_t(size));
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
-        data += written;
-        size -= written;
-    }
-    return 0;
+    return SystemCalls::writeAll(fd, bytes.constData(), bytes.size());
 }
 
 } // namespace

@@ -1,3 +1,4 @@
+#include "exactfiles.h"
 #include "filenames.h"
 #include "posixfileoperations.h"
 #include "regularfile.h"
@@ -18,47 +19,7 @@
 
 namespace {
 
-/// The path as the system gets it.
-QByteArray sys(const QString &path)
-{
-    return FileNames::encode(path);
-}
-
-bool lstatOf(const QString &path, struct stat &st)
-{
-    return ::lstat(sys(path).constData(), &st) == 0;
-}
-
-bool exists(const QString &path)
-{
-    struct stat st
-    {
-    };
-    return lstatOf(path, st);
-}
-
-/// Reads through the exact bytes of the name (QFile would not keep them).
-QByteArray readExact(const QString &path)
-{
-    const int fd = ::open(sys(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return "<missing>";
-    QByteArray bytes;
-    char buffer[4096];
-    for (ssize_t got; (got = ::read(fd, buffer, sizeof buffer)) > 0;)
-        bytes.append(buffer, got);
-    ::close(fd);
-    return bytes;
-}
-
-bool writeExact(const QString &path, const QByteArray &bytes)
-{
-    const int fd = ::open(sys(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return false;
-    const bool written = ::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
-    return ::close(fd) == 0 && written;
-}
+using namespace ExactFiles;
 
 QByteArray patterned(int size)
 {

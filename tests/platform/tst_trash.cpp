@@ -1,3 +1,4 @@
+#include "exactfiles.h"
 #include "filenames.h"
 #include "posixfileoperations.h"
 #include "testfiles.h"
@@ -27,51 +28,11 @@
 
 namespace {
 
-/// The path as the system gets it.
-QByteArray sys(const QString &path)
-{
-    return FileNames::encode(path);
-}
+using namespace ExactFiles;
 
 QString join(const QString &folder, const QString &name)
 {
     return folder + QLatin1Char('/') + name;
-}
-
-bool lstatOf(const QString &path, struct stat &st)
-{
-    return ::lstat(sys(path).constData(), &st) == 0;
-}
-
-bool exists(const QString &path)
-{
-    struct stat st
-    {
-    };
-    return lstatOf(path, st);
-}
-
-/// Reads through the exact bytes of the name (QFile would not keep them).
-QByteArray readExact(const QString &path)
-{
-    const int fd = ::open(sys(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return "<missing>";
-    QByteArray bytes;
-    char buffer[4096];
-    for (ssize_t got; (got = ::read(fd, buffer, sizeof buffer)) > 0;)
-        bytes.append(buffer, got);
-    ::close(fd);
-    return bytes;
-}
-
-bool writeExact(const QString &path, const QByteArray &bytes)
-{
-    const int fd = ::open(sys(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return false;
-    const bool written = ::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
-    return ::close(fd) == 0 && written;
 }
 
 bool makeFolder(const QString &path, mode_t mode = 0700)
