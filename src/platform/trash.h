@@ -5,10 +5,10 @@
 #include <QByteArray>
 #include <QString>
 
-/// The user's trash as file managers keep it (the freedesktop.org Trash specification): the home
-/// trash under $XDG_DATA_HOME, and a trash at the top folder of every other volume. Entries go in
-/// as hard links, so a trash only keeps files of its own device. The environment is read anew on
-/// every call. Paths are in the file-name encoding of FileNames.
+/// The user's trash laid out the way desktop file managers read it: the home trash under
+/// $XDG_DATA_HOME, and a trash at the top folder of every other volume. Entries go in as hard
+/// links, or as full copies where a drive refuses links. The environment is read anew on every
+/// call. Paths are in the file-name encoding of FileNames.
 namespace Trash {
 
 /// The home trash folder: $XDG_DATA_HOME/Trash, else $HOME/.local/share/Trash.
