@@ -272,19 +272,32 @@ QString homeFolder()
     return home.isEmpty() ? QString() : FileNames::decode(join(home, "Trash"));
 }
 
+namespace {
+
+/// Looks at the existing entry `path` and opens the trash of its volume.
+OpResult openTrashOf(const QString &path, QByteArray &entryPath, struct stat &entry,
+                     OpenedTrash &trash, QByteArray &recordedPath)
+{
+    entryPath = FileNames::encode(path);
+    if (::lstat(entryPath.constData(), &entry) != 0)
+        return failureOf(errno, path);
+    if (const int error = openTrashFor(entryPath, trash, recordedPath); error != 0)
+        return failureOf(error, path);
+    return OpResult::success();
+}
+
+} // namespace
+
 OpResult folderFor(const QString &path, QString &folder)
 {
     folder.clear();
-    const QByteArray entryPath = FileNames::encode(path);
+    QByteArray entryPath, recordedPath;
     struct stat entry
     {
     };
-    if (::lstat(entryPath.constData(), &entry) != 0)
-        return failureOf(errno, path);
     OpenedTrash trash;
-    QByteArray recordedPath;
-    if (const int error = openTrashFor(entryPath, trash, recordedPath); error != 0)
-        return failureOf(error, path);
+    if (OpResult opened = openTrashOf(path, entryPath, entry, trash, recordedPath); !opened)
+        return opened;
     folder = FileNames::decode(trash.folder);
     return OpResult::success();
 }
@@ -341,16 +354,13 @@ int copyInto(int folder, const QByteArray &name, const QByteArray &path, const s
 OpResult keep(const QString &path, QString &trashedAs)
 {
     trashedAs.clear();
-    const QByteArray entryPath = FileNames::encode(path);
+    QByteArray entryPath, recordedPath;
     struct stat entry
     {
     };
-    if (::lstat(entryPath.constData(), &entry) != 0)
-        return failureOf(errno, path);
     OpenedTrash trash;
-    QByteArray recordedPath;
-    if (const int error = openTrashFor(entryPath, trash, recordedPath); error != 0)
-        return failureOf(error, path);
+    if (OpResult opened = openTrashOf(path, entryPath, entry, trash, recordedPath); !opened)
+        return opened;
 
     const QByteArray info =
         "[Trash Info]\nPath=" + encodedPath(recordedPath) + "\nDeletionDate=" +

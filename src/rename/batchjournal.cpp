@@ -281,20 +281,23 @@ QString restoredLines(const RecoveryReport &report)
 
 QString recoverAbandonedBatches(FileOperations &files, const QString &folder)
 {
-    // A journal still being written when its batch was killed: it named nothing yet.
-    QStringList unfinished;
-    files.listNamesStartingWith(folder, QLatin1Char('.') + BatchJournal::fileNamePrefix(),
-                                unfinished);
-    for (const QString &name : std::as_const(unfinished)) {
-        const QString path = Paths::join(folder, name);
-        QByteArray ignored;
-        if (files.claimJournal(path, ignored))
-            files.finishJournal(path);
-    }
-
-    QStringList names;
-    if (!files.listNamesStartingWith(folder, BatchJournal::fileNamePrefix(), names))
+    // One reading of the folder finds both the journals and those still being written when
+    // their batch was killed (those named nothing yet, and simply go).
+    QStringList inFolder;
+    if (!files.listNamesStartingWith(folder, {}, inFolder))
         return {};
+    QStringList names;
+    const QString journalPrefix = BatchJournal::fileNamePrefix();
+    for (const QString &name : std::as_const(inFolder)) {
+        if (name.startsWith(journalPrefix)) {
+            names.append(name);
+        } else if (name.startsWith(QLatin1Char('.') + journalPrefix)) {
+            const QString path = Paths::join(folder, name);
+            QByteArray ignored;
+            if (files.claimJournal(path, ignored))
+                files.finishJournal(path);
+        }
+    }
     names.sort();
     RecoveryReport all;
     int recovered = 0;

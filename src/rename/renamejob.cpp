@@ -131,7 +131,6 @@ BatchLayout layOutBatch(const RenameRequest &request, const BatchPlan &plan, Fil
     };
     BatchLayout layout;
     const size_t count = plan.items.size();
-    layout.targetExists.assign(count, false);
     layout.replacesOtherFile.assign(count, false);
     layout.nameTakenEarlier.assign(count, false);
     if (!plan.digitCheckPassed || plan.nameProblem != NameProblem::None ||
@@ -188,11 +187,9 @@ BatchLayout layOutBatch(const RenameRequest &request, const BatchPlan &plan, Fil
         targets[p] = listed(targetListed, inTarget, item.newName, target);
         if (targets[p].exists() && targets[p].size < 0)
             targets[p] = files.status(target, false);
-        layout.targetExists[p] = targets[p].exists();
         if (layout.reached == count && !request.overwrite && item.newName == nameOf(p) &&
             files.isOrdinaryFile(target)) {
             layout.reached = p;
-            layout.strandedBySameName = true;
         }
     }
 
@@ -321,9 +318,9 @@ public:
     {}
 
     QString sourcePath(int entry) const { return sourcePathOf(m_request, entry); }
-    bool sameEntry(const BatchPlan::Item &item) const
+    bool sameEntry(const BatchPlan::Item &item, const BatchLayout &layout) const
     {
-        return m_sameFolder && item.newName == m_request.entries[size_t(item.entryIndex)].name;
+        return layout.sameFolder && item.newName == m_request.entries[size_t(item.entryIndex)].name;
     }
     QString targetPath(const BatchPlan::Item &item) const
     {
@@ -334,7 +331,6 @@ public:
     /// sources that an earlier step replaces or moves.
     bool begin(const BatchPlan &plan, const BatchLayout &layout, const QString &journalFolder)
     {
-        m_sameFolder = layout.sameFolder;
         int serial = 0;
         for (const size_t q : layout.keepAside) {
             const BatchPlan::Item &item = plan.items[q];
@@ -348,8 +344,9 @@ public:
         // Only hidden files need a journal: kept sources, and temporaries, which a replace or a
         // folder that takes no unnamed files brings. New files alone appear complete or not at
         // all, and a move is a rename, so the sync is spared.
-        const bool replaces = std::find(layout.targetExists.cbegin(), layout.targetExists.cend(),
-                                        true) != layout.targetExists.cend();
+        const bool replaces =
+            std::any_of(layout.targetEntries.cbegin(), layout.targetEntries.cend(),
+                        [](const FileStatus &target) { return target.exists(); });
         if (m_journal.kept.empty() && !replaces &&
             m_files.writesUnnamedFiles(m_request.targetFolder))
             return true;
@@ -406,11 +403,11 @@ public:
                 ++m_result.filesDone;
                 return true;
             }
-            if (!processFrom(index, source, target, sameEntry(item), layout))
+            if (!processFrom(index, source, target, sameEntry(item, layout), layout))
                 return false;
             return remove(kept.path);
         }
-        return processFrom(index, source, target, sameEntry(item), layout);
+        return processFrom(index, source, target, sameEntry(item, layout), layout);
     }
 
     /// Puts a stopped batch right: kept contents that are no longer in sight come back under
@@ -571,7 +568,6 @@ private:
     ProgressDisplay &m_progress;
     const RenameRequest &m_request;
     JobResult &m_result;
-    bool m_sameFolder = false;
     BatchJournal m_journal;
     QString m_journalPath;
     int m_serial = 0;

@@ -91,8 +91,6 @@ struct BatchLayout
     std::vector<FileStatus> targetEntries;
     /// Source and target are one folder (one directory, or the same one seen twice).
     bool sameFolder = false;
-    /// Per plan item: the new name already exists in the target folder (it will be replaced).
-    std::vector<bool> targetExists;
     /// Per plan item: whatever stands under the new name when it is written (now, or a file
     /// that turns up meanwhile) is no source of the batch; replacing it would lose it, so it
     /// goes to the trash.

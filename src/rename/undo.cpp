@@ -10,7 +10,7 @@
 namespace {
 
 constexpr char historyHeader[] = "kaenami undo history 2";
-constexpr int actionFields = 21;
+constexpr int actionFields = 22;
 
 /// The exact bytes, with only what would break the line format escaped as %XX.
 void appendField(QByteArray &out, const QString &text)
@@ -35,11 +35,7 @@ QString unfield(const QByteArray &text)
 
 void appendAction(QByteArray &out, const JobAction &a)
 {
-    const auto number = [&](qint64 value) {
-        out.append(' ');
-        out.append(QByteArray::number(value));
-    };
-    const auto unsignedNumber = [&](quint64 value) {
+    const auto number = [&](auto value) {
         out.append(' ');
         out.append(QByteArray::number(value));
     };
@@ -47,75 +43,92 @@ void appendAction(QByteArray &out, const JobAction &a)
         out.append(' ');
         appendField(out, value);
     };
+    const auto status = [&](const FileStatus &st) {
+        number(int(st.type));
+        number(st.device);
+        number(st.inode);
+        number(st.size);
+        number(st.modifiedNs);
+        number(st.links);
+    };
     out.append('a');
     number(int(a.kind));
     number(a.item);
     text(a.source);
     text(a.from);
     text(a.to);
-    number(int(a.written.type));
-    unsignedNumber(a.written.device);
-    unsignedNumber(a.written.inode);
-    number(a.written.size);
-    number(a.written.modifiedNs);
-    unsignedNumber(a.written.links);
+    status(a.written);
     number(a.replaced ? 1 : 0);
     text(a.trashedAs);
-    number(int(a.trashed.type));
-    unsignedNumber(a.trashed.device);
-    unsignedNumber(a.trashed.inode);
-    number(a.trashed.size);
-    number(a.trashed.modifiedNs);
+    status(a.trashed);
     text(a.linkText);
     out.append(" .\n");
 }
 
+/// Reads the fields of one action line in the order appendAction writes them.
+class ActionReader
+{
+public:
+    explicit ActionReader(const QList<QByteArray> &fields) : m_fields(fields) {}
+    bool ok() const { return m_ok; }
+
+    qint64 number()
+    {
+        bool good = false;
+        const qint64 value = next().toLongLong(&good);
+        m_ok = m_ok && good;
+        return value;
+    }
+    quint64 unsignedNumber()
+    {
+        bool good = false;
+        const quint64 value = next().toULongLong(&good);
+        m_ok = m_ok && good;
+        return value;
+    }
+    QString text() { return unfield(next()); }
+    FileStatus status()
+    {
+        FileStatus st;
+        const qint64 type = number();
+        m_ok = m_ok && type >= 0 && type <= int(FileStatus::Type::Other);
+        st.type = m_ok ? FileStatus::Type(type) : FileStatus::Type::Missing;
+        st.device = unsignedNumber();
+        st.inode = unsignedNumber();
+        st.size = number();
+        st.modifiedNs = number();
+        st.links = unsignedNumber();
+        return st;
+    }
+
+private:
+    QByteArray next() { return m_next < m_fields.size() ? m_fields[m_next++] : QByteArray("?"); }
+    const QList<QByteArray> &m_fields;
+    qsizetype m_next = 1; // after the leading "a"
+    bool m_ok = true;
+};
+
 std::optional<JobAction> parseAction(const QByteArray &line)
 {
     const QList<QByteArray> f = line.split(' ');
-    if (f.size() != actionFields || f[0] != "a" || f[20] != ".")
+    if (f.size() != actionFields || f.first() != "a" || f.last() != ".")
         return std::nullopt;
-    bool ok = true;
-    const auto number = [&](const QByteArray &text) {
-        bool good = false;
-        const qlonglong value = text.toLongLong(&good);
-        ok = ok && good;
-        return value;
-    };
-    const auto unsignedNumber = [&](const QByteArray &text) {
-        bool good = false;
-        const qulonglong value = text.toULongLong(&good);
-        ok = ok && good;
-        return value;
-    };
+    ActionReader read(f);
     JobAction a{};
-    const qlonglong kind = number(f[1]);
-    const qlonglong type = number(f[6]);
-    const qlonglong trashedType = number(f[14]);
-    const auto validType = [](qlonglong t) { return t >= 0 && t <= int(FileStatus::Type::Other); };
-    if (kind < 0 || kind > int(JobAction::Kind::Restored) || !validType(type) ||
-        !validType(trashedType))
+    const qint64 kind = read.number();
+    if (kind < 0 || kind > int(JobAction::Kind::Restored))
         return std::nullopt;
     a.kind = JobAction::Kind(kind);
-    a.item = int(number(f[2]));
-    a.source = unfield(f[3]);
-    a.from = unfield(f[4]);
-    a.to = unfield(f[5]);
-    a.written.type = FileStatus::Type(type);
-    a.written.device = unsignedNumber(f[7]);
-    a.written.inode = unsignedNumber(f[8]);
-    a.written.size = number(f[9]);
-    a.written.modifiedNs = number(f[10]);
-    a.written.links = unsignedNumber(f[11]);
-    a.replaced = f[12] == "1";
-    a.trashedAs = unfield(f[13]);
-    a.trashed.type = FileStatus::Type(trashedType);
-    a.trashed.device = unsignedNumber(f[15]);
-    a.trashed.inode = unsignedNumber(f[16]);
-    a.trashed.size = number(f[17]);
-    a.trashed.modifiedNs = number(f[18]);
-    a.linkText = unfield(f[19]);
-    if (!ok)
+    a.item = int(read.number());
+    a.source = read.text();
+    a.from = read.text();
+    a.to = read.text();
+    a.written = read.status();
+    a.replaced = read.number() == 1;
+    a.trashedAs = read.text();
+    a.trashed = read.status();
+    a.linkText = read.text();
+    if (!read.ok())
         return std::nullopt;
     return a;
 }

@@ -463,13 +463,13 @@ void NameCheckTest::agreesWithTheJobOnRealFolders()
             const QString at =
                 where + QString(", row %1 %2").arg(p).arg(marks.valueToKey(int(mark)));
             QVERIFY2((mark == Mark::Replaced) ==
-                         (layout.targetExists[p] && layout.replacesOtherFile[p]),
+                         (layout.targetEntries[p].exists() && layout.replacesOtherFile[p]),
                      qPrintable(at));
             if (mark == Mark::Replaced || mark == Mark::ReplacedSource ||
                 mark == Mark::NewBesideRenamed || mark == Mark::Unchanged)
-                QVERIFY2(layout.targetExists[p], qPrintable(at));
+                QVERIFY2(layout.targetEntries[p].exists(), qPrintable(at));
             if (mark == Mark::New && !(request.move && oneFolder))
-                QVERIFY2(!layout.targetExists[p], qPrintable(at));
+                QVERIFY2(!layout.targetEntries[p].exists(), qPrintable(at));
             trashed += mark == Mark::Replaced;
             carried += mark == Mark::ReplacedSource || mark == Mark::NewBesideRenamed;
         }
