@@ -63,6 +63,22 @@ QString journalFolder()
     return folder.path();
 }
 
+/// Every file of `src` to photo00001.jpg, photo00002.jpg, ... in `dst`.
+RenameRequest everyFile(const QString &src, const QString &dst, const QStringList &names, bool move)
+{
+    RenameRequest request;
+    request.baseName = QStringLiteral("photo");
+    request.startNumberText = QStringLiteral("1");
+    request.digitCountText = QStringLiteral("5");
+    request.extension = QStringLiteral("jpg");
+    request.move = move;
+    request.sourceFolder = src;
+    request.targetFolder = dst;
+    for (const QString &name : names)
+        request.entries.push_back({name, true});
+    return request;
+}
+
 double runJob(const RenameRequest &request)
 {
     PosixFileOperations files;
@@ -93,16 +109,7 @@ Figures measure(const QString &root, int count, qsizetype size, bool move, int r
         QDir().mkpath(toolTarget);
 
         // The job.
-        RenameRequest request;
-        request.baseName = QStringLiteral("photo");
-        request.startNumberText = QStringLiteral("1");
-        request.digitCountText = QStringLiteral("5");
-        request.extension = QStringLiteral("jpg");
-        request.move = move;
-        request.sourceFolder = src;
-        request.targetFolder = jobTarget;
-        for (const QString &name : names)
-            request.entries.push_back({name, true});
+        const RenameRequest request = everyFile(src, jobTarget, names, move);
         jobTimes.push_back(runJob(request));
         if (!move) {
             // Every copy must keep its source's modification time.
@@ -172,15 +179,7 @@ Figures replaceWithAndWithoutTrash(const QString &root, int count, qsizetype siz
     const QString data = root + QStringLiteral("/replace-data");
     qputenv("XDG_DATA_HOME", QFile::encodeName(data));
     const QStringList names = makeSources(src, count, size);
-    RenameRequest request;
-    request.baseName = QStringLiteral("photo");
-    request.startNumberText = QStringLiteral("1");
-    request.digitCountText = QStringLiteral("5");
-    request.extension = QStringLiteral("jpg");
-    request.sourceFolder = src;
-    request.targetFolder = dst;
-    for (const QString &name : names)
-        request.entries.push_back({name, true});
+    const RenameRequest request = everyFile(src, dst, names, false);
     std::vector<double> with, without;
     for (int round = 0; round < rounds; ++round) {
         for (const bool trash : {true, false}) {
@@ -218,15 +217,7 @@ double longestEventLoopWait(const QString &root, int count, qsizetype size)
     const QString dst = root + QStringLiteral("/wait-dst");
     const QStringList names = makeSources(src, count, size);
     QDir().mkpath(dst);
-    RenameRequest request;
-    request.baseName = QStringLiteral("photo");
-    request.startNumberText = QStringLiteral("1");
-    request.digitCountText = QStringLiteral("5");
-    request.extension = QStringLiteral("jpg");
-    request.sourceFolder = src;
-    request.targetFolder = dst;
-    for (const QString &name : names)
-        request.entries.push_back({name, true});
+    const RenameRequest request = everyFile(src, dst, names, false);
 
     QProgressBar bar;
     bar.resize(360, 9);

@@ -1,3 +1,4 @@
+#include "childprocess.h"
 #include "doubles.h"
 #include "filenames.h"
 #include "form2.h"
@@ -92,30 +93,6 @@ struct Outside
     RecordingMessageBoxes messages;
     PosixFileOperations files;
 };
-
-/// Runs `work` in a child process: false when it has not ended within `ms` (it is then
-/// killed), so that a call that blocks fails the test instead of hanging it.
-template <typename Work> bool endsWithin(int ms, Work work)
-{
-    const pid_t child = ::fork();
-    if (child == 0) {
-        work();
-        ::_exit(0);
-    }
-    if (child < 0)
-        return false;
-    const QDeadlineTimer deadline(ms);
-    int status = 0;
-    while (::waitpid(child, &status, WNOHANG) == 0) {
-        if (deadline.hasExpired()) {
-            ::kill(child, SIGKILL);
-            ::waitpid(child, &status, 0);
-            return false;
-        }
-        QThread::msleep(10);
-    }
-    return true;
-}
 
 const QByteArray msinfoKey = "SOFTWARE\\Microsoft\\Shared Tools\\MSINFO";
 const QByteArray locationKey = "SOFTWARE\\Microsoft\\Shared Tools Location";

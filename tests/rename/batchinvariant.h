@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QCryptographicHash>
 #include <QMap>
+#include <QRandomGenerator>
 #include <QSet>
 #include <QStringList>
 
@@ -16,6 +17,22 @@
 #include <unistd.h>
 
 namespace BatchInvariant {
+
+/// The seed of a random test: KAENAMI_SEED when given (to repeat a run), else a fresh one.
+inline quint64 seed()
+{
+    bool ok = false;
+    const quint64 given = qEnvironmentVariable("KAENAMI_SEED").toULongLong(&ok);
+    return ok ? given : QRandomGenerator::system()->generate64();
+}
+
+/// An environment variable's number, or `fallback`.
+inline int count(const char *variable, int fallback)
+{
+    bool ok = false;
+    const int given = qEnvironmentVariableIntValue(variable, &ok);
+    return ok ? given : fallback;
+}
 
 struct Entry
 {

@@ -28,6 +28,23 @@ bool writeFile(const QByteArray &path, const QByteArray &bytes)
     return ::close(fd) == 0 && ok;
 }
 
+/// The folders of one round: source, target (the same in one folder), the program's folder
+/// and a trash of its own. Removed by their exact bytes afterwards.
+struct Folders
+{
+    explicit Folders(bool sameFolder)
+        : base(FileNames::encode(root.path())), src(base + "/src"),
+          dst(sameFolder ? src : base + "/dst"), program(base + "/program"), data(base + "/data")
+    {
+        for (const QByteArray &folder : {src, dst, program, data})
+            ::mkdir(folder.constData(), 0755);
+        qputenv("XDG_DATA_HOME", data);
+    }
+    ~Folders() { TestFiles::removeTree(base); }
+    QTemporaryDir root;
+    QByteArray base, src, dst, program, data;
+};
+
 struct Layout
 {
     bool sameFolder;
@@ -97,12 +114,8 @@ void BatchKillTest::killedBatchesAreRecovered()
 {
     QFETCH(bool, sameFolder);
     QFETCH(bool, move);
-    bool ok = false;
-    const quint64 given = qEnvironmentVariable("KAENAMI_SEED").toULongLong(&ok);
-    const quint64 seed = ok ? given : QRandomGenerator::system()->generate64();
-    int kills = qEnvironmentVariableIntValue("KAENAMI_KILLS", &ok);
-    if (!ok)
-        kills = 12;
+    const quint64 seed = BatchInvariant::seed();
+    const int kills = BatchInvariant::count("KAENAMI_KILLS", 12);
     QRandomGenerator64 random(seed);
     const Layout layout{sameFolder, move, true, QStringLiteral("p"),
                         sameFolder ? QStringLiteral("2") : QStringLiteral("1")};
@@ -110,14 +123,9 @@ void BatchKillTest::killedBatchesAreRecovered()
     qint64 fullRunUs = -1;
     int killedMidway = 0;
     for (int round = 0; round <= kills; ++round) {
-        QTemporaryDir root;
-        QVERIFY(root.isValid());
-        const QByteArray base = FileNames::encode(root.path());
-        const QByteArray src = base + "/src";
-        const QByteArray dst = sameFolder ? src : base + "/dst";
-        const QByteArray program = base + "/program";
-        for (const QByteArray &folder : {src, dst, program})
-            ::mkdir(folder.constData(), 0755);
+        const Folders place(sameFolder);
+        QVERIFY(place.root.isValid());
+        const QByteArray &src = place.src, &dst = place.dst, &program = place.program;
         populate(random, layout, src, dst);
 
         // The plan as the child will make it: every file, in byte order.
@@ -183,7 +191,6 @@ void BatchKillTest::killedBatchesAreRecovered()
                                 .arg(clock.nsecsElapsed() / 1000)
                                 .arg(fullRunUs)
                                 .arg(wrong.join("\n  "), message)));
-        TestFiles::removeTree(base);
     }
     qInfo("seed %llu: a whole batch took %lld us; %d of %d kills landed mid-batch", seed, fullRunUs,
           killedMidway, kills);
@@ -200,28 +207,18 @@ void BatchKillTest::killedUndosAreRecovered()
 {
     QFETCH(bool, sameFolder);
     QFETCH(bool, move);
-    bool ok = false;
-    const quint64 given = qEnvironmentVariable("KAENAMI_SEED").toULongLong(&ok);
-    const quint64 seed = ok ? given : QRandomGenerator::system()->generate64();
-    int kills = qEnvironmentVariableIntValue("KAENAMI_KILLS", &ok);
-    if (!ok)
-        kills = 6;
+    const quint64 seed = BatchInvariant::seed();
+    const int kills = BatchInvariant::count("KAENAMI_KILLS", 6);
     QRandomGenerator64 random(seed);
     const Layout layout{sameFolder, move, true, QStringLiteral("p"),
                         sameFolder ? QStringLiteral("2") : QStringLiteral("1")};
     qint64 fullUndoUs = -1;
     int killedMidway = 0;
     for (int round = 0; round <= kills; ++round) {
-        QTemporaryDir root;
-        QVERIFY(root.isValid());
-        const QByteArray base = FileNames::encode(root.path());
-        const QByteArray src = base + "/src";
-        const QByteArray dst = sameFolder ? src : base + "/dst";
-        const QByteArray program = base + "/program";
-        const QByteArray data = base + "/data";
-        for (const QByteArray &folder : {src, dst, program, data})
-            ::mkdir(folder.constData(), 0755);
-        qputenv("XDG_DATA_HOME", data);
+        const Folders place(sameFolder);
+        QVERIFY(place.root.isValid());
+        const QByteArray &src = place.src, &dst = place.dst, &program = place.program;
+        const QByteArray &data = place.data;
         populate(random, layout, src, dst);
         const QList<QByteArray> folders{src, dst, program};
         const BatchInvariant::Snapshot before = BatchInvariant::snapshot(folders);
@@ -282,7 +279,6 @@ void BatchKillTest::killedUndosAreRecovered()
                                                  .arg(seed)
                                                  .arg(round)
                                                  .arg(wrong.join("\n  "), message)));
-        TestFiles::removeTree(base);
     }
     qInfo("seed %llu: a whole undo took %lld us; %d of %d kills landed mid-undo", seed, fullUndoUs,
           killedMidway, kills);

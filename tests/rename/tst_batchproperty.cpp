@@ -177,13 +177,6 @@ private:
     int m_serial = 0;
 };
 
-quint64 seedToUse()
-{
-    bool ok = false;
-    const quint64 given = qEnvironmentVariable("KAENAMI_SEED").toULongLong(&ok);
-    return ok ? given : QRandomGenerator::system()->generate64();
-}
-
 } // namespace
 
 class BatchPropertyTest : public QObject
@@ -196,11 +189,8 @@ private Q_SLOTS:
 
 void BatchPropertyTest::randomBatchesKeepEveryContent()
 {
-    const quint64 seed = seedToUse();
-    bool countOk = false;
-    int batches = qEnvironmentVariableIntValue("KAENAMI_BATCHES", &countOk);
-    if (!countOk)
-        batches = 2000;
+    const quint64 seed = BatchInvariant::seed();
+    const int batches = BatchInvariant::count("KAENAMI_BATCHES", 2000);
     Generator random(seed);
     // Replaced files go to a trash of the test's own.
     QTemporaryDir data;

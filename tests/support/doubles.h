@@ -1,7 +1,7 @@
 #pragma once
 
+#include "forwardingfiles.h"
 #include "messageboxes.h"
-#include "posixfileoperations.h"
 
 #include <QByteArray>
 #include <QList>
@@ -46,7 +46,7 @@ public:
 
 /// Real file operations with faults on demand: an operation fails when the rule says so,
 /// before it touches anything, with the given reason.
-class FaultyFileOperations final : public FileOperations
+class FaultyFileOperations final : public ForwardingFileOperations
 {
 public:
     enum class Op
@@ -65,95 +65,77 @@ public:
     using Rule = std::function<bool(Op, const QString &path)>;
 
     FaultyFileOperations() = default;
-    explicit FaultyFileOperations(PosixFileOperations::Options options) : m_real(options) {}
+    explicit FaultyFileOperations(PosixFileOperations::Options options)
+        : ForwardingFileOperations(options)
+    {}
 
     Rule failWhen;
     QString reason = QStringLiteral("No space left on device");
     QList<QPair<Op, QString>> calls;
 
-    void setBusyHandler(std::function<void()> handler) override
-    {
-        m_real.setBusyHandler(std::move(handler));
-    }
     OpResult copyFile(const QString &s, const QString &d, const WriteOptions &o,
                       WriteReport *r = nullptr) override
     {
-        return guarded(Op::Copy, d, [&] { return m_real.copyFile(s, d, o, r); });
+        return guarded(Op::Copy, d, [&] { return ForwardingFileOperations::copyFile(s, d, o, r); });
     }
     OpResult moveFile(const QString &s, const QString &d, const WriteOptions &o,
                       WriteReport *r = nullptr) override
     {
-        return guarded(Op::Move, d, [&] { return m_real.moveFile(s, d, o, r); });
+        return guarded(Op::Move, d, [&] { return ForwardingFileOperations::moveFile(s, d, o, r); });
     }
     OpResult removeFile(const QString &p) override
     {
-        return guarded(Op::Remove, p, [&] { return m_real.removeFile(p); });
+        return guarded(Op::Remove, p, [&] { return ForwardingFileOperations::removeFile(p); });
     }
-    OpResult setAside(const QString &s, const QString &kept) override
+    OpResult setAside(const QString &s, const QString &k) override
     {
-        return guarded(Op::SetAside, s, [&] { return m_real.setAside(s, kept); });
+        return guarded(Op::SetAside, s, [&] { return ForwardingFileOperations::setAside(s, k); });
     }
-    OpResult renameNoReplace(const QString &from, const QString &to) override
+    OpResult renameNoReplace(const QString &f, const QString &t) override
     {
-        return guarded(Op::Rename, to, [&] { return m_real.renameNoReplace(from, to); });
+        return guarded(Op::Rename, t,
+                       [&] { return ForwardingFileOperations::renameNoReplace(f, t); });
     }
-    OpResult restoreFromTrash(const QString &trashed, const QString &to) override
+    OpResult restoreFromTrash(const QString &f, const QString &t) override
     {
-        return guarded(Op::Rename, to, [&] { return m_real.restoreFromTrash(trashed, to); });
+        return guarded(Op::Rename, t,
+                       [&] { return ForwardingFileOperations::restoreFromTrash(f, t); });
     }
-    OpResult makeSymbolicLink(const QString &target, const QString &p) override
+    OpResult makeSymbolicLink(const QString &t, const QString &p) override
     {
-        return guarded(Op::Link, p, [&] { return m_real.makeSymbolicLink(target, p); });
+        return guarded(Op::Link, p,
+                       [&] { return ForwardingFileOperations::makeSymbolicLink(t, p); });
     }
-    OpResult makeHardLink(const QString &existing, const QString &p) override
+    OpResult makeHardLink(const QString &e, const QString &p) override
     {
-        return guarded(Op::Link, p, [&] { return m_real.makeHardLink(existing, p); });
+        return guarded(Op::Link, p, [&] { return ForwardingFileOperations::makeHardLink(e, p); });
     }
-    FileStatus status(const QString &p, bool follow) override { return m_real.status(p, follow); }
-    QString linkText(const QString &p) override { return m_real.linkText(p); }
-    bool isOrdinaryFile(const QString &p) override { return m_real.isOrdinaryFile(p); }
-    bool isSameFile(const QString &a, const QString &b) override { return m_real.isSameFile(a, b); }
-    bool sameContent(const QString &a, const QString &b) override
+    OpResult listFiles(const QString &f, QStringList &n) override
     {
-        return m_real.sameContent(a, b);
+        return guarded(Op::List, f, [&] { return ForwardingFileOperations::listFiles(f, n); });
     }
-    int nameMax(const QString &folder) override { return m_real.nameMax(folder); }
-    bool writesUnnamedFiles(const QString &folder) override
+    OpResult listNamesStartingWith(const QString &f, const QString &p, QStringList &n) override
     {
-        return m_real.writesUnnamedFiles(folder);
+        return guarded(Op::List, f,
+                       [&] { return ForwardingFileOperations::listNamesStartingWith(f, p, n); });
     }
-    OpResult listFiles(const QString &f, QStringList &names) override
+    OpResult listEntries(const QString &f, QHash<QString, FileStatus> &e) override
     {
-        return guarded(Op::List, f, [&] { return m_real.listFiles(f, names); });
+        return guarded(Op::List, f, [&] { return ForwardingFileOperations::listEntries(f, e); });
     }
-    OpResult listNamesStartingWith(const QString &f, const QString &prefix,
-                                   QStringList &names) override
+    OpResult readFile(const QString &p, QByteArray &b) override
     {
-        return guarded(Op::List, f, [&] { return m_real.listNamesStartingWith(f, prefix, names); });
+        return guarded(Op::Read, p, [&] { return ForwardingFileOperations::readFile(p, b); });
     }
-    OpResult listEntries(const QString &f, QHash<QString, FileStatus> &entries) override
-    {
-        return guarded(Op::List, f, [&] { return m_real.listEntries(f, entries); });
-    }
-    OpResult readFile(const QString &p, QByteArray &bytes) override
-    {
-        return guarded(Op::Read, p, [&] { return m_real.readFile(p, bytes); });
-    }
-    OpResult writeFileAtomically(const QString &p, const QByteArray &bytes,
-                                 bool onlyForTheUser = false) override
+    OpResult writeFileAtomically(const QString &p, const QByteArray &b, bool own = false) override
     {
         return guarded(Op::Write, p,
-                       [&] { return m_real.writeFileAtomically(p, bytes, onlyForTheUser); });
+                       [&] { return ForwardingFileOperations::writeFileAtomically(p, b, own); });
     }
-    OpResult writeJournal(const QString &p, const QByteArray &bytes) override
+    OpResult writeJournal(const QString &p, const QByteArray &b) override
     {
-        return guarded(Op::Journal, p, [&] { return m_real.writeJournal(p, bytes); });
-    }
-    OpResult finishJournal(const QString &p) override { return m_real.finishJournal(p); }
-    void releaseJournal(const QString &p) override { m_real.releaseJournal(p); }
-    OpResult claimJournal(const QString &p, QByteArray &bytes) override
-    {
-        return m_real.claimJournal(p, bytes);
+        return guarded(Op::Journal, p,
+                       [&] { return ForwardingFileOperations::writeJournal(p, b); });
     }
 
 private:
@@ -164,5 +146,4 @@ private:
             return OpResult::failure(reason);
         return real();
     }
-    PosixFileOperations m_real;
 };

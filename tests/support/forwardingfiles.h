@@ -8,6 +8,9 @@
 class ForwardingFileOperations : public FileOperations
 {
 public:
+    ForwardingFileOperations() = default;
+    explicit ForwardingFileOperations(PosixFileOperations::Options options) : m_files(options) {}
+
     void setBusyHandler(std::function<void()> h) override { m_files.setBusyHandler(std::move(h)); }
     OpResult copyFile(const QString &s, const QString &d, const WriteOptions &o,
                       WriteReport *r) override
