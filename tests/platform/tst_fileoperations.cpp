@@ -82,6 +82,7 @@ class FileOperationsTest : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void longCopiesLetTheWindowAnswer();
     void init()
     {
         m_dir = std::make_unique<QTemporaryDir>();
@@ -647,6 +648,28 @@ void FileOperationsTest::leftJournalIsClaimedOnce()
     QCOMPARE(second.error, systemErrorText(EWOULDBLOCK));
     QVERIFY(starting.finishJournal(journal));
     QVERIFY(TestFiles::names(m_dir->path()).isEmpty());
+}
+
+void FileOperationsTest::longCopiesLetTheWindowAnswer()
+{
+    // 40 MiB in one file: the handler is called between the chunks, not only at the end.
+    QByteArray content(40 << 20, Qt::Uninitialized);
+    for (qsizetype i = 0; i < content.size(); i += 4096)
+        content[i] = char(i >> 12);
+    QVERIFY(writeExact(path("big"), content));
+    PosixFileOperations ops;
+    int calls = 0;
+    ops.setBusyHandler([&calls] { ++calls; });
+    WriteOptions options;
+    options.temporary = path(".big.tmp");
+    QVERIFY(ops.copyFile(path("big"), path("copy"), options));
+    QVERIFY2(calls >= 2, qPrintable(QStringLiteral("called %1 times").arg(calls)));
+    QCOMPARE(readExact(path("copy")), content);
+    // Once taken away, the handler is no longer called.
+    ops.setBusyHandler({});
+    calls = 0;
+    QVERIFY(ops.copyFile(path("big"), path("again"), options));
+    QCOMPARE(calls, 0);
 }
 
 QTEST_GUILESS_MAIN(FileOperationsTest)

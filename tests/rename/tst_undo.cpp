@@ -104,6 +104,7 @@ private Q_SLOTS:
     void onlyTheTrashedFileComesBack();
     void aFileThatTurnsUpDuringTheBatchGoesToTheTrash();
     void theHistoryStaysSmall();
+    void replacedFilesNoTrashCouldKeepAreCounted();
 };
 
 void UndoTest::undoPutsEveryNameBack_data()
@@ -442,6 +443,22 @@ void UndoTest::theHistoryStaysSmall()
     history.push(batchOf(UndoHistory::actionCapacity + 5));
     QCOMPARE(history.size(), size_t(1));
     QCOMPARE(history.newest().files, UndoHistory::actionCapacity + 5);
+}
+
+void UndoTest::replacedFilesNoTrashCouldKeepAreCounted()
+{
+    Fixture f;
+    // No usable trash: its folder would have to be made inside a file.
+    QVERIFY(TestFiles::write(f.root.path() + "/data/Trash", "not a folder"));
+    QVERIFY(TestFiles::write(f.dst() + "/p1.jpg", "old one"));
+    QVERIFY(TestFiles::write(f.dst() + "/p2.jpg", "old two"));
+    const JobResult result = f.job.run(f.request({"a.jpg", "b.jpg", "c.jpg"}, false, false));
+    QCOMPARE(result.outcome, JobResult::Outcome::Completed);
+    QCOMPARE(result.replacedNotKept, 2);
+    QCOMPARE(f.messages.informed,
+             QStringList{"リネームが完了しました。\r\n置き換えたファイルのうち 2 件は、"
+                         "ごみ箱が使えないため残せませんでした。"});
+    QCOMPARE(TestFiles::read(f.dst() + "/p2.jpg"), QByteArray("b.jpg"));
 }
 
 QTEST_GUILESS_MAIN(UndoTest)
