@@ -227,7 +227,7 @@ void Form1::Form_Load()
         m_services.messages.inform(recovered);
     m_historyPath =
         m_services.programFolder + QLatin1Char('/') + QLatin1String(UndoHistory::fileName);
-    m_history.load(m_services.files, m_historyPath);
+    // The history is read when it is first needed; its file tells whether there is one.
     updateUndo();
 
     m_listPath =
@@ -378,30 +378,32 @@ void Form1::Command1_Click()
     m_batchRunning = false;
     // Whatever the batch did, done or cut short, can be undone; a history that cannot be
     // written only costs the undo after a restart.
-    if (m_history.push(result))
-        m_history.save(m_services.files, m_historyPath);
+    if (history().push(result))
+        history().save(m_services.files, m_historyPath);
     updateUndo();
 }
 
 void Form1::mnuUndo_Click()
 {
-    if (m_history.isEmpty() || m_batchRunning)
+    if (m_batchRunning || history().isEmpty()) {
+        updateUndo();
         return;
-    if (!m_services.messages.askYesNo(undoQuestion(m_history.newest())))
+    }
+    if (!m_services.messages.askYesNo(undoQuestion(history().newest())))
         return;
     // The window keeps answering while files are put back, as during a batch.
     WindowProgress progress(m_ui.ProgressBar1);
     m_services.files.setBusyHandler([&progress] { progress.keepAlive(); });
     m_batchRunning = true;
     const UndoReport report =
-        undoBatch(m_services.files, m_history.newest(), m_services.programFolder,
+        undoBatch(m_services.files, history().newest(), m_services.programFolder,
                   [&progress] { progress.keepAlive(); });
     m_batchRunning = false;
     m_services.files.setBusyHandler({});
     // An undo that could not start leaves the batch to be undone later.
     if (report.started) {
-        m_history.dropNewest();
-        m_history.save(m_services.files, m_historyPath);
+        history().dropNewest();
+        history().save(m_services.files, m_historyPath);
     }
     updateUndo();
     refreshLists();
@@ -410,7 +412,17 @@ void Form1::mnuUndo_Click()
 
 void Form1::updateUndo()
 {
-    m_ui.mnuUndo->setEnabled(!m_history.isEmpty());
+    m_ui.mnuUndo->setEnabled(m_history ? !m_history->isEmpty()
+                                       : m_services.files.isOrdinaryFile(m_historyPath));
+}
+
+UndoHistory &Form1::history()
+{
+    if (!m_history) {
+        m_history.emplace();
+        m_history->load(m_services.files, m_historyPath);
+    }
+    return *m_history;
 }
 
 RenameRequest Form1::currentRequest() const

@@ -12,6 +12,7 @@
 #include <QPointer>
 
 #include <functional>
+#include <optional>
 
 class DriveList;
 class FolderList;
@@ -82,7 +83,6 @@ public:
     QString iniPath() const { return m_iniPath; }
     QString listPath() const { return m_listPath; }
     QString imagePath() const { return m_imagePath; }
-    const UndoHistory &undoHistory() const { return m_history; }
     bool batchRunning() const { return m_batchRunning; }
 
     /// The client area's size (5655 × 7050 twips).
@@ -152,6 +152,8 @@ private:
     QString m_imagePath;
     bool m_batchRunning = false;
     QPointer<NameCheckWindow> m_nameCheck;
-    UndoHistory m_history;
+    /// The undo history, read on first use.
+    UndoHistory &history();
+    std::optional<UndoHistory> m_history;
     QString m_historyPath;
 };

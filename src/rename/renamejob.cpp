@@ -232,10 +232,8 @@ BatchLayout layOutBatch(const RenameRequest &request, const BatchPlan &plan, Fil
         if (sources[q].type == FileStatus::Type::Regular &&
             touched.holds(entries[q], sources[q], nameOf(q), layout.sameFolder)) {
             layout.keepAside.push_back(q);
-            // The same entry as an earlier new name: the same name (in any letter case, for
-            // file systems that ignore it), or one file with a single name.
-            // (Names compare exactly: on a file system that ignores case, the same entry under
-            // another spelling is the same file with one name, found below.)
+            // The same entry as an earlier new name: the very same name, or one file with a
+            // single name (which is how a file system that ignores case shows another spelling).
             layout.nameTakenEarlier[q] =
                 (layout.sameFolder && earlierNames.contains(nameOf(q))) ||
                 (earlierTargets.contains(keyOf(entries[q])) &&
