@@ -39,6 +39,12 @@ struct FileStatus
 /// How a new or replacing file is written.
 struct WriteOptions
 {
+    WriteOptions(QString temporary = {}, bool sync = false, bool trashReplaced = false,
+                 FileStatus notToTrash = {})
+        : temporary(std::move(temporary)), sync(sync), trashReplaced(trashReplaced),
+          notToTrash(notToTrash)
+    {}
+
     /// A hidden, unused name in the destination's folder. Used where the content cannot be
     /// written as an unnamed file first, and for every replacement; gone again afterwards.
     QString temporary;
@@ -50,6 +56,10 @@ struct WriteOptions
     /// destination's name is never missing meanwhile. Where no usable trash exists, the
     /// replace goes ahead and the report says so.
     bool trashReplaced = false;
+    /// With trashReplaced: the one entry that may be replaced without being kept (a source
+    /// whose content goes on under a new name). Whatever else stands under the name when it is
+    /// replaced goes to the trash.
+    FileStatus notToTrash;
 };
 
 /// What a copy or move did to its destination.

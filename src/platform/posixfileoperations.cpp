@@ -320,8 +320,15 @@ OpResult checkDestination(const QString &destination, const QByteArray &dst, boo
 /// Keeps the destination about to be replaced in its trash, as a second name of the same file,
 /// so its name never goes missing. Where no trash can keep it, the replace goes ahead and the
 /// report says so.
-void keepReplaced(const QString &destination, WriteReport &report)
+void keepReplaced(const QString &destination, const WriteOptions &options, WriteReport &report)
 {
+    if (!options.trashReplaced)
+        return;
+    // Decided now, by what stands there now: only the very entry the caller named may go
+    // without being kept.
+    if (options.notToTrash.exists() &&
+        entryStatus(FileNames::encode(destination)).sameFileAs(options.notToTrash))
+        return;
     if (!Trash::keep(destination, report.trashedAs))
         report.replacedNotKept = true;
     else
@@ -347,7 +354,7 @@ public:
           m_dst(FileNames::encode(destination)), m_folder(folderOf(m_dst)),
           m_temporary(options.temporary.isEmpty() ? m_folder + "/.kaenami-" + randomToken() + ".tmp"
                                                   : FileNames::encode(options.temporary)),
-          m_sync(options.sync), m_trashReplaced(options.trashReplaced)
+          m_sync(options.sync), m_options(options)
     {}
 
     OpResult write(bool exists, bool unnamedFiles, WriteReport &report)
@@ -478,8 +485,7 @@ private:
     /// The complete content lies under the temporary name: one rename puts it in place.
     OpResult renameOver()
     {
-        if (m_trashReplaced)
-            keepReplaced(m_destination, m_kept);
+        keepReplaced(m_destination, m_options, m_kept);
         if (::rename(m_temporary.constData(), m_dst.constData()) != 0) {
             const int error = errno;
             ::unlink(m_temporary.constData());
@@ -497,7 +503,7 @@ private:
     const QByteArray m_folder;
     const QByteArray m_temporary;
     const bool m_sync;
-    const bool m_trashReplaced;
+    const WriteOptions m_options;
     bool m_exists = false;
     WriteReport m_kept; ///< only its trash fields
     FileStatus m_written;
@@ -679,8 +685,7 @@ OpResult PosixFileOperations::moveFile(const QString &source, const QString &des
 
         int error = 0;
         if (exists) {
-            if (options.trashReplaced)
-                keepReplaced(destination, done);
+            keepReplaced(destination, options, done);
             error = ::rename(src.constData(), dst.constData()) == 0 ? 0 : errno;
             // Across file systems the copy below keeps the replaced file itself.
             if (error != 0)
@@ -744,8 +749,7 @@ OpResult PosixFileOperations::setAside(const QString &source, const QString &kep
     if (OpResult opened = openRegular(source, O_RDONLY, in, st); !opened)
         return opened;
     WriteReport report;
-    CopyWriter writer(in.get(), st, keptPath,
-                      WriteOptions{keptPath + QStringLiteral(".part"), false});
+    CopyWriter writer(in.get(), st, keptPath, WriteOptions(keptPath + QStringLiteral(".part")));
     return writer.write(false, m_options.unnamedFiles, report);
 }
 

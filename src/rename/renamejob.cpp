@@ -131,7 +131,7 @@ BatchLayout layOutBatch(const RenameRequest &request, const BatchPlan &plan, Fil
     };
     BatchLayout layout;
     const size_t count = plan.items.size();
-    layout.replacesOtherFile.assign(count, false);
+    layout.carriedTarget.assign(count, {});
     layout.nameTakenEarlier.assign(count, false);
     if (!plan.digitCheckPassed || plan.nameProblem != NameProblem::None ||
         plan.stop == BatchPlan::Stop::StartOutOfRange)
@@ -259,20 +259,18 @@ BatchLayout layOutBatch(const RenameRequest &request, const BatchPlan &plan, Fil
         }
     }
 
-    // A replaced entry goes to the trash unless it is a source whose content the batch
-    // carries on (a regular file under its own name); other names, links and files do.
-    QSet<QString> carriedNames;
-    for (size_t p = 0; p < count && layout.sameFolder; ++p) {
+    // A replaced entry goes to the trash unless it is the very entry of a source whose content
+    // the batch carries on: a regular file with no other name. Decided by identity, not by
+    // names, so two folders that only look alike never lose a file.
+    QSet<FileKey> sourceEntryKeys;
+    for (size_t p = 0; p < count; ++p) {
         if (entries[p].type == FileStatus::Type::Regular)
-            carriedNames.insert(nameOf(p));
+            sourceEntryKeys.insert(keyOf(entries[p]));
     }
     for (size_t p = 0; p < count; ++p) {
-        // A source with other names is still one name less: that name goes to the trash too.
-        const bool carriedOn = layout.sameFolder && targets[p].type == FileStatus::Type::Regular &&
-                               targets[p].links == 1 &&
-                               carriedNames.contains(plan.items[p].newName);
-        // Also where nothing stands yet: a file that turns up meanwhile is no source either.
-        layout.replacesOtherFile[p] = !carriedOn;
+        if (targets[p].type == FileStatus::Type::Regular && targets[p].links == 1 &&
+            sourceEntryKeys.contains(keyOf(targets[p])))
+            layout.carriedTarget[p] = targets[p];
     }
 
     // Sources the batch never reaches must not have been replaced by then.
@@ -375,7 +373,7 @@ public:
         m_item = int(index);
         m_itemSource = sourcePath(entry);
         const QString &source = m_itemSource;
-        m_trashReplaced = layout.replacesOtherFile[index];
+        m_notToTrash = layout.carriedTarget[index];
         // A source that was gone when the batch started is not taken from whatever has its
         // name now (a dangling link that an earlier step made point somewhere).
         if (const FileStatus &before = layout.sourceFiles[index]; !before.exists())
@@ -520,7 +518,7 @@ private:
 
     WriteOptions nextWrite()
     {
-        return WriteOptions{m_journal.temporaryPath(++m_serial), false, m_trashReplaced};
+        return WriteOptions(m_journal.temporaryPath(++m_serial), false, true, m_notToTrash);
     }
 
     /// check() for a step between two files, named both only when it failed.
@@ -579,7 +577,7 @@ private:
     std::map<int, Kept> m_kept; ///< entry -> its kept file, until the entry is done
     int m_item = -1;            ///< the plan item being carried out
     QString m_itemSource;
-    bool m_trashReplaced = false;
+    FileStatus m_notToTrash; ///< the entry the current item may replace without the trash
 };
 
 RenameJob::RenameJob(FileOperations &files, ProgressDisplay &progress, MessageBoxes &messages,

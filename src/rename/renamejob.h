@@ -91,10 +91,11 @@ struct BatchLayout
     std::vector<FileStatus> targetEntries;
     /// Source and target are one folder (one directory, or the same one seen twice).
     bool sameFolder = false;
-    /// Per plan item: whatever stands under the new name when it is written (now, or a file
-    /// that turns up meanwhile) is no source of the batch; replacing it would lose it, so it
-    /// goes to the trash.
-    std::vector<bool> replacesOtherFile;
+    /// Per plan item: the source entry standing under the new name whose content the batch
+    /// carries on (kept aside, or done earlier), which may be replaced without the trash; none
+    /// where anything else stands there. Whatever stands under the name when it is written,
+    /// if not this very entry, goes to the trash.
+    std::vector<FileStatus> carriedTarget;
     /// A selected source that an earlier step would replace while the batch stops before it
     /// is reached (its content would be lost): the batch is refused. Empty when none.
     QString stranded;

@@ -463,7 +463,7 @@ UndoReport undoBatch(FileOperations &files, const UndoEntry &entry, const QStrin
                 const QString temporary =
                     Paths::join(Paths::folderOf(item.source),
                                 journal.hiddenPrefix() + QStringLiteral("back-%1.part").arg(steps));
-                done = files.moveFile(item.hidden, item.source, WriteOptions{temporary, true});
+                done = files.moveFile(item.hidden, item.source, WriteOptions(temporary, true));
             }
         } else if (files.sameContent(item.hidden, item.source)) {
             done = files.removeFile(item.hidden); // a copy of what the source still holds

@@ -463,7 +463,7 @@ void NameCheckTest::agreesWithTheJobOnRealFolders()
             const QString at =
                 where + QString(", row %1 %2").arg(p).arg(marks.valueToKey(int(mark)));
             QVERIFY2((mark == Mark::Replaced) ==
-                         (layout.targetEntries[p].exists() && layout.replacesOtherFile[p]),
+                         (layout.targetEntries[p].exists() && !layout.carriedTarget[p].exists()),
                      qPrintable(at));
             if (mark == Mark::Replaced || mark == Mark::ReplacedSource ||
                 mark == Mark::NewBesideRenamed || mark == Mark::Unchanged)

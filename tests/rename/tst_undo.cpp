@@ -105,6 +105,8 @@ private Q_SLOTS:
     void aFileThatTurnsUpDuringTheBatchGoesToTheTrash();
     void theHistoryStaysSmall();
     void replacedFilesNoTrashCouldKeepAreCounted();
+    void aNewVersionSavedUnderACarriedNameGoesToTheTrash();
+    void foldersThatOnlyLookAlikeLoseNothing();
 };
 
 void UndoTest::undoPutsEveryNameBack_data()
@@ -459,6 +461,52 @@ void UndoTest::replacedFilesNoTrashCouldKeepAreCounted()
              QStringList{"リネームが完了しました。\r\n置き換えたファイルのうち 2 件は、"
                          "ごみ箱が使えないため残せませんでした。"});
     QCOMPARE(TestFiles::read(f.dst() + "/p2.jpg"), QByteArray("b.jpg"));
+}
+
+void UndoTest::aNewVersionSavedUnderACarriedNameGoesToTheTrash()
+{
+    Fixture f;
+    // p1, p2 become p2, p3 in one folder: p2.jpg is kept aside and then written over.
+    RenameRequest r = f.request({"p1.jpg", "p2.jpg"}, true, false);
+    r.startNumberText = QStringLiteral("2");
+    // While p1 is copied, another program saves a new version of p2.jpg the usual way.
+    f.files.failWhen = [&](FaultyFileOperations::Op op, const QString &path) {
+        if (op == FaultyFileOperations::Op::Copy && path.endsWith("/p2.jpg")) {
+            TestFiles::write(f.src() + "/.p2.new", "a new version of p2");
+            QFile::remove(f.src() + "/p2.jpg");
+            QFile::rename(f.src() + "/.p2.new", f.src() + "/p2.jpg");
+        }
+        return false;
+    };
+    QCOMPARE(f.job.run(r).outcome, JobResult::Outcome::Completed);
+    QCOMPARE(TestFiles::read(f.src() + "/p2.jpg"), QByteArray("p1.jpg"));
+    QCOMPARE(TestFiles::read(f.src() + "/p3.jpg"), QByteArray("p2.jpg"));
+    QCOMPARE(TestFiles::read(f.root.path() + "/data/Trash/files/p2.jpg"),
+             QByteArray("a new version of p2"));
+}
+
+void UndoTest::foldersThatOnlyLookAlikeLoseNothing()
+{
+    Fixture f;
+    // A backup with the same names, sizes and times, but other contents.
+    const struct timespec times[2] = {{0, UTIME_OMIT}, {315532800, 0}};
+    for (const char *name : {"1.bmp", "2.bmp"}) {
+        QVERIFY(TestFiles::write(f.src() + "/" + name, QByteArray("SET-A frame ") + name[0]));
+        QVERIFY(TestFiles::write(f.dst() + "/" + name, QByteArray("SET-B frame ") + name[0]));
+        for (const QString &folder : {f.src(), f.dst()})
+            QCOMPARE(
+                ::utimensat(AT_FDCWD, QFile::encodeName(folder + "/" + name).constData(), times, 0),
+                0);
+    }
+    RenameRequest r = f.request({"1.bmp", "2.bmp"}, false, false);
+    r.baseName.clear();
+    r.startNumberText = QStringLiteral("2");
+    r.extension = QStringLiteral("bmp");
+    QCOMPARE(f.job.run(r).outcome, JobResult::Outcome::Completed);
+    QCOMPARE(TestFiles::read(f.dst() + "/2.bmp"), QByteArray("SET-A frame 1"));
+    QCOMPARE(TestFiles::read(f.dst() + "/3.bmp"), QByteArray("SET-A frame 2"));
+    QCOMPARE(TestFiles::read(f.root.path() + "/data/Trash/files/2.bmp"),
+             QByteArray("SET-B frame 2"));
 }
 
 QTEST_GUILESS_MAIN(UndoTest)
