@@ -93,20 +93,31 @@ namespace {
 
 /// Two folder paths that the system reports as different folders, yet list the same names
 /// with the same sizes and times: one folder seen through two mounts (a FUSE or network view
-/// of a local folder has its own device number). The batch then treats them as one folder.
+/// of a local folder has its own device number). The batch then keeps sources aside by name
+/// as well. A few files may be changing while they are looked at (a download in progress); a
+/// pair that only looks alike costs some needless keeping aside, nothing else, because what is
+/// replaced and what is one file are decided by identity.
 bool foldersLookAlike(FileOperations &files, const QString &a, const QString &b,
-                      const QHash<QString, FileStatus> &inA, const QHash<QString, FileStatus> &inB)
+                      const QHash<QString, FileStatus> &inA, const QHash<QString, FileStatus> &inB,
+                      const std::function<void()> &keepAlive)
 {
-    if (inA.isEmpty() || inA.size() != inB.size())
+    // Two folders of one device that are not one directory are two folders.
+    if (inA.isEmpty() || inA.size() != inB.size() ||
+        files.status(a, true).device == files.status(b, true).device)
         return false;
     for (auto it = inA.cbegin(); it != inA.cend(); ++it) {
         if (!inB.contains(it.key()))
             return false;
     }
+    const qsizetype tolerated = inA.size() / 20;
+    qsizetype differing = 0, looked = 0;
     for (auto it = inA.cbegin(); it != inA.cend(); ++it) {
+        if (keepAlive && ++looked % 1024 == 0)
+            keepAlive();
         const FileStatus x = files.status(Paths::join(a, it.key()), false);
         const FileStatus y = files.status(Paths::join(b, it.key()), false);
-        if (x.type != y.type || x.size != y.size || x.modifiedNs != y.modifiedNs)
+        if ((x.type != y.type || x.size != y.size || x.modifiedNs != y.modifiedNs) &&
+            ++differing > tolerated)
             return false;
     }
     return true;
@@ -147,9 +158,9 @@ BatchLayout layOutBatch(const RenameRequest &request, const BatchPlan &plan, Fil
     if (oneDirectory)
         inTarget = inSource;
     layout.sameFolder =
-        oneDirectory ||
-        (sourceListed && targetListed &&
-         foldersLookAlike(files, request.sourceFolder, request.targetFolder, inSource, inTarget));
+        oneDirectory || (sourceListed && targetListed &&
+                         foldersLookAlike(files, request.sourceFolder, request.targetFolder,
+                                          inSource, inTarget, keepAlive));
     const auto nameOf = [&](size_t p) -> const QString & {
         return request.entries[size_t(plan.items[p].entryIndex)].name;
     };
@@ -314,9 +325,13 @@ public:
     {}
 
     QString sourcePath(int entry) const { return sourcePathOf(m_request, entry); }
-    bool sameEntry(const BatchPlan::Item &item, const BatchLayout &layout) const
+    /// The new name is the source's own entry: its own name in its own folder, and the same
+    /// file by identity (two folders that only look alike are never taken for one).
+    bool sameEntry(size_t index, const BatchPlan::Item &item, const BatchLayout &layout) const
     {
-        return layout.sameFolder && item.newName == m_request.entries[size_t(item.entryIndex)].name;
+        return layout.sameFolder &&
+               item.newName == m_request.entries[size_t(item.entryIndex)].name &&
+               layout.sourceEntries[index].sameFileAs(layout.targetEntries[index]);
     }
     QString targetPath(const BatchPlan::Item &item) const
     {
@@ -399,11 +414,11 @@ public:
                 ++m_result.filesDone;
                 return true;
             }
-            if (!processFrom(index, source, target, sameEntry(item, layout), layout))
+            if (!processFrom(index, source, target, sameEntry(index, item, layout), layout))
                 return false;
             return remove(kept.path);
         }
-        return processFrom(index, source, target, sameEntry(item, layout), layout);
+        return processFrom(index, source, target, sameEntry(index, item, layout), layout);
     }
 
     /// Puts a stopped batch right: kept contents that are no longer in sight come back under

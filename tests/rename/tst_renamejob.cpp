@@ -646,6 +646,9 @@ void RenameJobTest::linksAreReadAsTheirFiles_data()
         << "relative" << false << QStringList{"l.jpg", "real.dat"} << QStringList{"Copied"};
     QTest::newRow("relative/move")
         << "relative" << true << QStringList{"real.dat"} << QStringList{"Copied", "Removed"};
+    // "same name": the source is a second name, under the same name in the other folder.
+    QTest::newRow("same name/move")
+        << "same name" << true << QStringList{} << QStringList{"Kept", "Removed"};
     // "hard": the source is a second name of the file the new name already is.
     QTest::newRow("hard/copy") << "hard" << false << QStringList{"l.jpg"} << QStringList{"Kept"};
     QTest::newRow("hard/move") << "hard" << true << QStringList{} << QStringList{"Kept", "Removed"};
@@ -670,9 +673,12 @@ void RenameJobTest::linksAreReadAsTheirFiles()
         QVERIFY(TestFiles::write(f.dst() + "/real.dat", "someone else's file"));
     } else {
         QVERIFY(TestFiles::write(f.dst() + "/photo007.jpg", expected));
-        QCOMPARE(::link(QFile::encodeName(f.dst() + "/photo007.jpg").constData(), link), 0);
+        QCOMPARE(::link(QFile::encodeName(f.dst() + "/photo007.jpg").constData(),
+                        setup == "same name" ? QFile::encodeName(f.src() + "/photo007.jpg") : link),
+                 0);
     }
-    RenameRequest r = f.request({"l.jpg"});
+    RenameRequest r = f.request({setup == "same name" ? "photo007.jpg" : "l.jpg"});
+    r.overwrite = setup == "same name"; // past the same-name stop
     r.move = move;
     const JobResult result = f.job.run(r);
     QCOMPARE(result.outcome, JobResult::Outcome::Completed);
