@@ -22,10 +22,12 @@
 
 namespace {
 
+using SystemCalls::BusyScope;
 using SystemCalls::failureOf;
 using SystemCalls::FileDescriptor;
 using SystemCalls::fileNameOf;
 using SystemCalls::folderOf;
+using SystemCalls::stillBusy;
 using SystemCalls::writeAll;
 
 /// The refusal for something at `path` that is not a regular file.
@@ -108,31 +110,6 @@ OpResult openRegular(const QString &path, int access, FileDescriptor &fd, struct
     }
     return OpResult::success();
 }
-
-/// Called between the chunks of a long copy, so the window can stay alive.
-const std::function<void()> *busyHandler = nullptr;
-
-void stillBusy()
-{
-    if (busyHandler && *busyHandler)
-        (*busyHandler)();
-}
-
-/// Makes the handler of `operations` the one long copies call while it is alive.
-class BusyScope
-{
-public:
-    explicit BusyScope(const std::function<void()> &handler) : m_previous(busyHandler)
-    {
-        busyHandler = &handler;
-    }
-    ~BusyScope() { busyHandler = m_previous; }
-    BusyScope(const BusyScope &) = delete;
-    BusyScope &operator=(const BusyScope &) = delete;
-
-private:
-    const std::function<void()> *m_previous;
-};
 
 /// Reads from the current offset to the end; returns 0 or the errno of the failing read.
 int readAll(int fd, qint64 sizeHint, QByteArray &bytes)
@@ -802,7 +779,10 @@ bool PosixFileOperations::sameContent(const QString &a, const QString &b)
     static constexpr qsizetype chunkSize = 64 * 1024;
     QByteArray firstChunk(chunkSize, Qt::Uninitialized);
     QByteArray secondChunk(chunkSize, Qt::Uninitialized);
-    for (;;) {
+    const BusyScope busy(m_busy);
+    for (int chunk = 1;; ++chunk) {
+        if (chunk % 256 == 0)
+            stillBusy();
         const qsizetype got = readChunk(first.get(), firstChunk.data(), chunkSize);
         if (got < 0 || readChunk(second.get(), secondChunk.data(), chunkSize) != got)
             return false;

@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <cerrno>
+#include <functional>
 #include <unistd.h>
 
 namespace SystemCalls {
@@ -56,6 +57,31 @@ inline int writeAll(int fd, const char *data, qsizetype size)
     }
     return 0;
 }
+
+/// The handler long copies call between their chunks, so the window can stay alive; set for
+/// the time of one operation by BusyScope.
+inline const std::function<void()> *busyHandler = nullptr;
+
+inline void stillBusy()
+{
+    if (busyHandler && *busyHandler)
+        (*busyHandler)();
+}
+
+class BusyScope
+{
+public:
+    explicit BusyScope(const std::function<void()> &handler) : m_previous(busyHandler)
+    {
+        busyHandler = &handler;
+    }
+    ~BusyScope() { busyHandler = m_previous; }
+    BusyScope(const BusyScope &) = delete;
+    BusyScope &operator=(const BusyScope &) = delete;
+
+private:
+    const std::function<void()> *m_previous;
+};
 
 inline OpResult failureOf(int error, const QString &path)
 {

@@ -326,7 +326,9 @@ int copyInto(int folder, const QByteArray &name, const QByteArray &path, const s
     int error = 0;
     static constexpr size_t bufferSize = 1 << 20;
     QByteArray buffer(bufferSize, Qt::Uninitialized);
-    for (;;) {
+    for (int chunk = 1;; ++chunk) {
+        if (chunk % 16 == 0)
+            SystemCalls::stillBusy();
         const ssize_t got = ::read(in.get(), buffer.data(), bufferSize);
         if (got < 0 && errno == EINTR)
             continue;

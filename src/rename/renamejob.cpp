@@ -734,7 +734,7 @@ QString RenameJob::notKeptLine(const JobResult &result)
     if (result.replacedNotKept == 0)
         return {};
     return QStringLiteral(
-               "\r\n置き換えたファイルのうち %1 件は、ごみ箱が使えないため残せませんでした。")
+               "\r\n置き換えたファイルのうち %1 件は、ごみ箱に残せませんでした。")
         .arg(result.replacedNotKept);
 }
 

@@ -276,12 +276,28 @@ bool recordHolds(const std::vector<JobAction> &record)
         if (a.kind == JobAction::Kind::Copied || a.kind == JobAction::Kind::Replaced ||
             a.kind == JobAction::Kind::Moved || a.kind == JobAction::Kind::Kept)
             targetFolders.insert(Paths::folderOf(a.to));
+        // A kept file lies in the target folder.
+        if (a.kind == JobAction::Kind::SetAside)
+            targetFolders.insert(Paths::folderOf(a.to));
         if (!a.trashedAs.isEmpty() &&
             (!plainPath(a.trashedAs) ||
              !Paths::folderOf(a.trashedAs).endsWith(QStringLiteral("/files"))))
             return false;
     }
-    return targetFolders.size() <= 1 && sourceFolders.size() <= 1;
+    if (targetFolders.size() > 1 || sourceFolders.size() > 1)
+        return false;
+    // A content brought back after a stop goes home to a source of this batch; both names lie
+    // in the batch's folders.
+    const auto inBatch = [&](const QString &path) {
+        const QString folder = Paths::folderOf(path);
+        return sourceFolders.contains(folder) || targetFolders.contains(folder);
+    };
+    for (const JobAction &a : record) {
+        if (a.kind == JobAction::Kind::Restored &&
+            (a.from != a.source || !inBatch(a.from) || !inBatch(a.to)))
+            return false;
+    }
+    return true;
 }
 
 } // namespace

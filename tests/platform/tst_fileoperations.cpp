@@ -665,6 +665,10 @@ void FileOperationsTest::longCopiesLetTheWindowAnswer()
     QVERIFY(ops.copyFile(path("big"), path("copy"), options));
     QVERIFY2(calls >= 2, qPrintable(QStringLiteral("called %1 times").arg(calls)));
     QCOMPARE(readExact(path("copy")), content);
+    // Comparing two long files answers as well.
+    calls = 0;
+    QVERIFY(ops.sameContent(path("big"), path("copy")));
+    QVERIFY2(calls >= 2, qPrintable(QStringLiteral("called %1 times comparing").arg(calls)));
     // Once taken away, the handler is no longer called.
     ops.setBusyHandler({});
     calls = 0;

@@ -358,6 +358,7 @@ void UndoTest::aMadeUpHistoryMovesNothing_data()
     QTest::newRow("new names in two folders") << QByteArray("two folders");
     QTest::newRow("a path climbing out") << QByteArray("dot dot");
     QTest::newRow("a trash name outside a trash") << QByteArray("trash");
+    QTest::newRow("a content brought back from elsewhere") << QByteArray("restored");
 }
 
 void UndoTest::aMadeUpHistoryMovesNothing()
@@ -374,8 +375,13 @@ void UndoTest::aMadeUpHistoryMovesNothing()
         forged.to = victim;
     } else if (line == "dot dot") {
         forged.to = f.dst() + "/../victim/thesis.odt";
-    } else {
+    } else if (line == "trash") {
         forged.trashedAs = victim;
+    } else {
+        // "Brought back" to a name outside the batch: an undo would move the victim there.
+        forged.kind = JobAction::Kind::Restored;
+        forged.from = f.root.path() + "/victim/elsewhere.odt";
+        forged.to = victim;
     }
     forged.written = f.files.status(victim, false);
     entry.record.push_back(forged);
@@ -459,7 +465,7 @@ void UndoTest::replacedFilesNoTrashCouldKeepAreCounted()
     QCOMPARE(result.replacedNotKept, 2);
     QCOMPARE(f.messages.informed,
              QStringList{"リネームが完了しました。\r\n置き換えたファイルのうち 2 件は、"
-                         "ごみ箱が使えないため残せませんでした。"});
+                         "ごみ箱に残せませんでした。"});
     QCOMPARE(TestFiles::read(f.dst() + "/p2.jpg"), QByteArray("b.jpg"));
 }
 
