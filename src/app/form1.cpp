@@ -31,6 +31,26 @@ namespace {
 
 using Twips::place;
 
+/// A list box whose one selected entry the user can change but not take away: Ctrl+click
+/// or Ctrl+Space on it keeps it selected.
+class OneChoiceList final : public QListWidget
+{
+public:
+    using QListWidget::QListWidget;
+
+protected:
+    QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex &index,
+                                                         const QEvent *event) const override
+    {
+        const QItemSelectionModel::SelectionFlags flags =
+            QListWidget::selectionCommand(index, event);
+        if (index.isValid() &&
+            (flags & (QItemSelectionModel::Deselect | QItemSelectionModel::Toggle)))
+            return QItemSelectionModel::ClearAndSelect;
+        return flags;
+    }
+};
+
 QString listFailureText(const OpResult &failure)
 {
     return QStringLiteral("フォルダーの内容を読めませんでした。\r\n") +
@@ -76,8 +96,9 @@ QSize Form1::clientSize()
 
 void Form1::createControls()
 {
+    // Controls keep their places whatever the window's size: a smaller window cuts them off.
     auto *client = new QWidget(this);
-    client->setFixedSize(clientSize());
+    client->resize(clientSize());
     setCentralWidget(client);
 
     Form1Controls &ui = m_ui;
@@ -93,7 +114,7 @@ void Form1::createControls()
     ui.Label1 = new QLabel(QStringLiteral("ファイル名"), client);
     ui.Label2 = new QLabel(QStringLiteral("開始No"), client);
     ui.Label3 = new QLabel(QStringLiteral("拡張子"), client);
-    ui.List1 = new QListWidget(client);
+    ui.List1 = new OneChoiceList(client);
     ui.Label4 = new QLabel(QStringLiteral("桁数："), client);
     ui.Combo1 = new QComboBox(client);
     ui.Command2 = new QPushButton(QStringLiteral("終了(&X)"), client);
@@ -144,6 +165,8 @@ void Form1::createControls()
     ui.List1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     ui.List1->setUniformItemSizes(true);
     ui.Combo1->setEditable(true);
+    // What is typed is used as typed: no completion, and Enter matches entries exactly.
+    ui.Combo1->setCompleter(nullptr);
     ui.Combo1->setInsertPolicy(QComboBox::NoInsert);
     ui.Combo1->setMaxVisibleItems(12);
     ui.ProgressBar1->setTextVisible(false);
@@ -538,7 +561,7 @@ void Form1::Drive2_Change()
 void Form1::driveChanged(DriveList *drive, FolderList *folder)
 {
     for (;;) {
-        const OpResult moved = folder->setPath(m_services.volumes.currentFolder(drive->drive()));
+        const OpResult moved = folder->setPath(folder->currentFolderOf(drive->drive()));
         if (moved)
             return;
         if (m_services.messages.retryOrCancel(moved.error))

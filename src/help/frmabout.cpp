@@ -25,6 +25,9 @@ frmAbout::frmAbout(Registry &registry, FileOperations &files, Launcher &launcher
     place(picIcon, 240, 240, 540, 540);
     picIcon->setPixmap(QApplication::windowIcon().pixmap(32, 32));
     picIcon->setAlignment(Qt::AlignCenter);
+    // A tab stop of its own, between the two buttons; a dotted frame shows when it has the focus.
+    picIcon->setFocusPolicy(Qt::TabFocus);
+    picIcon->setStyleSheet(QStringLiteral("QLabel:focus { border: 1px dotted palette(text); }"));
 
     lblTitle = new QLabel(this);
     place(lblTitle, 1050, 240, 2445, 480);
@@ -59,7 +62,8 @@ frmAbout::frmAbout(Registry &registry, FileOperations &files, Launcher &launcher
     cmdSysInfo = new QPushButton(QStringLiteral("ｼｽﾃﾑ情報(&S)..."), this);
     place(cmdSysInfo, 3360, 1800, 1380, 345);
 
-    setTabOrder(cmdOK, cmdSysInfo);
+    setTabOrder(cmdOK, picIcon);
+    setTabOrder(picIcon, cmdSysInfo);
     connect(cmdOK, &QPushButton::clicked, this, &QDialog::close);
     connect(cmdSysInfo, &QPushButton::clicked, this, &frmAbout::cmdSysInfo_Click);
     // Esc closes the window the way OK does.

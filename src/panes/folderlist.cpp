@@ -66,11 +66,19 @@ OpResult FolderList::setPath(const QString &folder)
     NaturalOrder::sort(subfolders);
     const bool moved = clean != m_path;
     m_path = clean;
-    m_volumes.setCurrentFolder(clean);
+    if (const QString root = Volumes::rootOf(m_volumes.list(), clean); !root.isEmpty())
+        m_lastShown.insert(root, clean);
     rebuild(subfolders);
     if (moved)
         Q_EMIT changed();
     return OpResult::success();
+}
+
+QString FolderList::currentFolderOf(const QString &root)
+{
+    if (const auto it = m_lastShown.constFind(root); it != m_lastShown.constEnd())
+        return *it;
+    return m_volumes.startFolder(root);
 }
 
 void FolderList::rebuild(const QStringList &subfolders)
@@ -108,8 +116,28 @@ void FolderList::openItem(QListWidgetItem *item)
     if (!item)
         return;
     const OpResult opened = setPath(item->data(PathRole).toString());
-    if (!opened)
+    if (!opened) {
+        showCurrentAgain();
         Q_EMIT openFailed(opened);
+    }
+}
+
+void FolderList::showCurrentAgain()
+{
+    // The folder that failed may be gone: what is listed must be what is there.
+    QStringList subfolders;
+    if (m_volumes.listFolders(m_path, subfolders)) {
+        NaturalOrder::sort(subfolders);
+        rebuild(subfolders);
+        return;
+    }
+    for (int i = 0; i < count(); ++i) {
+        if (item(i)->data(PathRole).toString() == m_path) {
+            setCurrentItem(item(i));
+            scrollToItem(item(i));
+            return;
+        }
+    }
 }
 
 void FolderList::keyPressEvent(QKeyEvent *event)

@@ -1,5 +1,6 @@
 #include "qtmessageboxes.h"
 
+#include <QApplication>
 #include <QMessageBox>
 
 namespace {
@@ -9,16 +10,24 @@ QString title()
 }
 } // namespace
 
+QWidget *QtMessageBoxes::owner() const
+{
+    // A message follows from what the user just did, in the window that is active.
+    if (QWidget *active = QApplication::activeWindow(); active && active->isVisible())
+        return active;
+    return m_parent;
+}
+
 void QtMessageBoxes::inform(const QString &text)
 {
-    QMessageBox box(QMessageBox::NoIcon, title(), text, QMessageBox::Ok, m_parent);
+    QMessageBox box(QMessageBox::NoIcon, title(), text, QMessageBox::Ok, owner());
     box.exec();
 }
 
 bool QtMessageBoxes::retryOrCancel(const QString &text)
 {
     QMessageBox box(QMessageBox::Information, title(), text,
-                    QMessageBox::Retry | QMessageBox::Cancel, m_parent);
+                    QMessageBox::Retry | QMessageBox::Cancel, owner());
     box.setDefaultButton(QMessageBox::Retry);
     box.setEscapeButton(QMessageBox::Cancel);
     return box.exec() == QMessageBox::Retry;
@@ -27,7 +36,7 @@ bool QtMessageBoxes::retryOrCancel(const QString &text)
 bool QtMessageBoxes::askYesNo(const QString &text)
 {
     QMessageBox box(QMessageBox::Question, title(), text, QMessageBox::Yes | QMessageBox::No,
-                    m_parent);
+                    owner());
     box.setDefaultButton(QMessageBox::No);
     box.setEscapeButton(QMessageBox::No);
     return box.exec() == QMessageBox::Yes;

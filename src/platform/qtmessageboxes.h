@@ -4,7 +4,8 @@
 
 class QWidget;
 
-/// Message boxes shown with QMessageBox, parented to the given window.
+/// Message boxes shown with QMessageBox, centred over the window the user is working in (the
+/// one that caused the message), else over the given window.
 class QtMessageBoxes final : public MessageBoxes
 {
 public:
@@ -13,6 +14,9 @@ public:
     void inform(const QString &text) override;
     bool retryOrCancel(const QString &text) override;
     bool askYesNo(const QString &text) override;
+
+    /// The window a message shown now belongs to.
+    QWidget *owner() const;
 
 private:
     QWidget *m_parent;

@@ -79,19 +79,10 @@ QList<Volume> SystemVolumes::list()
     return volumes;
 }
 
-QString SystemVolumes::currentFolder(const QString &root)
+QString SystemVolumes::startFolder(const QString &root)
 {
-    if (const auto it = m_current.constFind(root); it != m_current.constEnd())
-        return *it;
     const QString home = homeFolder();
     return rootOf(list(), home) == root ? home : root;
-}
-
-void SystemVolumes::setCurrentFolder(const QString &folder)
-{
-    const QString root = rootOf(list(), folder);
-    if (!root.isEmpty())
-        m_current.insert(root, folder);
 }
 
 OpResult SystemVolumes::checkReadable(const QString &folder)

@@ -3,7 +3,6 @@
 #include "opresult.h"
 
 #include <QElapsedTimer>
-#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -15,17 +14,15 @@ struct Volume
     QString label;
 };
 
-/// The machine's volumes ("drives") and the folder last shown on each.
+/// The machine's volumes ("drives").
 class Volumes
 {
 public:
     virtual ~Volumes() = default;
     virtual QList<Volume> list() = 0;
-    /// The folder last shown on the volume in this run; before that the user's home folder
-    /// when the volume holds it, else the volume's root.
-    virtual QString currentFolder(const QString &root) = 0;
-    /// Remembers `folder` as the current folder of the volume that holds it.
-    virtual void setCurrentFolder(const QString &folder) = 0;
+    /// Where a pane opens a volume it has not shown yet: the user's home folder when the volume
+    /// holds it, else the volume's root. Each pane remembers its own folders after that.
+    virtual QString startFolder(const QString &root) = 0;
     /// Success when the folder can be listed; else the system's reason.
     virtual OpResult checkReadable(const QString &folder) = 0;
     /// Names of the folders in `folder` (links to folders count), hidden ones left out,
@@ -43,8 +40,7 @@ class SystemVolumes final : public Volumes
 {
 public:
     QList<Volume> list() override;
-    QString currentFolder(const QString &root) override;
-    void setCurrentFolder(const QString &folder) override;
+    QString startFolder(const QString &root) override;
     OpResult checkReadable(const QString &folder) override;
     OpResult listFolders(const QString &folder, QStringList &names) override;
     QString homeFolder() override;
@@ -52,5 +48,4 @@ public:
 private:
     QList<Volume> m_cached;
     QElapsedTimer m_listedAt;
-    QHash<QString, QString> m_current;
 };

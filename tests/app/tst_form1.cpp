@@ -54,6 +54,13 @@ private Q_SLOTS:
     void ctrlZUndoesTheLastBatches();
     void previewInTheWindow_data();
     void previewInTheWindow();
+    void combo1TakesTheTextAsTyped_data();
+    void combo1TakesTheTextAsTyped();
+    void digitListCannotBeEmptiedByTheUser_data();
+    void digitListCannotBeEmptiedByTheUser();
+    void windowShrinksAndGrowsWithControlsInPlace();
+    void eachPaneComesBackToItsOwnFolder_data();
+    void eachPaneComesBackToItsOwnFolder();
 };
 
 namespace {
@@ -388,15 +395,15 @@ void Form1Test::driveCancelReturnsToTheShownFolder()
     FolderList *folder = target ? ui.Dir2 : ui.Dir1;
     DriveList *otherDrive = target ? ui.Drive1 : ui.Drive2;
     FolderList *otherFolder = target ? ui.Dir1 : ui.Dir2;
+    // This pane was last on the home folder; the other pane went to another folder since.
+    QVERIFY(folder->setPath(f.path("a/home")));
     QVERIFY(otherFolder->setPath(f.path("a/photos")));
-    QVERIFY(folder->setPath(f.path("a/photos")));
-    f.volumes.current.insert(f.path("a"), f.path("a/home"));
     f.volumes.unreadable.insert(f.path("b"), "No medium found");
     f.messages.answers = {true, false}; // Retry, then Cancel
     drive->setCurrentIndex(drive->findData(f.path("b")));
     QCOMPARE(f.messages.prompts.size(), 2);
     QCOMPARE(drive->drive(), f.path("a"));
-    QCOMPARE(folder->path(), f.path("a/home")); // that drive's current folder
+    QCOMPARE(folder->path(), f.path("a/home")); // this pane's own folder on that drive
     QCOMPARE(otherDrive->drive(), f.path("a"));
     QCOMPARE(otherFolder->path(), f.path("a/photos"));
     QVERIFY(f.messages.informed.isEmpty());
@@ -832,6 +839,122 @@ void Form1Test::previewInTheWindow()
     clickEntry(ui.File1, 0, true); // still listed, but gone
     QVERIFY(ui.Image1->isHidden());
     QVERIFY(f.messages.informed.isEmpty());
+}
+
+void Form1Test::combo1TakesTheTextAsTyped_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<bool>("enter");
+    QTest::newRow("prefix of an entry") << "b" << false;
+    QTest::newRow("prefix then Enter") << "b" << true;
+    QTest::newRow("other case then Enter") << "BMP" << true;
+    QTest::newRow("other case") << "JP" << false;
+}
+
+void Form1Test::combo1TakesTheTextAsTyped()
+{
+    QFETCH(QString, typed);
+    QFETCH(bool, enter);
+    Form1Fixture f;
+    Form1 &form = f.start();
+    form.show();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    QComboBox *combo = f.ui().Combo1;
+    combo->setFocus();
+    combo->lineEdit()->selectAll();
+    QTest::keyClicks(combo->lineEdit(), typed);
+    if (enter)
+        QTest::keyClick(combo->lineEdit(), Qt::Key_Return);
+    QCOMPARE(combo->currentText(), typed);
+    QCOMPARE(form.currentRequest().extension, typed);
+}
+
+void Form1Test::digitListCannotBeEmptiedByTheUser_data()
+{
+    QTest::addColumn<bool>("byMouse");
+    QTest::newRow("Ctrl+click") << true;
+    QTest::newRow("Ctrl+Space") << false;
+}
+
+void Form1Test::digitListCannotBeEmptiedByTheUser()
+{
+    QFETCH(bool, byMouse);
+    Form1Fixture f;
+    Form1 &form = f.start();
+    form.show();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    QListWidget *list = f.ui().List1;
+    QCOMPARE(list->selectedItems().size(), 1);
+    const int row = list->currentRow();
+    list->setFocus();
+    if (byMouse) {
+        const QPoint at = list->visualItemRect(list->currentItem()).center();
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::ControlModifier, at);
+    } else {
+        QTest::keyClick(list, Qt::Key_Space, Qt::ControlModifier);
+    }
+    QCOMPARE(list->selectedItems().size(), 1);
+    QCOMPARE(list->currentRow(), row);
+    QCOMPARE(form.currentRequest().digitCountText, QString::number(row + 1));
+    // Another entry is still chosen the ordinary way.
+    QTest::keyClick(list, Qt::Key_Down);
+    QCOMPARE(list->selectedItems().size(), 1);
+    QCOMPARE(list->currentRow(), row + 1);
+}
+
+void Form1Test::windowShrinksAndGrowsWithControlsInPlace()
+{
+    Form1Fixture f;
+    Form1 &form = f.start();
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    const QRect command2 = f.ui().Command2->geometry();
+    const QPoint command2OnWindow = f.ui().Command2->mapTo(&form, QPoint());
+    for (const QSize size : {QSize(160, 120), QSize(900, 700)}) {
+        form.resize(size);
+        QTRY_COMPARE(form.size(), size);
+        QCOMPARE(f.ui().Command2->geometry(), command2);
+        QCOMPARE(f.ui().Command2->mapTo(&form, QPoint()), command2OnWindow);
+    }
+    QVERIFY(form.minimumSizeHint().width() <= 160 || !form.minimumSizeHint().isValid());
+}
+
+void Form1Test::eachPaneComesBackToItsOwnFolder_data()
+{
+    QTest::addColumn<bool>("cancel");
+    QTest::newRow("drive prompt cancelled") << true;
+    QTest::newRow("drive switched back") << false;
+}
+
+void Form1Test::eachPaneComesBackToItsOwnFolder()
+{
+    QFETCH(bool, cancel);
+    Form1Fixture f;
+    TestFiles::write(f.path("a/photos/x.jpg"), "x");
+    QVERIFY(QDir(f.path("a")).mkpath("target"));
+    f.start();
+    const Form1Controls &ui = f.ui();
+    QVERIFY(ui.Dir2->setPath(f.path("a/target")));
+    QVERIFY(ui.Dir1->setPath(f.path("a/photos")));
+    if (cancel) {
+        f.volumes.unreadable.insert(f.path("b"), "No medium found");
+        f.messages.answers = {false};
+    }
+    ui.Drive2->setCurrentIndex(ui.Drive2->findData(f.path("b")));
+    if (!cancel) {
+        QCOMPARE(ui.Dir2->path(), f.path("b"));
+        ui.Drive2->setCurrentIndex(ui.Drive2->findData(f.path("a")));
+    }
+    QCOMPARE(ui.Drive2->drive(), f.path("a"));
+    QCOMPARE(ui.Dir2->path(), f.path("a/target"));
+    QCOMPARE(ui.Dir1->path(), f.path("a/photos"));
+
+    // The next batch copies into the target pane's folder, not into the source folder.
+    ui.File1->selectAll();
+    ui.Text1->setText("p");
+    QTest::mouseClick(ui.Command1, Qt::LeftButton);
+    QCOMPARE(TestFiles::names(f.path("a/target")), QStringList{"p00000.jpg"});
+    QCOMPARE(TestFiles::names(f.path("a/photos")), QStringList{"x.jpg"});
 }
 
 QTEST_MAIN(Form1Test)

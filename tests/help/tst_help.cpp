@@ -5,6 +5,7 @@
 #include "frmabout.h"
 #include "helptext.h"
 #include "helpwindows.h"
+#include "qtmessageboxes.h"
 #include "regularfile.h"
 #include "sysinfo.h"
 #include "testfiles.h"
@@ -13,11 +14,13 @@
 #include <QDeadlineTimer>
 #include <QLabel>
 #include <QMap>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
 
 #include <csignal>
 #include <sys/stat.h>
@@ -119,6 +122,8 @@ private Q_SLOTS:
     void aboutWindowTexts();
     void aboutWindowKeys();
     void aboutWindowIsOneInstance();
+    void aboutIconIsATabStopBetweenTheButtons();
+    void aMessageIsCentredOverTheWindowThatCausedIt();
 
 private:
     QString writeReadme(const QTemporaryDir &dir, const QByteArray &content)
@@ -395,6 +400,54 @@ void HelpTest::aboutWindowIsOneInstance()
     QCOMPARE(std::count_if(windowsOpen.begin(), windowsOpen.end(),
                            [](QWidget *w) { return qobject_cast<frmAbout *>(w) != nullptr; }),
              1);
+}
+
+void HelpTest::aboutIconIsATabStopBetweenTheButtons()
+{
+    Outside o;
+    frmAbout about(o.registry, o.files, o.launcher, o.messages);
+    about.Form_Load();
+    about.show();
+    QVERIFY(QTest::qWaitForWindowActive(&about));
+    QCOMPARE(QApplication::focusWidget(), about.cmdOK);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), about.picIcon);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), about.cmdSysInfo);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+    QCOMPARE(QApplication::focusWidget(), about.picIcon);
+}
+
+void HelpTest::aMessageIsCentredOverTheWindowThatCausedIt()
+{
+    Outside o;
+    QWidget mainWindow;
+    mainWindow.setGeometry(10, 10, 200, 150);
+    mainWindow.show();
+    QtMessageBoxes messages(&mainWindow);
+    frmAbout about(o.registry, o.files, o.launcher, messages);
+    about.Form_Load();
+    about.move(420, 320);
+    about.show();
+    QVERIFY(QTest::qWaitForWindowActive(&about));
+
+    QPointer<QWidget> boxParent;
+    QRect boxFrame;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, this, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible())
+            return;
+        boxParent = box->parentWidget();
+        boxFrame = box->frameGeometry();
+        box->accept();
+    });
+    poll.start(10);
+    QTest::mouseClick(about.cmdSysInfo, Qt::LeftButton);
+    poll.stop();
+    QCOMPARE(boxParent.data(), &about);
+    const QPoint off = boxFrame.center() - about.frameGeometry().center();
+    QVERIFY2(off.manhattanLength() <= 4, qPrintable(QString("%1,%2").arg(off.x()).arg(off.y())));
 }
 
 QTEST_MAIN(HelpTest)

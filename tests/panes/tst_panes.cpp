@@ -90,6 +90,9 @@ private Q_SLOTS:
     void systemVolumesTakeExactBytes();
     void folderListOpensWithEnterAndDoubleClick();
     void folderListKeepsItsFolderOnFailure();
+    void folderListShowsItsStateAfterAFailedOpen_data();
+    void folderListShowsItsStateAfterAFailedOpen();
+    void eachFolderListRemembersItsOwnFolders();
     void driveListSelectsTheLongestPrefix_data();
     void driveListSelectsTheLongestPrefix();
 };
@@ -310,7 +313,7 @@ void PanesTest::folderListShowsTheChainAndSubfolders()
     QCOMPARE(changed.count(), 1);
     QVERIFY(list.setPath(dir.filePath("vol/photos/2026")));
     QCOMPARE(changed.count(), 1); // the same folder again is no change
-    QCOMPARE(volumes.current.value(dir.filePath("vol")), dir.filePath("vol/photos/2026"));
+    QCOMPARE(list.currentFolderOf(dir.filePath("vol")), dir.filePath("vol/photos/2026"));
 }
 
 void PanesTest::folderListListsFoldersAndLinksToFolders()
@@ -363,7 +366,7 @@ void PanesTest::folderListOpensANonUtf8Folder()
     QVERIFY2(FileNames::encode(list.path()) == sjisPath,
              FileNames::encode(list.path()).toHex(' ').constData());
     QCOMPARE(itemTexts(list), (QStringList{vol, sjisShown, "sub"}));
-    QCOMPARE(volumes.current.value(vol), list.path());
+    QCOMPARE(list.currentFolderOf(vol), list.path());
 
     PosixFileOperations files;
     FileList fileList(files, QAbstractItemView::ExtendedSelection);
@@ -448,6 +451,61 @@ void PanesTest::folderListKeepsItsFolderOnFailure()
     QVERIFY(!list.setPath("relative/path"));
     QCOMPARE(list.path(), dir.filePath("vol/a"));
     QCOMPARE(changed.count(), 0);
+}
+
+void PanesTest::folderListShowsItsStateAfterAFailedOpen_data()
+{
+    QTest::addColumn<bool>("byKey");
+    QTest::newRow("open/Enter") << true;
+    QTest::newRow("open/double-click") << false;
+}
+
+void PanesTest::folderListShowsItsStateAfterAFailedOpen()
+{
+    QFETCH(bool, byKey);
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkpath("vol/a/gone"));
+    QVERIFY(QDir(dir.path()).mkpath("vol/a/kept"));
+    FakeVolumes volumes;
+    volumes.volumes = {{dir.filePath("vol"), {}}};
+    FolderList list(volumes);
+    QSignalSpy failed(&list, &FolderList::openFailed);
+    QVERIFY(list.setPath(dir.filePath("vol/a")));
+    QCOMPARE(itemTexts(list), (QStringList{dir.filePath("vol"), "a", "gone", "kept"}));
+    QVERIFY(QDir(dir.filePath("vol/a/gone")).removeRecursively());
+    list.setCurrentRow(2);
+    if (byKey)
+        QTest::keyClick(&list, Qt::Key_Return);
+    else
+        Q_EMIT list.itemDoubleClicked(list.item(2));
+    QCOMPARE(failed.count(), 1);
+    QCOMPARE(list.path(), dir.filePath("vol/a"));
+    // The folder still shown is the one highlighted, and the one that went is no longer listed.
+    QCOMPARE(itemTexts(list), (QStringList{dir.filePath("vol"), "a", "kept"}));
+    QCOMPARE(list.currentRow(), 1);
+    QCOMPARE(list.selectedItems().size(), 1);
+    QCOMPARE(list.selectedItems().first()->text(), QString("a"));
+}
+
+void PanesTest::eachFolderListRemembersItsOwnFolders()
+{
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkpath("vol/home"));
+    QVERIFY(QDir(dir.path()).mkpath("vol/photos"));
+    QVERIFY(QDir(dir.path()).mkpath("usb"));
+    FakeVolumes volumes;
+    volumes.volumes = {{dir.filePath("vol"), {}}, {dir.filePath("usb"), {}}};
+    volumes.home = dir.filePath("vol/home");
+    FolderList source(volumes);
+    FolderList target(volumes);
+    QCOMPARE(target.currentFolderOf(dir.filePath("vol")), dir.filePath("vol/home"));
+    QCOMPARE(target.currentFolderOf(dir.filePath("usb")), dir.filePath("usb"));
+    QVERIFY(target.setPath(dir.filePath("vol/home")));
+    QVERIFY(source.setPath(dir.filePath("vol/photos")));
+    QVERIFY(target.setPath(dir.filePath("usb")));
+    QCOMPARE(target.currentFolderOf(dir.filePath("vol")), dir.filePath("vol/home"));
+    QCOMPARE(source.currentFolderOf(dir.filePath("vol")), dir.filePath("vol/photos"));
+    QCOMPARE(source.currentFolderOf(dir.filePath("usb")), dir.filePath("usb"));
 }
 
 void PanesTest::driveListSelectsTheLongestPrefix_data()

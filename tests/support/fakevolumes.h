@@ -12,18 +12,11 @@ public:
     QList<Volume> volumes;
     QString home;
     QHash<QString, QString> unreadable; ///< root -> the reason given
-    QHash<QString, QString> current;
 
     QList<Volume> list() override { return volumes; }
-    QString currentFolder(const QString &root) override
+    QString startFolder(const QString &root) override
     {
-        if (current.contains(root))
-            return current.value(root);
         return rootOf(volumes, home) == root ? home : root;
-    }
-    void setCurrentFolder(const QString &folder) override
-    {
-        current.insert(rootOf(volumes, folder), folder);
     }
     OpResult checkReadable(const QString &folder) override
     {
