@@ -1,0 +1,112 @@
+#include "programfiles.h"
+
+#include "filenames.h"
+#include "paths.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QStandardPaths>
+
+#include <cerrno>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+bool isRegularFile(const QString &path)
+{
+    struct stat st
+    {
+    };
+    return ::stat(FileNames::encode(path).constData(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool isFolder(const QString &path)
+{
+    struct stat st
+    {
+    };
+    return ::stat(FileNames::encode(path).constData(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+QString holdsHelp(const QString &folder)
+{
+    return isRegularFile(Paths::join(folder, QLatin1String(ProgramFiles::helpFileName)))
+               ? folder
+               : QString();
+}
+
+QString environmentPath(const char *name)
+{
+    return FileNames::decode(qgetenv(name));
+}
+
+} // namespace
+
+ProgramEnvironment ProgramEnvironment::system()
+{
+    ProgramEnvironment environment;
+    environment.programFolder = QCoreApplication::applicationDirPath();
+    environment.configHome = environmentPath("XDG_CONFIG_HOME");
+    environment.home = environmentPath("HOME");
+    if (environment.home.isEmpty()) {
+        if (const passwd *user = ::getpwuid(::getuid()); user && user->pw_dir)
+            environment.home = FileNames::decode(user->pw_dir);
+    }
+    environment.dataFolders =
+        QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation);
+    environment.writable = [](const QString &folder) {
+        return ::access(FileNames::encode(folder).constData(), W_OK | X_OK) == 0;
+    };
+    return environment;
+}
+
+ProgramFiles::ProgramFiles(const ProgramEnvironment &environment)
+{
+    const QString &program = environment.programFolder;
+    const QString prefixData =
+        QDir::cleanPath(program + QStringLiteral("/../share/") + QLatin1String(folderName));
+    const QString besideProgram = holdsHelp(program);
+
+    // Root may write /usr/bin and a user ~/.local/bin, so a writable folder alone does not make
+    // a portable copy: an installed layout (Readme.txt under share/, none beside the program)
+    // counts as installed too.
+    const bool installedLayout = besideProgram.isEmpty() && !holdsHelp(prefixData).isEmpty();
+    m_installed = installedLayout || !(environment.writable && environment.writable(program));
+
+    if (m_installed) {
+        // A relative $XDG_CONFIG_HOME is invalid and ignored, as the XDG base directories say.
+        const QString configHome = QDir::isAbsolutePath(environment.configHome)
+                                       ? environment.configHome
+                                       : Paths::join(environment.home, QStringLiteral(".config"));
+        m_dataFolder = QDir::cleanPath(Paths::join(configHome, QLatin1String(folderName)));
+    } else {
+        m_dataFolder = program;
+    }
+
+    QStringList helpCandidates{besideProgram, holdsHelp(prefixData)};
+    for (const QString &data : environment.dataFolders)
+        helpCandidates.append(holdsHelp(Paths::join(data, QLatin1String(folderName))));
+    helpCandidates.removeAll(QString());
+    // Nowhere to be found: the help window reports the file missing where it belongs.
+    m_helpFolder = helpCandidates.value(0, m_installed ? prefixData : program);
+}
+
+OpResult ProgramFiles::makeDataFolder() const
+{
+    QStringList missing;
+    QString folder = m_dataFolder;
+    while (!isFolder(folder)) {
+        missing.prepend(folder);
+        const QString parent = Paths::folderOf(folder);
+        if (parent == folder)
+            break;
+        folder = parent;
+    }
+    for (const QString &path : std::as_const(missing)) {
+        if (::mkdir(FileNames::encode(path).constData(), 0700) != 0 && errno != EEXIST)
+            return OpResult::failure(systemErrorText(errno), path);
+    }
+    return OpResult::success();
+}
