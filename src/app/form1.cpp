@@ -51,6 +51,17 @@ protected:
     }
 };
 
+/// Widens `label` as far as its text needs, but not beyond `limit` twips from the left edge
+/// of its parent, where the next control begins.
+void growToFit(QLabel *label, int limit)
+{
+    const QRect ink = label->fontMetrics().boundingRect(label->text());
+    const int needed = ink.x() + ink.width() + 2 * label->margin();
+    const int room = limit / Twips::perPixel - label->x();
+    if (needed > label->width())
+        label->resize(qMin(needed, room), label->height());
+}
+
 QString listFailureText(const OpResult &failure)
 {
     return QStringLiteral("フォルダーの内容を読めませんでした。\r\n") +
@@ -172,6 +183,12 @@ void Form1::createControls()
     ui.ProgressBar1->setTextVisible(false);
     for (QLabel *label : {ui.Label1, ui.Label2, ui.Label3, ui.Label4})
         label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    // Japanese fonts here are wider than the layout's: a heading may use the free space to
+    // its right. The digit heading has none, and stays under the list it overlaps.
+    growToFit(ui.Label1, 1080);
+    growToFit(ui.Label2, 1920);
+    growToFit(ui.Label3, 3000);
+    ui.Label4->stackUnder(ui.List1);
     for (QPushButton *button : {ui.Command1, ui.Command2, ui.Command3, ui.Command4, ui.Command5})
         button->setAutoDefault(false);
 

@@ -1,6 +1,7 @@
 #include "form1fixture.h"
 #include "helpwindows.h"
 #include "imageview.h"
+#include "textfit.h"
 
 #include <QImage>
 
@@ -61,6 +62,8 @@ private Q_SLOTS:
     void windowShrinksAndGrowsWithControlsInPlace();
     void eachPaneComesBackToItsOwnFolder_data();
     void eachPaneComesBackToItsOwnFolder();
+    void everyCaptionFitsItsControl_data();
+    void everyCaptionFitsItsControl();
 };
 
 namespace {
@@ -955,6 +958,34 @@ void Form1Test::eachPaneComesBackToItsOwnFolder()
     QTest::mouseClick(ui.Command1, Qt::LeftButton);
     QCOMPARE(TestFiles::names(f.path("a/target")), QStringList{"p00000.jpg"});
     QCOMPARE(TestFiles::names(f.path("a/photos")), QStringList{"x.jpg"});
+}
+
+void Form1Test::everyCaptionFitsItsControl_data()
+{
+    QTest::addColumn<QString>("family");
+    for (const QString &family : TextFit::japaneseFonts())
+        QTest::newRow(qPrintable(family.isEmpty() ? "platform font" : family)) << family;
+}
+
+void Form1Test::everyCaptionFitsItsControl()
+{
+    QFETCH(QString, family);
+    const QFont saved = QApplication::font();
+    QFont font = saved;
+    if (!family.isEmpty())
+        font.setFamilies({family});
+    font.setPointSize(9);
+    QApplication::setFont(font);
+    Form1Fixture f;
+    Form1 &form = f.start();
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    const QStringList clipped = TextFit::clipped(&form);
+    QApplication::setFont(saved);
+    QVERIFY2(clipped.isEmpty(), qPrintable(clipped.join("; ")));
+    // Labels keep their places; only their width may grow.
+    QCOMPARE(f.ui().Label1->pos(), QPoint(8, 392));
+    QCOMPARE(f.ui().Label4->pos().y(), 432);
 }
 
 QTEST_MAIN(Form1Test)

@@ -9,6 +9,7 @@
 #include "regularfile.h"
 #include "sysinfo.h"
 #include "testfiles.h"
+#include "textfit.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -17,6 +18,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -123,6 +125,10 @@ private Q_SLOTS:
     void aboutWindowKeys();
     void aboutWindowIsOneInstance();
     void aboutIconIsATabStopBetweenTheButtons();
+    void readmeReadsWithoutScrollingSideways_data();
+    void readmeReadsWithoutScrollingSideways();
+    void everyCaptionFitsItsControl_data();
+    void everyCaptionFitsItsControl();
     void aMessageIsCentredOverTheWindowThatCausedIt();
 
 private:
@@ -400,6 +406,66 @@ void HelpTest::aboutWindowIsOneInstance()
     QCOMPARE(std::count_if(windowsOpen.begin(), windowsOpen.end(),
                            [](QWidget *w) { return qobject_cast<frmAbout *>(w) != nullptr; }),
              1);
+}
+
+void HelpTest::readmeReadsWithoutScrollingSideways_data()
+{
+    QTest::addColumn<QString>("family");
+    for (const QString &family : TextFit::japaneseFonts())
+        QTest::newRow(qPrintable(family.isEmpty() ? "platform font" : family)) << family;
+}
+
+void HelpTest::readmeReadsWithoutScrollingSideways()
+{
+    QFETCH(QString, family);
+    const QFont saved = QApplication::font();
+    QFont font = saved;
+    if (!family.isEmpty())
+        font.setFamilies({family});
+    font.setPointSize(9);
+    QApplication::setFont(font);
+    PosixFileOperations files;
+    Form2 form(files, QStringLiteral(KAENAMI_RESOURCES));
+    form.Form_Load();
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    const int sideways = form.Text1->horizontalScrollBar()->maximum();
+    QApplication::setFont(saved);
+    QVERIFY2(form.helpText().size() > 1000, "the program's own help text is shown");
+    QCOMPARE(sideways, 0);
+    // Columns lined up with spaces come out ragged in a proportional font.
+    const QStringList lines = form.helpText().split("\r\n");
+    for (const QString &line : lines) {
+        QVERIFY2(!line.contains("  ") && !line.contains('\t') && !line.startsWith(' '),
+                 qPrintable(line));
+    }
+}
+
+void HelpTest::everyCaptionFitsItsControl_data()
+{
+    readmeReadsWithoutScrollingSideways_data();
+}
+
+void HelpTest::everyCaptionFitsItsControl()
+{
+    QFETCH(QString, family);
+    const QFont saved = QApplication::font();
+    QFont font = saved;
+    if (!family.isEmpty())
+        font.setFamilies({family});
+    font.setPointSize(9);
+    QApplication::setFont(font);
+    Outside o;
+    frmAbout about(o.registry, o.files, o.launcher, o.messages);
+    about.Form_Load();
+    about.show();
+    Form2 help(o.files, QStringLiteral(KAENAMI_RESOURCES));
+    help.Form_Load();
+    help.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&help));
+    const QStringList clipped = TextFit::clipped(&about) + TextFit::clipped(&help);
+    QApplication::setFont(saved);
+    QVERIFY2(clipped.isEmpty(), qPrintable(clipped.join("; ")));
 }
 
 void HelpTest::aboutIconIsATabStopBetweenTheButtons()
