@@ -1,9 +1,14 @@
 #include "drivelist.h"
 
+#include <QAbstractItemView>
 #include <QPainter>
 #include <QSignalBlocker>
+#include <QStyleOptionComboBox>
+#include <QStylePainter>
 
 namespace {
+
+constexpr int LabelRole = Qt::UserRole + 1;
 
 // Drawn rather than taken from the style: the style's drive icon is looked up through the icon
 // theme at every size and costs more at start-up than the rest of the list.
@@ -31,7 +36,10 @@ DriveList::DriveList(Volumes &volumes, QWidget *parent) : QComboBox(parent), m_v
 {
     reload();
     setCurrentIndex(-1);
-    connect(this, &QComboBox::currentIndexChanged, this, [this] { Q_EMIT changed(); });
+    connect(this, &QComboBox::currentIndexChanged, this, [this] {
+        setToolTip(drive());
+        Q_EMIT changed();
+    });
 }
 
 QString DriveList::drive() const
@@ -62,7 +70,42 @@ bool DriveList::setDrive(const QString &path)
 void DriveList::showPopup()
 {
     reload(); // volumes come and go while the program runs
+    // Long mount paths are shown whole in the list, however narrow the box.
+    int widest = 0;
+    for (int i = 0; i < count(); ++i)
+        widest = qMax(widest, fontMetrics().horizontalAdvance(itemText(i)));
+    const int margins = 4 * style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) +
+                        style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this) + 16;
+    view()->setMinimumWidth(widest + iconSize().width() + margins);
     QComboBox::showPopup();
+}
+
+int DriveList::textRoom() const
+{
+    QStyleOptionComboBox option;
+    initStyleOption(&option);
+    const QRect field =
+        style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, this);
+    const int iconRoom = option.currentIcon.isNull() ? 0 : option.iconSize.width() + 4;
+    return qMax(0, field.width() - iconRoom);
+}
+
+QString DriveList::shownText() const
+{
+    if (currentIndex() < 0)
+        return {};
+    const QString label = currentData(LabelRole).toString();
+    return fontMetrics().elidedText(label.isEmpty() ? drive() : label, Qt::ElideMiddle, textRoom());
+}
+
+void DriveList::paintEvent(QPaintEvent *)
+{
+    QStylePainter painter(this);
+    QStyleOptionComboBox option;
+    initStyleOption(&option);
+    option.currentText = shownText();
+    painter.drawComplexControl(QStyle::CC_ComboBox, option);
+    painter.drawControl(QStyle::CE_ComboBoxLabel, option);
 }
 
 void DriveList::reload()
@@ -76,6 +119,7 @@ void DriveList::reload()
                                                     : volume.root + QStringLiteral("  [") +
                                                           volume.label + QLatin1Char(']');
         addItem(icon, text, volume.root);
+        setItemData(count() - 1, volume.label, LabelRole);
     }
     // A volume that went away stays listed while it is selected, so the pane stays consistent.
     if (!selected.isEmpty() && findData(selected) < 0)

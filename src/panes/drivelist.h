@@ -18,6 +18,12 @@ public:
     /// volume does. Selecting another volume raises `changed`.
     bool setDrive(const QString &path);
     void showPopup() override;
+    /// What the closed box shows: the volume's label where it has one, else its mount path,
+    /// elided in the middle to fit.
+    QString shownText() const;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
 
 Q_SIGNALS:
     /// Every change of the selected volume, by the user or by an assignment.
@@ -25,6 +31,8 @@ Q_SIGNALS:
 
 private:
     void reload();
+    /// The room for text in the closed box.
+    int textRoom() const;
 
     Volumes &m_volumes;
 };

@@ -10,7 +10,9 @@
 #include "testfiles.h"
 
 #include <QAbstractItemModelTester>
+#include <QAbstractItemView>
 #include <QSignalSpy>
+#include <QStyleFactory>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -93,6 +95,9 @@ private Q_SLOTS:
     void folderListShowsItsStateAfterAFailedOpen_data();
     void folderListShowsItsStateAfterAFailedOpen();
     void eachFolderListRemembersItsOwnFolders();
+    void driveListShowsWhatIdentifiesTheVolume_data();
+    void driveListShowsWhatIdentifiesTheVolume();
+    void driveListPopupShowsLongestEntryWhole();
     void driveListSelectsTheLongestPrefix_data();
     void driveListSelectsTheLongestPrefix();
 };
@@ -540,6 +545,69 @@ void PanesTest::driveListSelectsTheLongestPrefix()
     QCOMPARE(changed.count(), drive.isEmpty() ? 0 : 1);
     list.setDrive(path);
     QCOMPARE(changed.count(), drive.isEmpty() ? 0 : 1); // the same drive again is no change
+}
+
+void PanesTest::driveListShowsWhatIdentifiesTheVolume_data()
+{
+    QTest::addColumn<QString>("root");
+    QTest::addColumn<QString>("label");
+    QTest::addColumn<QString>("shown"); // "…" marks an elision in the middle
+    QTest::newRow("label") << "/media/user/3a5e-11f0-a9c2-7b2d1c0e4f88"
+                           << "写真カード"
+                           << "写真カード";
+    QTest::newRow("short path") << "/mnt/usb"
+                                << ""
+                                << "/mnt/usb";
+    QTest::newRow("long path") << "/media/user/fa1c2b3d-4e5f-6789-abcd-ef0123456789"
+                               << ""
+                               << "/media/…456789";
+}
+
+void PanesTest::driveListShowsWhatIdentifiesTheVolume()
+{
+    QFETCH(QString, root);
+    QFETCH(QString, label);
+    QFETCH(QString, shown);
+    FakeVolumes volumes;
+    volumes.volumes = {{"/", {}}, {root, label}};
+    DriveList list(volumes);
+    list.resize(177, 20); // the width the window gives it
+    list.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&list));
+    QVERIFY(list.setDrive(root));
+    const QString text = list.shownText();
+    QCOMPARE(list.toolTip(), root);
+    QVERIFY2(list.fontMetrics().horizontalAdvance(text) <= list.width(), qPrintable(text));
+    if (!shown.contains(QChar(0x2026))) {
+        QCOMPARE(text, shown);
+        return;
+    }
+    // Both ends of the path stay readable; the middle gives way.
+    const QStringList ends = shown.split(QChar(0x2026));
+    QVERIFY2(text.startsWith(ends[0]) && text.endsWith(ends[1]) && text.contains(QChar(0x2026)),
+             qPrintable(text));
+}
+
+void PanesTest::driveListPopupShowsLongestEntryWhole()
+{
+    FakeVolumes volumes;
+    const QString longest = "/media/user/fa1c2b3d-4e5f-6789-abcd-ef0123456789";
+    volumes.volumes = {{"/", {}}, {longest, {}}, {"/mnt/b", "B"}};
+    DriveList list(volumes);
+    // Not every style widens a combo box's list to its entries.
+    std::unique_ptr<QStyle> plain(QStyleFactory::create("Windows"));
+    QVERIFY(plain);
+    list.setStyle(plain.get());
+    list.resize(177, 20);
+    list.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&list));
+    list.showPopup();
+    QWidget *popup = list.view()->window();
+    QTRY_VERIFY(popup->isVisible());
+    const int needed = list.fontMetrics().horizontalAdvance(longest) + list.iconSize().width();
+    QVERIFY2(list.view()->viewport()->width() >= needed,
+             qPrintable(QString("%1 < %2").arg(list.view()->viewport()->width()).arg(needed)));
+    list.hidePopup();
 }
 
 QTEST_MAIN(PanesTest)
