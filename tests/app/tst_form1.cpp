@@ -899,10 +899,14 @@ void Form1Test::digitListCannotBeEmptiedByTheUser()
     QCOMPARE(list->selectedItems().size(), 1);
     QCOMPARE(list->currentRow(), row);
     QCOMPARE(form.currentRequest().digitCountText, QString::number(row + 1));
-    // Another entry is still chosen the ordinary way.
+    // Another entry is still chosen the ordinary way, and Ctrl+arrow chooses too.
     QTest::keyClick(list, Qt::Key_Down);
     QCOMPARE(list->selectedItems().size(), 1);
     QCOMPARE(list->currentRow(), row + 1);
+    QTest::keyClick(list, Qt::Key_Down, Qt::ControlModifier);
+    QCOMPARE(list->selectedItems().size(), 1);
+    QCOMPARE(list->selectedItems().first(), list->currentItem());
+    QCOMPARE(form.currentRequest().digitCountText, QString::number(row + 3));
 }
 
 void Form1Test::windowShrinksAndGrowsWithControlsInPlace()
