@@ -2,16 +2,20 @@
 
 #include "imageview.h"
 
+#include <QImage>
 #include <QSizeF>
 #include <QString>
+
+#include <optional>
 
 /// How a preview ended.
 enum class PreviewOutcome
 {
     Shown,
     NotAPicture, ///< the file's content is no picture in a format the loader knows
-    Unreadable,  ///< the file cannot be opened or is no regular file, or the picture cannot be
-                 ///< decoded within limits
+    Unreadable,  ///< the file cannot be opened or is no regular file, or cannot be read
+    TooLarge,    ///< a picture that cannot be decoded within the memory budget (shown like any
+                 ///< failure other than NotAPicture: an empty area, no message)
 };
 
 /// The place and size of a picture in the preview area, in twips.
@@ -28,7 +32,13 @@ PreviewPlacement fitPicture(float naturalWidth, float naturalHeight, float scale
                             float scaleHeight);
 
 /// Loads the picture at `path` into `view` and places it in an area of the given inner size
-/// (twips). The picture is decoded at the size it is shown where the format allows it, upright
-/// as its orientation tag says. The view is hidden first and shown only on success.
+/// (twips). The picture is decoded at the size it is shown where the format allows it, else at
+/// full size within `decodeBudget` bytes (DecodeBudget::bytes() when not given) and shrunk;
+/// upright as its orientation tag says. The view is hidden first and shown only on success.
 PreviewOutcome LoadImage(const QString &path, ImageView &view, QSizeF areaTwips,
-                         qreal devicePixelRatio = 1.0);
+                         qreal devicePixelRatio = 1.0,
+                         std::optional<qint64> decodeBudget = std::nullopt);
+
+/// `image` scaled smoothly to `target`; a large picture is reduced a band of rows at a time, so
+/// that no copy of the whole picture in another pixel format is ever made.
+QImage shrinkPicture(const QImage &image, QSize target);

@@ -1,6 +1,8 @@
 #include "childprocess.h"
+#include "decodebudget.h"
 #include "filenames.h"
 #include "imagepreview.h"
+#include "picturefiles.h"
 #include "testfiles.h"
 
 #include <QBuffer>
@@ -32,6 +34,73 @@ void removeContents(const QByteArray &folder)
         16, FTW_DEPTH | FTW_PHYS);
 }
 
+constexpr qint64 mib = qint64(1) << 20;
+const QRgb leftColour = qRgb(200, 40, 40);
+const QRgb rightColour = qRgb(40, 40, 200);
+
+/// Writes a two-colour picture (left half, right half) of the given kind: "bmp", "png grey",
+/// "png colour" and "gif" without a whole QImage, the others through Qt's writers. A "bmp
+/// header" has no pixels; a "bmp hole" has a hole of the pixels' length (zeros, no disk).
+bool writePicture(const QString &path, const QString &kind, QSize size)
+{
+    const int w = size.width(), h = size.height();
+    if (kind.startsWith(QLatin1String("bmp "))) {
+        QFile file(path);
+        const QByteArray header = PictureFiles::bmpHeader(w, h);
+        return file.open(QIODevice::WriteOnly) && file.write(header) == header.size() &&
+               (kind == QLatin1String("bmp header") ||
+                file.resize(header.size() + PictureFiles::bmpRowBytes(w) * h));
+    }
+    if (kind == QLatin1String("bmp"))
+        return PictureFiles::writeBmp(path, w, h, leftColour, rightColour);
+    if (kind.startsWith(QLatin1String("png ")))
+        return PictureFiles::writePng(path, w, h, kind.endsWith(QLatin1String("grey")), leftColour,
+                                      rightColour);
+    if (kind == QLatin1String("gif"))
+        return PictureFiles::writeGif(path, w, h, leftColour, rightColour);
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(rightColour);
+    for (int y = 0; y < h; ++y)
+        std::fill_n(reinterpret_cast<QRgb *>(image.scanLine(y)), w / 2, leftColour);
+    return image.save(path, kind.toLatin1().constData(), 90);
+}
+
+bool near(QColor a, QColor b)
+{
+    const int tolerance = 12;
+    return std::abs(a.red() - b.red()) <= tolerance &&
+           std::abs(a.green() - b.green()) <= tolerance &&
+           std::abs(a.blue() - b.blue()) <= tolerance;
+}
+
+QColor expected(QRgb colour, const QString &kind)
+{
+    return kind.endsWith(QLatin1String("grey"))
+               ? QColor(qGray(colour), qGray(colour), qGray(colour))
+               : QColor(colour);
+}
+
+/// The picture in the view is placed as its full size says, no larger than shown, and shows
+/// the two halves in their colours.
+void verifyTwoColourPreview(const ImageView &view, QSize pixels, QSizeF area, const QString &kind)
+{
+    const PreviewPlacement p = fitPicture(pixels.width() * 15.0f, pixels.height() * 15.0f,
+                                          float(area.width()), float(area.height()));
+    QVERIFY(!view.isHidden());
+    QCOMPARE(view.width(), p.width);
+    QCOMPARE(view.height(), p.height);
+    QCOMPARE(view.left(), p.left);
+    const QImage &picture = view.picture();
+    QVERIFY2(picture.width() <= std::lround(p.width / 15) &&
+                 picture.height() <= std::lround(p.height / 15),
+             qPrintable(
+                 QStringLiteral("decoded at %1 x %2").arg(picture.width()).arg(picture.height())));
+    const QColor left = picture.pixelColor(picture.width() / 4, picture.height() / 2);
+    const QColor right = picture.pixelColor(picture.width() * 3 / 4, picture.height() / 2);
+    QVERIFY2(near(left, expected(leftColour, kind)), qPrintable(left.name()));
+    QVERIFY2(near(right, expected(rightColour, kind)), qPrintable(right.name()));
+}
+
 } // namespace
 
 class PreviewTest : public QObject
@@ -54,22 +123,37 @@ private Q_SLOTS:
     void nonUtf8NameShowsThePicture();
     void fifoIsUnreadableAtOnce();
     void folderIsUnreadable();
+    void bigPictureShows_data();
+    void bigPictureShows();
+    void qtsOwnLimitDoesNotDecide_data();
+    void qtsOwnLimitDoesNotDecide();
+    void beyondTheBudget_data();
+    void beyondTheBudget();
+    void turnedPictureDecodedWhole();
+    void shrinkPicture_data();
+    void shrinkPicture();
+    void budget_data();
+    void budget();
+    void machineBudget();
 
 private:
     QString path(const QString &name) const { return m_dir->filePath(name); }
     std::unique_ptr<QTemporaryDir> m_dir;
     // The inner size of the preview area, in twips.
     const QSizeF m_area{2460, 2115};
+    int m_qtLimit = 0;
 };
 
 void PreviewTest::init()
 {
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
+    m_qtLimit = QImageReader::allocationLimit();
 }
 
 void PreviewTest::cleanup()
 {
+    QImageReader::setAllocationLimit(m_qtLimit);
     removeContents(FileNames::encode(m_dir->path()));
     m_dir.reset();
 }
@@ -272,6 +356,198 @@ void PreviewTest::folderIsUnreadable()
     ImageView view;
     QCOMPARE(LoadImage(path("folder.jpg"), view, m_area), PreviewOutcome::Unreadable);
     QVERIFY(view.isHidden());
+}
+
+void PreviewTest::bigPictureShows_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QSize>("pixels");
+    QTest::addColumn<qint64>("budget"); // 0: this machine's
+    // 137 MiB as 32-bit pixels, more than Qt allows one picture by default.
+    QTest::newRow("bmp/6000 x 6000") << "bmp" << QSize(6000, 6000) << qint64(0);
+    // 381 MiB of grey, decoded whole: Qt's PNG reader reduces only colour while decoding.
+    QTest::newRow("png grey/20000 x 20000")
+        << "png grey" << QSize(20000, 20000) << qint64(1024 * mib);
+    // Reduced while decoding: never needs its 1.5 GiB.
+    QTest::newRow("png colour/12000 x 9000")
+        << "png colour" << QSize(12000, 9000) << qint64(64 * mib);
+}
+
+void PreviewTest::bigPictureShows()
+{
+    QFETCH(QString, kind);
+    QFETCH(QSize, pixels);
+    QFETCH(qint64, budget);
+    QVERIFY(writePicture(path("big"), kind, pixels));
+    ImageView view;
+    const std::optional<qint64> given = budget ? std::optional(budget) : std::nullopt;
+    QCOMPARE(LoadImage(path("big"), view, m_area, 1.0, given), PreviewOutcome::Shown);
+    verifyTwoColourPreview(view, pixels, m_area, kind);
+}
+
+void PreviewTest::qtsOwnLimitDoesNotDecide_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("bmp") << "bmp";
+    QTest::newRow("png grey") << "png grey";
+    QTest::newRow("png colour") << "png colour";
+    QTest::newRow("gif") << "gif";
+    QTest::newRow("jpeg") << "jpeg";
+    if (QImageWriter::supportedImageFormats().contains("tiff"))
+        QTest::newRow("tiff") << "tiff";
+    if (QImageWriter::supportedImageFormats().contains("webp"))
+        QTest::newRow("webp") << "webp";
+}
+
+void PreviewTest::qtsOwnLimitDoesNotDecide()
+{
+    QFETCH(QString, kind);
+    const QSize pixels(1200, 900);
+    QVERIFY(writePicture(path("picture"), kind, pixels));
+    // Far below the 4 MiB of the whole picture, as Qt's default is below a big picture's.
+    QImageReader::setAllocationLimit(1);
+    ImageView view;
+    QCOMPARE(LoadImage(path("picture"), view, m_area), PreviewOutcome::Shown);
+    verifyTwoColourPreview(view, pixels, m_area, kind);
+    QCOMPARE(QImageReader::allocationLimit(), 1);
+}
+
+void PreviewTest::beyondTheBudget_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QSize>("pixels");
+    QTest::addColumn<PreviewOutcome>("outcome");
+    QTest::newRow("bmp/too large") << "bmp" << QSize(2000, 2000) << PreviewOutcome::TooLarge;
+    QTest::newRow("png grey/too large")
+        << "png grey" << QSize(5000, 5000) << PreviewOutcome::TooLarge;
+    QTest::newRow("gif/too large") << "gif" << QSize(2000, 2000) << PreviewOutcome::TooLarge;
+    if (QImageWriter::supportedImageFormats().contains("tiff"))
+        QTest::newRow("tiff/too large") << "tiff" << QSize(1500, 1500) << PreviewOutcome::TooLarge;
+    // Qt's BMP reader refuses more than 16384 × 16384 pixels at the header.
+    QTest::newRow("bmp/beyond Qt's reader")
+        << "bmp hole" << QSize(20000, 20000) << PreviewOutcome::TooLarge;
+    QTest::newRow("bmp/damaged, small")
+        << "bmp header" << QSize(100, 100) << PreviewOutcome::NotAPicture;
+    QTest::newRow("jpeg/reduced while decoding")
+        << "jpeg" << QSize(4000, 3000) << PreviewOutcome::Shown;
+    QTest::newRow("png colour/reduced while decoding")
+        << "png colour" << QSize(4000, 3000) << PreviewOutcome::Shown;
+}
+
+void PreviewTest::beyondTheBudget()
+{
+    QFETCH(QString, kind);
+    QFETCH(QSize, pixels);
+    QFETCH(PreviewOutcome, outcome);
+    QVERIFY(writePicture(path("picture"), kind, pixels));
+    ImageView view;
+    view.show();
+    QCOMPARE(LoadImage(path("picture"), view, m_area, 1.0, 4 * mib), outcome);
+    if (outcome == PreviewOutcome::Shown) {
+        verifyTwoColourPreview(view, pixels, m_area, kind);
+    } else {
+        QVERIFY(view.isHidden());
+        QVERIFY(view.picture().isNull());
+    }
+}
+
+void PreviewTest::turnedPictureDecodedWhole()
+{
+    QImageWriter writer(path("turned.tif"), "tiff");
+    if (!writer.supportsOption(QImageIOHandler::ImageTransformation))
+        QSKIP("no TIFF writer with an orientation tag");
+    QImage image(300, 100, QImage::Format_RGB32);
+    image.fill(rightColour);
+    image.fill(rightColour);
+    for (int y = 0; y < 100; ++y)
+        std::fill_n(reinterpret_cast<QRgb *>(image.scanLine(y)), 150, leftColour);
+    writer.setTransformation(QImageIOHandler::TransformationRotate90);
+    QVERIFY(writer.write(image));
+    ImageView view;
+    QCOMPARE(LoadImage(path("turned.tif"), view, m_area, 1.0, 4 * mib), PreviewOutcome::Shown);
+    // Upright it is 100 × 300 pixels, the left half turned to the top.
+    QCOMPARE(view.height(), 2115.0f);
+    QCOMPARE(view.width(), 705.0f);
+    const QImage &picture = view.picture();
+    QVERIFY(picture.height() > picture.width());
+    QVERIFY(near(picture.pixelColor(picture.width() / 2, picture.height() / 4), leftColour));
+    QVERIFY(near(picture.pixelColor(picture.width() / 2, picture.height() * 3 / 4), rightColour));
+}
+
+void PreviewTest::shrinkPicture_data()
+{
+    QTest::addColumn<QImage::Format>("format");
+    QTest::addColumn<QSize>("pixels");
+    QTest::addColumn<QSize>("target");
+    QTest::newRow("small/rgb32") << QImage::Format_RGB32 << QSize(300, 200) << QSize(150, 100);
+    QTest::newRow("banded/rgb32") << QImage::Format_RGB32 << QSize(3000, 3000) << QSize(150, 150);
+    QTest::newRow("banded/argb32") << QImage::Format_ARGB32 << QSize(4000, 3001) << QSize(164, 123);
+    QTest::newRow("banded/grey") << QImage::Format_Grayscale8 << QSize(9001, 3000)
+                                 << QSize(164, 55);
+    QTest::newRow("banded/indexed")
+        << QImage::Format_Indexed8 << QSize(5000, 7000) << QSize(101, 141);
+}
+
+void PreviewTest::shrinkPicture()
+{
+    QFETCH(QImage::Format, format);
+    QFETCH(QSize, pixels);
+    QFETCH(QSize, target);
+    // Four quarters, so that a misplaced band shows.
+    const QList<QRgb> colours{qRgb(200, 40, 40), qRgb(40, 200, 40), qRgb(40, 40, 200),
+                              qRgb(220, 220, 220)};
+    QImage image(pixels, QImage::Format_Indexed8);
+    image.setColorTable(colours);
+    for (int y = 0; y < pixels.height(); ++y) {
+        uchar *line = image.scanLine(y);
+        for (int x = 0; x < pixels.width(); ++x)
+            line[x] = uchar((y * 2 / pixels.height()) * 2 + x * 2 / pixels.width());
+    }
+    if (format != QImage::Format_Indexed8)
+        image = image.convertToFormat(format);
+    const QImage plain = image.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    const QImage shrunk = ::shrinkPicture(image, target);
+    QCOMPARE(shrunk.size(), target);
+    // Beside Qt's own smooth scaling of the whole picture, away from the quarters' edges.
+    for (int y = 0; y < target.height(); ++y) {
+        if (std::abs(2 * y + 1 - target.height()) <= 2)
+            continue;
+        for (int x = 0; x < target.width(); ++x) {
+            if (std::abs(2 * x + 1 - target.width()) <= 2)
+                continue;
+            QVERIFY2(near(shrunk.pixelColor(x, y), plain.pixelColor(x, y)),
+                     qPrintable(
+                         QStringLiteral("at %1, %2: %3, not %4")
+                             .arg(x)
+                             .arg(y)
+                             .arg(shrunk.pixelColor(x, y).name(), plain.pixelColor(x, y).name())));
+        }
+    }
+}
+
+void PreviewTest::budget_data()
+{
+    QTest::addColumn<qint64>("available");
+    QTest::addColumn<qint64>("budget");
+    QTest::newRow("unknown") << qint64(0) << 256 * mib;
+    QTest::newRow("little") << 512 * mib << 256 * mib;
+    QTest::newRow("a quarter/4 GiB") << 4096 * mib << 1024 * mib;
+    QTest::newRow("a quarter/6 GiB") << 6144 * mib << 1536 * mib;
+    QTest::newRow("at most/64 GiB") << 65536 * mib << 2048 * mib;
+}
+
+void PreviewTest::budget()
+{
+    QFETCH(qint64, available);
+    QFETCH(qint64, budget);
+    QCOMPARE(DecodeBudget::forAvailable(available), budget);
+}
+
+void PreviewTest::machineBudget()
+{
+    QVERIFY(DecodeBudget::availableMemory() > 0);
+    const qint64 budget = DecodeBudget::bytes();
+    QVERIFY2(budget >= 256 * mib && budget <= 2048 * mib, qPrintable(QString::number(budget)));
 }
 
 QTEST_MAIN(PreviewTest)

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QtGlobal>
+
+/// How much memory the preview may spend on decoding one picture at full size, for the formats
+/// that cannot decode at a reduced size. Decided here and nowhere else.
+namespace DecodeBudget {
+
+/// Bytes this process can take now: the system's available memory, within the headroom of every
+/// memory-limited control group the process belongs to. 0 when nothing can be read.
+qint64 availableMemory();
+
+/// The budget for `available` bytes of available memory: a quarter of it, at least 256 MiB (what
+/// Qt itself allows one picture by default), at most 2 GiB. 0 (unknown) gives the least.
+qint64 forAvailable(qint64 available);
+
+/// The budget on this machine now.
+qint64 bytes();
+
+} // namespace DecodeBudget
