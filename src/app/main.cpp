@@ -12,13 +12,18 @@
 
 namespace {
 
-void describeCommandLine(QCommandLineParser &parser)
+/// The program's options: only --help and --version.
+struct CommandLine
 {
-    parser.setApplicationDescription(
-        QStringLiteral("選んだファイルを連番の名前でコピー、または移動します。"));
-    parser.addHelpOption();
-    parser.addVersionOption();
-}
+    CommandLine()
+    {
+        parser.setApplicationDescription(
+            QStringLiteral("選んだファイルを連番の名前でコピー、または移動します。"));
+    }
+    QCommandLineParser parser;
+    QCommandLineOption help = parser.addHelpOption();
+    QCommandLineOption version = parser.addVersionOption();
+};
 
 /// --help and --version are answered on the terminal before any window system is needed, so
 /// they work without a display. Every other argument is left to the application.
@@ -27,22 +32,17 @@ void answerOnTheTerminal(int &argc, char **argv)
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));
-    QCommandLineParser parser;
-    describeCommandLine(parser);
+    CommandLine line;
     // Options of the window system (-platform, -style) are unknown here; they are not errors.
-    parser.parse(arguments);
-    const QStringList given = parser.optionNames();
-    const bool version =
-        given.contains(QStringLiteral("version")) || given.contains(QStringLiteral("v"));
-    const bool help = given.contains(QStringLiteral("help")) ||
-                      given.contains(QStringLiteral("h")) || given.contains(QStringLiteral("?")) ||
-                      given.contains(QStringLiteral("help-all"));
-    if (!version && !help)
+    line.parser.parse(arguments);
+    const bool help = line.parser.isSet(line.help) ||
+                      line.parser.optionNames().contains(QStringLiteral("help-all"));
+    if (!help && !line.parser.isSet(line.version))
         return;
     QCoreApplication terminal(argc, argv);
     if (help)
-        parser.showHelp(); // exits
-    parser.showVersion();  // exits
+        line.parser.showHelp(); // exits
+    line.parser.showVersion();  // exits
 }
 
 } // namespace
@@ -54,9 +54,7 @@ int main(int argc, char *argv[])
     answerOnTheTerminal(argc, argv);
 
     QApplication app(argc, argv);
-    QCommandLineParser parser;
-    describeCommandLine(parser);
-    parser.process(app);
+    CommandLine().parser.process(app);
     QGuiApplication::setDesktopFileName(QStringLiteral(KAENAMI_APP_ID));
     QApplication::setWindowIcon(ProgramIcon::icon());
     QFont font = QApplication::font();
