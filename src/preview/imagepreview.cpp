@@ -187,12 +187,18 @@ QImage shrinkPicture(const QImage &image, QSize target)
     for (int out = 0; out < height; out += bandRows) {
         const int rows = std::min(bandRows, height - out);
         const int sourceRows = out + rows == height ? image.height() - out * factor : rows * factor;
-        QImage band = image.copy(0, out * factor, image.width(), sourceRows);
-        // Scaled on their own, indexed bands would come back with colour tables of their own.
-        if (band.colorCount() > 0)
-            band = std::move(band).convertToFormat(band.hasAlphaChannel()
-                                                       ? QImage::Format_ARGB32_Premultiplied
-                                                       : QImage::Format_RGB32);
+        QImage band;
+        if (image.colorCount() > 0) {
+            // Scaled on their own, indexed bands would come back with colour tables of their own.
+            band =
+                image.copy(0, out * factor, image.width(), sourceRows)
+                    .convertToFormat(image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied
+                                                             : QImage::Format_RGB32);
+        } else {
+            // The rows themselves, not a copy.
+            band = QImage(image.constScanLine(out * factor), image.width(), sourceRows,
+                          image.bytesPerLine(), image.format());
+        }
         band = band.scaled(width, rows, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
         if (band.isNull())
             return {};
