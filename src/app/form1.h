@@ -35,6 +35,9 @@ struct Form1Services
     FileOperations &files;
     Volumes &volumes;
     MessageBoxes &messages;
+    /// Where the settings file, the extension list, the journals and the undo history lie:
+    /// beside the executable, or in the user's configuration folder for an installed copy
+    /// (ProgramFiles::dataFolder).
     QString programFolder;
     /// Ends the program at once, closing every window.
     std::function<void()> endProgram;
