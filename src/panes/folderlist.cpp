@@ -76,9 +76,19 @@ OpResult FolderList::setPath(const QString &folder)
 
 QString FolderList::currentFolderOf(const QString &root)
 {
-    if (const auto it = m_lastShown.constFind(root); it != m_lastShown.constEnd())
-        return *it;
-    return m_volumes.startFolder(root);
+    const auto it = m_lastShown.constFind(root);
+    if (it == m_lastShown.constEnd())
+        return m_volumes.startFolder(root);
+    // The folder may have gone while another volume was shown (a card swapped, a folder
+    // removed): the nearest folder above it that can still be read is where the pane goes.
+    // When none can, the volume itself cannot be read, and the folder's failure is the one told.
+    for (QString folder = *it; folder.size() >= root.size(); folder = Paths::folderOf(folder)) {
+        if (m_volumes.checkReadable(folder))
+            return folder;
+        if (folder == root)
+            break;
+    }
+    return *it;
 }
 
 void FolderList::rebuild(const QStringList &subfolders)

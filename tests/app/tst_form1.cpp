@@ -64,6 +64,7 @@ private Q_SLOTS:
     void eachPaneComesBackToItsOwnFolder();
     void everyCaptionFitsItsControl_data();
     void everyCaptionFitsItsControl();
+    void aDriveWhoseRememberedFolderWentAwayOpensAbove();
 };
 
 namespace {
@@ -990,6 +991,24 @@ void Form1Test::everyCaptionFitsItsControl()
     // Labels keep their places; only their width may grow.
     QCOMPARE(f.ui().Label1->pos(), QPoint(8, 392));
     QCOMPARE(f.ui().Label4->pos().y(), 432);
+}
+
+void Form1Test::aDriveWhoseRememberedFolderWentAwayOpensAbove()
+{
+    // A card swapped for another with the same name, or the folder removed meanwhile.
+    Form1Fixture f;
+    QVERIFY(QDir().mkpath(f.path("b/dcim/100canon")));
+    f.start();
+    const Form1Controls &ui = f.ui();
+    ui.Drive1->setCurrentIndex(ui.Drive1->findData(f.path("b")));
+    QVERIFY(ui.Dir1->setPath(f.path("b/dcim/100canon")));
+    ui.Drive1->setCurrentIndex(ui.Drive1->findData(f.path("a")));
+    QVERIFY(QDir(f.path("b/dcim/100canon")).removeRecursively());
+    f.messages.answers = {true, true, false};
+    ui.Drive1->setCurrentIndex(ui.Drive1->findData(f.path("b")));
+    QVERIFY2(f.messages.prompts.isEmpty(), qPrintable(f.messages.prompts.join(" | ")));
+    QCOMPARE(ui.Drive1->drive(), f.path("b"));
+    QCOMPARE(ui.Dir1->path(), f.path("b/dcim"));
 }
 
 QTEST_MAIN(Form1Test)

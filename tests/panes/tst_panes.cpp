@@ -511,6 +511,19 @@ void PanesTest::eachFolderListRemembersItsOwnFolders()
     QCOMPARE(target.currentFolderOf(dir.filePath("vol")), dir.filePath("vol/home"));
     QCOMPARE(source.currentFolderOf(dir.filePath("vol")), dir.filePath("vol/photos"));
     QCOMPARE(source.currentFolderOf(dir.filePath("usb")), dir.filePath("usb"));
+
+    // A remembered folder that went away gives way to the nearest folder above it.
+    QVERIFY(QDir(dir.path()).mkpath("vol/photos/2026/08"));
+    QVERIFY(source.setPath(dir.filePath("vol/photos/2026/08")));
+    QVERIFY(source.setPath(dir.filePath("usb")));
+    QVERIFY(QDir(dir.filePath("vol/photos/2026")).removeRecursively());
+    QCOMPARE(source.currentFolderOf(dir.filePath("vol")), dir.filePath("vol/photos"));
+    QVERIFY(QDir(dir.filePath("vol")).removeRecursively());
+    QVERIFY(QDir(dir.path()).mkpath("vol"));
+    QCOMPARE(source.currentFolderOf(dir.filePath("vol")), dir.filePath("vol"));
+    // A volume that cannot be read at all keeps the remembered folder, whose failure is told.
+    volumes.unreadable.insert(dir.filePath("vol"), "No medium found");
+    QCOMPARE(target.currentFolderOf(dir.filePath("vol")), dir.filePath("vol/home"));
 }
 
 void PanesTest::driveListSelectsTheLongestPrefix_data()
