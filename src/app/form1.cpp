@@ -261,10 +261,15 @@ void Form1::Form_Load()
 {
     const Form1Controls &ui = m_ui;
     // A batch cut short by a crash is put right before anything else is read.
-    if (const QString recovered =
-            recoverAbandonedBatches(m_services.files, m_services.programFolder);
-        !recovered.isEmpty())
-        m_services.messages.inform(recovered);
+    QStringList recovered;
+    for (const QString &folder : {m_services.programFolder, m_services.otherJournalFolder}) {
+        if (folder.isEmpty())
+            continue;
+        if (const QString text = recoverAbandonedBatches(m_services.files, folder); !text.isEmpty())
+            recovered.append(text);
+    }
+    if (!recovered.isEmpty())
+        m_services.messages.inform(recovered.join(QLatin1String("\r\n\r\n")));
     m_historyPath =
         m_services.programFolder + QLatin1Char('/') + QLatin1String(UndoHistory::fileName);
     // The history is read when it is first needed; its file tells whether there is one.

@@ -44,6 +44,8 @@ struct Form1Services
     /// Open the help and About windows.
     std::function<void()> showHelp;
     std::function<void()> showAbout;
+    /// Another folder where an earlier start may have left a batch journal; empty for none.
+    QString otherJournalFolder = {};
 };
 
 /// The main window's controls, named as the program's behaviour names them.

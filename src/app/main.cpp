@@ -10,6 +10,9 @@
 #include <QApplication>
 #include <QCommandLineParser>
 
+#include <cstdio>
+#include <cstdlib>
+
 namespace {
 
 /// The program's options: only --help and --version.
@@ -25,24 +28,65 @@ struct CommandLine
     QCommandLineOption version = parser.addVersionOption();
 };
 
-/// --help and --version are answered on the terminal before any window system is needed, so
-/// they work without a display. Every other argument is left to the application.
+/// --help, --version and unknown options are answered on the terminal before any window
+/// system is needed, so they work without a display.
 void answerOnTheTerminal(int &argc, char **argv)
 {
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));
     CommandLine line;
-    // Options of the window system (-platform, -style) are unknown here; they are not errors.
+    // The window system's own options are words after one dash (-reverse, -stylesheet x),
+    // not bundles of letters that could read as -v or -h.
+    line.parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    for (const char *name : {"platform",
+                             "platformpluginpath",
+                             "platformtheme",
+                             "plugin",
+                             "qwindowgeometry",
+                             "qwindowicon",
+                             "qwindowtitle",
+                             "session",
+                             "style",
+                             "stylesheet",
+                             "display",
+                             "geometry",
+                             "name",
+                             "title",
+                             "visual",
+                             "qmljsdebugger",
+                             "font",
+                             "fn",
+                             "background",
+                             "bg",
+                             "foreground",
+                             "fg",
+                             "button",
+                             "btn",
+                             "im",
+                             "inputstyle",
+                             "ncols",
+                             "cmap"})
+        line.parser.addOption(
+            QCommandLineOption(QString::fromLatin1(name), QString(), QStringLiteral("value")));
+    for (const char *name : {"reverse", "widgetcount", "nograb", "dograb", "sync", "testability"})
+        line.parser.addOption(QCommandLineOption(QString::fromLatin1(name)));
     line.parser.parse(arguments);
     const bool help = line.parser.isSet(line.help) ||
                       line.parser.optionNames().contains(QStringLiteral("help-all"));
-    if (!help && !line.parser.isSet(line.version))
+    QStringList unknown = line.parser.unknownOptionNames();
+    unknown.removeAll(QStringLiteral("help-all"));
+    if (!help && unknown.isEmpty() && !line.parser.isSet(line.version))
         return;
     QCoreApplication terminal(argc, argv);
+    if (!unknown.isEmpty()) {
+        std::fprintf(stderr, "%s\n",
+                     qPrintable(QStringLiteral("Unknown option '%1'.").arg(unknown.constFirst())));
+        std::exit(1);
+    }
     if (help)
-        line.parser.showHelp(); // exits
-    line.parser.showVersion();  // exits
+        CommandLine().parser.showHelp(); // exits
+    line.parser.showVersion();           // exits
 }
 
 } // namespace
@@ -75,8 +119,8 @@ int main(int argc, char *argv[])
                                  QApplication::closeAllWindows();
                                  QCoreApplication::quit();
                              },
-                             [&] { helpWindows.mnuH_Click(); },
-                             [&] { helpWindows.mnuVa_Click(); }});
+                             [&] { helpWindows.mnuH_Click(); }, [&] { helpWindows.mnuVa_Click(); },
+                             programFiles.otherJournalFolder()});
     messages.setParent(&form);
     form.Form_Load();
     form.show();

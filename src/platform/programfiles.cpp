@@ -70,20 +70,25 @@ ProgramFiles::ProgramFiles(const ProgramEnvironment &environment)
     const QString besideProgram = holdsHelp(program);
 
     // Root may write /usr/bin and a user ~/.local/bin, so a writable folder alone does not make
-    // a portable copy: an installed layout (Readme.txt under share/, none beside the program)
-    // counts as installed too.
-    const bool installedLayout = besideProgram.isEmpty() && !holdsHelp(prefixData).isEmpty();
-    m_installed = installedLayout || !(environment.writable && environment.writable(program));
+    // a portable copy: the copy must carry its own files beside it, as a build folder or an
+    // unpacked archive does. Nothing outside the program's folder takes part, so a file
+    // removed from share/ cannot send the settings of an installed copy into /usr/bin.
+    const bool carriesItsFiles =
+        !besideProgram.isEmpty() ||
+        isRegularFile(Paths::join(program, QStringLiteral("DuVuzeRezo.ini"))) ||
+        isRegularFile(Paths::join(program, QStringLiteral("ListFile.dat")));
+    m_installed = !(carriesItsFiles && environment.writable && environment.writable(program));
 
-    if (m_installed) {
-        // A relative $XDG_CONFIG_HOME is invalid and ignored, as the XDG base directories say.
-        const QString configHome = QDir::isAbsolutePath(environment.configHome)
-                                       ? environment.configHome
-                                       : Paths::join(environment.home, QStringLiteral(".config"));
-        m_dataFolder = QDir::cleanPath(Paths::join(configHome, QLatin1String(folderName)));
-    } else {
-        m_dataFolder = program;
-    }
+    // A relative $XDG_CONFIG_HOME is invalid and ignored, as the XDG base directories say.
+    const QString configHome = QDir::isAbsolutePath(environment.configHome)
+                                   ? environment.configHome
+                                   : Paths::join(environment.home, QStringLiteral(".config"));
+    const QString configFolder =
+        QDir::cleanPath(Paths::join(configHome, QLatin1String(folderName)));
+    m_dataFolder = m_installed ? configFolder : program;
+    m_otherJournalFolder = m_installed ? program : configFolder;
+    if (m_otherJournalFolder == m_dataFolder)
+        m_otherJournalFolder.clear();
 
     QStringList helpCandidates{besideProgram, holdsHelp(prefixData)};
     for (const QString &data : environment.dataFolders)

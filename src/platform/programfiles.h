@@ -26,11 +26,12 @@ struct ProgramEnvironment
     static ProgramEnvironment system();
 };
 
-/// Where the program keeps its own files. A portable copy (its folder writable, no installed
-/// layout around it) keeps the settings file, the extension list, the batch journals and the
-/// undo history beside the executable, and reads Readme.txt there. An installed copy keeps
-/// them in $XDG_CONFIG_HOME/kaenami (~/.config/kaenami) and reads Readme.txt from
-/// <prefix>/share/kaenami. This is the only place that decides.
+/// Where the program keeps its own files. A portable copy (its folder writable, with the help
+/// text or the program's data files beside the executable) keeps the settings file, the
+/// extension list, the batch journals and the undo history beside the executable, and reads
+/// Readme.txt there. An installed copy keeps them in $XDG_CONFIG_HOME/kaenami
+/// (~/.config/kaenami) and reads Readme.txt from <prefix>/share/kaenami. This is the only place
+/// that decides.
 class ProgramFiles
 {
 public:
@@ -41,6 +42,10 @@ public:
     QString dataFolder() const { return m_dataFolder; }
     /// The folder of Readme.txt.
     QString helpFolder() const { return m_helpFolder; }
+    /// The other folder a batch journal may have been left in, should the decision have gone
+    /// the other way at an earlier start (a folder made read-only since, files moved); empty
+    /// when there is none.
+    QString otherJournalFolder() const { return m_otherJournalFolder; }
 
     /// Makes the data folder when it is missing; every folder it makes is private to the user
     /// (0700), as the XDG base directories are.
@@ -54,4 +59,5 @@ private:
     bool m_installed = false;
     QString m_dataFolder;
     QString m_helpFolder;
+    QString m_otherJournalFolder;
 };

@@ -11,6 +11,7 @@ class CommandLineTest : public QObject
 private Q_SLOTS:
     void answersWithoutADisplay_data();
     void answersWithoutADisplay();
+    void unknownOptionIsRefused_data();
     void unknownOptionIsRefused();
 };
 
@@ -53,22 +54,44 @@ void CommandLineTest::answersWithoutADisplay()
     QVERIFY2(QDir(home.path()).isEmpty(), "answering touches no file");
 }
 
+void CommandLineTest::unknownOptionIsRefused_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("display");
+    QTest::newRow("offscreen") << QStringList{"--no-such-option"} << true;
+    QTest::newRow("no display") << QStringList{"--no-such-option"} << false;
+    // Window-system options are words, not letters: -reverse holds no -v, -stylesheet no -h.
+    QTest::newRow("after -reverse") << QStringList{"-reverse", "--no-such-option"} << false;
+    QTest::newRow("after -visual") << QStringList{"-visual", "x", "--no-such-option"} << false;
+    QTest::newRow("after -stylesheet")
+        << QStringList{"-stylesheet", "x.qss", "--no-such-option"} << false;
+    QTest::newRow("after -platformtheme")
+        << QStringList{"-platformtheme", "gtk3", "--no-such-option"} << false;
+}
+
 void CommandLineTest::unknownOptionIsRefused()
 {
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, display);
     QTemporaryDir home;
     QVERIFY(home.isValid());
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        environment.remove(QString::fromLatin1(name));
+    if (display)
+        environment.insert("QT_QPA_PLATFORM", "offscreen");
     environment.insert("HOME", home.path());
     environment.insert("XDG_CONFIG_HOME", home.path() + "/config");
     QProcess program;
     program.setProcessEnvironment(environment);
-    program.start(QStringLiteral(KAENAMI_PROGRAM), {"--no-such-option"});
+    program.start(QStringLiteral(KAENAMI_PROGRAM), arguments);
     QVERIFY2(program.waitForFinished(20000), "the program refuses and ends");
-    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(program.exitCode(), 1);
+    const QString out = QString::fromUtf8(program.readAllStandardOutput());
     const QString err = QString::fromUtf8(program.readAllStandardError());
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(program.exitCode() == 1, qPrintable(out + err));
     QVERIFY2(err.contains("no-such-option"), qPrintable(err));
+    QVERIFY2(out.isEmpty(), qPrintable(out));
 }
 
 QTEST_GUILESS_MAIN(CommandLineTest)

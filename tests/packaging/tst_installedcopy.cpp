@@ -1,3 +1,4 @@
+#include "batchjournal.h"
 #include "datafiles.h"
 #include "doubles.h"
 #include "fakevolumes.h"
@@ -27,6 +28,8 @@ class InstalledCopyTest : public QObject
 private Q_SLOTS:
     void filesLiveWhereTheCopyBelongs_data();
     void filesLiveWhereTheCopyBelongs();
+    void aJournalLeftUnderTheOtherDecisionIsRecovered_data();
+    void aJournalLeftUnderTheOtherDecisionIsRecovered();
 };
 
 void InstalledCopyTest::filesLiveWhereTheCopyBelongs_data()
@@ -126,6 +129,62 @@ void InstalledCopyTest::filesLiveWhereTheCopyBelongs()
     QCOMPARE(form->ui().Text1->text(), QString("later"));
     QCOMPARE(form->ui().Dir2->path(), path("a/photos"));
     QVERIFY2(form->ui().mnuUndo->isEnabled(), "the batch can be undone after a restart");
+}
+
+void InstalledCopyTest::aJournalLeftUnderTheOtherDecisionIsRecovered_data()
+{
+    QTest::addColumn<bool>("wasPortable");
+    QTest::newRow("portable copy made read-only after a crash") << true;
+    QTest::newRow("installed copy run as a portable one") << false;
+}
+
+void InstalledCopyTest::aJournalLeftUnderTheOtherDecisionIsRecovered()
+{
+    QFETCH(bool, wasPortable);
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    const auto path = [&](const QString &relative) { return root.path() + '/' + relative; };
+    for (const char *folder : {"prefix/bin", "a/home", "a/photos", "config/kaenami"})
+        QVERIFY(QDir().mkpath(path(folder)));
+    QVERIFY(TestFiles::write(path("prefix/bin/Readme.txt"), "help"));
+    // The batch was killed with a photo kept aside under a hidden name; its journal lies where
+    // the copy kept its files then.
+    PosixFileOperations files;
+    BatchJournal dead = BatchJournal::begin(path("a/photos"), path("a/photos"));
+    dead.kept.push_back({dead.keptPath(1), path("a/photos/photo1.jpg"), path("a/photos/x.jpg")});
+    QVERIFY(TestFiles::write(path("a/photos/photo1.jpg"), "photo"));
+    QVERIFY(files.setAside(path("a/photos/photo1.jpg"), dead.kept[0].kept));
+    QVERIFY(QFile::remove(path("a/photos/photo1.jpg")));
+    const QString journalFolder = wasPortable ? path("prefix/bin") : path("config/kaenami");
+    QVERIFY(TestFiles::write(BatchJournal::pathIn(journalFolder, dead.id), dead.toBytes()));
+
+    ProgramEnvironment environment;
+    environment.programFolder = path("prefix/bin");
+    environment.configHome = path("config");
+    environment.home = path("a/home");
+    environment.writable = [wasPortable](const QString &) { return !wasPortable; };
+    const ProgramFiles programFiles(environment);
+    QCOMPARE(programFiles.installed(), wasPortable);
+    QVERIFY(programFiles.dataFolder() != journalFolder);
+
+    FakeVolumes volumes;
+    volumes.volumes = {{"/", {}}, {path("a"), "A"}};
+    volumes.home = path("a/home");
+    RecordingMessageBoxes messages;
+    Form1 form(Form1Services{files,
+                             volumes,
+                             messages,
+                             programFiles.dataFolder(),
+                             {},
+                             {},
+                             {},
+                             programFiles.otherJournalFolder()});
+    form.Form_Load();
+    QCOMPARE(TestFiles::read(path("a/photos/photo1.jpg")), QByteArray("photo"));
+    QCOMPARE(TestFiles::names(path("a/photos")), QStringList{"photo1.jpg"});
+    QCOMPARE(messages.informed.size(), 1);
+    QVERIFY2(messages.informed.first().contains(path("a/photos/photo1.jpg")),
+             qPrintable(messages.informed.first()));
 }
 
 QTEST_MAIN(InstalledCopyTest)

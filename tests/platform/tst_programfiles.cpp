@@ -26,6 +26,8 @@ private Q_SLOTS:
     void unmakeableDataFolderIsReported();
     void systemEnvironment();
     void folderTheUserMayNotWriteMakesAnInstalledCopy();
+    void dataFilesBesideTheProgramKeepItPortable_data();
+    void dataFilesBesideTheProgramKeepItPortable();
 
 private:
     QString path(const QString &relative) const { return m_dir->path() + '/' + relative; }
@@ -72,7 +74,8 @@ void ProgramFilesTest::decision_data()
     const QString config = "config/kaenami";
     QTest::newRow("portable/build folder")
         << true << QStringList{beside} << false << beside << beside;
-    QTest::newRow("portable/help missing") << true << QStringList{} << false << beside << beside;
+    QTest::newRow("installed/writable bin without help beside (root, /usr/bin)")
+        << true << QStringList{} << true << config << share;
     QTest::newRow("portable/help beside wins over share")
         << true << QStringList{beside, share} << false << beside << beside;
     QTest::newRow("installed/read-only prefix")
@@ -110,6 +113,8 @@ void ProgramFilesTest::decision()
     QCOMPARE(files.installed(), installed);
     QCOMPARE(files.dataFolder(), path(dataFolder));
     QCOMPARE(files.helpFolder(), path(helpFolder));
+    // A journal left where the other decision would have put it is still found at start-up.
+    QCOMPARE(files.otherJournalFolder(), installed ? program() : path("config/kaenami"));
     if (!m_probed.isEmpty())
         QCOMPARE(m_probed, QStringList{program()});
     QVERIFY2(!QFileInfo::exists(path("config")), "deciding makes no folder");
@@ -187,12 +192,13 @@ void ProgramFilesTest::dataFolderIsKeptAsItIs()
 
 void ProgramFilesTest::portableCopyMakesNoFolder()
 {
+    QVERIFY(TestFiles::write(program() + "/Readme.txt", "help"));
     const ProgramFiles files(environment(true));
     QVERIFY(!files.installed());
     QVERIFY(files.makeDataFolder());
     QCOMPARE(QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
              QStringList{"prefix"});
-    QVERIFY(TestFiles::names(program()).isEmpty());
+    QCOMPARE(TestFiles::names(program()), QStringList{"Readme.txt"});
 }
 
 void ProgramFilesTest::unmakeableDataFolderIsReported()
@@ -222,6 +228,30 @@ void ProgramFilesTest::systemEnvironment()
     QVERIFY(env.writable);
     QVERIFY2(env.writable(m_dir->path()), "the test's own folder is writable");
     QVERIFY2(!env.writable(path("missing")), "a missing folder is not writable");
+}
+
+void ProgramFilesTest::dataFilesBesideTheProgramKeepItPortable_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::newRow("settings") << "DuVuzeRezo.ini";
+    QTest::newRow("extension list") << "ListFile.dat";
+}
+
+void ProgramFilesTest::dataFilesBesideTheProgramKeepItPortable()
+{
+    QFETCH(QString, name);
+    // The help text was deleted from a portable copy; the settings beside it still say where
+    // its files are, whatever lies under share/.
+    QVERIFY(QDir().mkpath(path("prefix/share/kaenami")));
+    QVERIFY(TestFiles::write(path("prefix/share/kaenami/Readme.txt"), "help"));
+    QVERIFY(TestFiles::write(program() + '/' + name, "x"));
+    const ProgramFiles files(environment(true));
+    QVERIFY(!files.installed());
+    QCOMPARE(files.dataFolder(), program());
+    // A folder is no data file.
+    QVERIFY(QFile::remove(program() + '/' + name));
+    QVERIFY(QDir().mkpath(program() + '/' + name));
+    QVERIFY(ProgramFiles(environment(true)).installed());
 }
 
 void ProgramFilesTest::folderTheUserMayNotWriteMakesAnInstalledCopy()
