@@ -10,8 +10,8 @@ namespace DecodeBudget {
 /// memory-limited control group the process belongs to. 0 when nothing can be read.
 qint64 availableMemory();
 
-/// The budget for `available` bytes of available memory: a quarter of it, at least 256 MiB (what
-/// Qt itself allows one picture by default), at most 2 GiB. 0 (unknown) gives the least.
+/// The budget for `available` bytes of available memory: a quarter of it, at least 256 MiB (twice
+/// the 128 MiB Qt 6.4 allows one picture by default), at most 2 GiB. 0 (unknown) gives the least.
 qint64 forAvailable(qint64 available);
 
 /// The budget on this machine now.

@@ -1,18 +1,22 @@
 #include "imagepreview.h"
 
 #include "decodebudget.h"
+#include "jpeglayout.h"
 #include "regularfile.h"
 
 #include <QFile>
 #include <QImageReader>
 #include <QTransform>
 #include <QtEndian>
+#include <QtNumeric>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <new>
+#include <vector>
 
 namespace {
 constexpr float designedLeft = 3000.0f;
@@ -39,17 +43,33 @@ PreviewPlacement fitPicture(float naturalWidth, float naturalHeight, float scale
 namespace {
 
 constexpr qint64 mib = qint64(1) << 20;
+constexpr qint64 most = std::numeric_limits<qint64>::max();
+
+// Sizes come from headers, which may tell any number: products and sums saturate.
+qint64 product(qint64 a, qint64 b)
+{
+    qint64 result = 0;
+    return qMulOverflow(a, b, &result) ? most : result;
+}
+
+qint64 sum(qint64 a, qint64 b)
+{
+    qint64 result = 0;
+    return qAddOverflow(a, b, &result) ? most : result;
+}
 
 /// Qt's allocation limit is one for the whole process: a decode sets its own and gives the old
-/// one back (everything here runs on the one user-interface thread).
+/// one back, also when an exception leaves (everything here runs on the one user-interface
+/// thread).
 class AllocationLimit
 {
 public:
     explicit AllocationLimit(qint64 bytes) : m_saved(QImageReader::allocationLimit())
     {
         // In whole MiB; 0 would lift the limit altogether.
+        const qint64 mibs = bytes / mib + (bytes % mib != 0);
         QImageReader::setAllocationLimit(
-            int(std::clamp<qint64>((bytes + mib - 1) / mib, 1, std::numeric_limits<int>::max())));
+            int(std::clamp<qint64>(mibs, 1, std::numeric_limits<int>::max())));
     }
     ~AllocationLimit() { QImageReader::setAllocationLimit(m_saved); }
     Q_DISABLE_COPY_MOVE(AllocationLimit)
@@ -61,7 +81,43 @@ private:
 /// Bytes of a picture decoded as Qt allocates it, rows padded to 32 bits.
 qint64 pictureBytes(QSize size, int bitsPerPixel)
 {
-    return (qint64(size.width()) * bitsPerPixel + 31) / 32 * 4 * size.height();
+    return product((qint64(size.width()) * bitsPerPixel + 31) / 32 * 4, size.height());
+}
+
+/// The format of the file's content as Qt's readers know it; empty when none reads it. Only the
+/// first bytes are looked at.
+QByteArray pictureFormat(QFile &file)
+{
+    file.seek(0);
+    QImageReader reader(&file);
+    return reader.canRead() ? reader.format() : QByteArray();
+}
+
+/// Whether Qt's reader for `format` reads the file a little at a time as it decodes. The others
+/// hold all of it in memory at once (WebP, ICO, ICNS, SVG and other plugins' formats) or may
+/// (TIFF: libtiff reads a compressed strip whole, up to ten times the strip's decoded size), so
+/// that the file's size counts against the budget beside the picture.
+bool readsAsItDecodes(const QByteArray &format)
+{
+    static const QList<QByteArray> streamed{"bmp", "gif", "jpeg", "pbm", "pgm",
+                                            "png", "ppm", "tga",  "wbmp"};
+    return streamed.contains(format.toLower());
+}
+
+/// A JPEG whose decoding would take more than the budget or far more time than its picture
+/// needs: the coefficients libjpeg keeps whole for a progressive or multi-scan picture, scans
+/// that repeat over the picture, or data that runs on where libjpeg would read it all.
+bool jpegTooLarge(QFile &file, qint64 budget)
+{
+    file.seek(0);
+    const JpegLayout layout = readJpegLayout(file);
+    if (layout.overlong)
+        return true;
+    if (layout.multiScan && layout.coefficientBytes > budget)
+        return true;
+    // Encoders' progressive scripts come to about six passes over the picture; a small picture
+    // may take more within a fixed amount of work.
+    return layout.scanBlocks > std::max(16 * layout.frameBlocks, qint64(1) << 24);
 }
 
 /// What a format's header says; each decode then starts again from the file's beginning.
@@ -165,67 +221,126 @@ PreviewOutcome show(ImageView &view, QImage image, QSize uprightPixels,
     return PreviewOutcome::Shown;
 }
 
-} // namespace
+/// Pixels of a large picture's row converted to 32 bits at a time while it is reduced.
+constexpr int piecePixels = 1 << 18;
 
-QImage shrinkPicture(const QImage &image, QSize target)
+/// Adds a row of 32-bit pixels to sums of two channels a word. Eight at a time, all read before
+/// any is written, the compiler makes vector instructions of it.
+void addRow(const quint32 *line, int count, quint32 *blueRed, quint32 *greenAlpha)
 {
-    if (image.isNull() || target.isEmpty() || image.size() == target)
-        return image;
-    constexpr qint64 bandBytes = 16 * mib;
-    const int factor = std::min(image.width() / target.width(), image.height() / target.height());
-    // Smooth scaling first converts the whole picture to 32 (or 64) bits per pixel.
-    if (factor < 2 || qint64(image.width()) * image.height() * 4 <= bandBytes)
-        return image.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-
-    // Reduced by `factor` in bands of whole output rows, so no band edge splits an output pixel;
-    // the last band takes the rows left over.
-    const int width = image.width() / factor;
-    const int height = image.height() / factor;
-    const int bandRows =
-        int(std::clamp<qint64>(bandBytes / (qint64(image.width()) * 4 * factor), 1, height));
-    QImage reduced;
-    for (int out = 0; out < height; out += bandRows) {
-        const int rows = std::min(bandRows, height - out);
-        const int sourceRows = out + rows == height ? image.height() - out * factor : rows * factor;
-        QImage band;
-        if (image.colorCount() > 0) {
-            // Scaled on their own, indexed bands would come back with colour tables of their own.
-            band =
-                image.copy(0, out * factor, image.width(), sourceRows)
-                    .convertToFormat(image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied
-                                                             : QImage::Format_RGB32);
-        } else {
-            // The rows themselves, not a copy.
-            band = QImage(image.constScanLine(out * factor), image.width(), sourceRows,
-                          image.bytesPerLine(), image.format());
+    int i = 0;
+    for (; i + 8 <= count; i += 8) {
+        quint32 pixels[8], br[8], ga[8];
+        std::memcpy(pixels, line + i, sizeof pixels);
+        std::memcpy(br, blueRed + i, sizeof br);
+        std::memcpy(ga, greenAlpha + i, sizeof ga);
+        for (int k = 0; k < 8; ++k) {
+            br[k] += pixels[k] & 0x00ff00ffu;
+            ga[k] += pixels[k] >> 8 & 0x00ff00ffu;
         }
-        band = band.scaled(width, rows, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-        if (band.isNull())
-            return {};
-        if (reduced.isNull()) {
-            reduced = QImage(width, height, band.format());
-            if (reduced.isNull())
-                return {};
-        }
-        for (int y = 0; y < rows; ++y)
-            std::memcpy(reduced.scanLine(out + y), band.constScanLine(y),
-                        size_t(band.bytesPerLine()));
+        std::memcpy(blueRed + i, br, sizeof br);
+        std::memcpy(greenAlpha + i, ga, sizeof ga);
     }
-    return reduced.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    for (; i < count; ++i) {
+        blueRed[i] += line[i] & 0x00ff00ffu;
+        greenAlpha[i] += line[i] >> 8 & 0x00ff00ffu;
+    }
 }
 
-PreviewOutcome LoadImage(const QString &path, ImageView &view, QSizeF areaTwips,
-                         qreal devicePixelRatio, std::optional<qint64> decodeBudget)
+/// `image` reduced by whole factors: each pixel the mean of a `fx` × `fy` box of the picture's
+/// (the last column and row take the rest), premultiplied. The picture is converted to 32 bits
+/// a piece of a row at a time, however wide or deep it is.
+QImage boxReduce(const QImage &image, int fx, int fy)
 {
-    view.setVisible(false);
-    view.setStretch(false);
-    view.clearPicture();
+    const QImage::Format format =
+        image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32;
+    const int width = image.width() / fx;
+    const int height = image.height() / fy;
+    QImage reduced(width, height, format);
+    if (reduced.isNull())
+        return {};
+    // Pieces start every 2^18 pixels, on an aligned whole byte in every pixel format.
+    const int pieceWidth = std::min(image.width(), piecePixels);
+    const QList<QRgb> colours = image.colorTable();
+    // Down each column of a piece first, two channels a word (blue and red, green and alpha),
+    // 16 bits each: room for 257 rows of 255.
+    std::vector<quint32> blueRed(static_cast<size_t>(pieceWidth));
+    std::vector<quint32> greenAlpha(static_cast<size_t>(pieceWidth));
+    std::vector<quint64> sums(size_t(width) * 4);
+    for (int row = 0; row < height; ++row) {
+        const int top = row * fy;
+        const int bottom = row + 1 == height ? image.height() : top + fy;
+        std::fill(sums.begin(), sums.end(), 0);
+        for (int x = 0; x < image.width(); x += pieceWidth) {
+            const int columns = std::min(pieceWidth, image.width() - x);
+            for (int y = top; y < bottom;) {
+                std::fill_n(blueRed.begin(), columns, 0);
+                std::fill_n(greenAlpha.begin(), columns, 0);
+                for (const int stop = std::min(bottom, y + 256); y < stop; ++y) {
+                    // The picture's own pixels, not a copy.
+                    QImage piece(image.constScanLine(y) + qsizetype(x) * image.depth() / 8, columns,
+                                 1, image.bytesPerLine(), image.format());
+                    if (!colours.isEmpty())
+                        piece.setColorTable(colours);
+                    const QImage converted = piece.convertToFormat(format);
+                    if (converted.isNull())
+                        return {};
+                    addRow(reinterpret_cast<const quint32 *>(converted.constBits()), columns,
+                           blueRed.data(), greenAlpha.data());
+                }
+                // Then across, into the reduced picture's columns.
+                for (int i = 0; i < columns;) {
+                    const int column = std::min((x + i) / fx, width - 1);
+                    const int end =
+                        column + 1 == width
+                            ? columns
+                            : int(std::min<qint64>(columns, qint64(column + 1) * fx - x));
+                    quint64 blue = 0, red = 0, green = 0, alpha = 0;
+                    for (; i < end; ++i) {
+                        blue += blueRed[size_t(i)] & 0xffff;
+                        red += blueRed[size_t(i)] >> 16;
+                        green += greenAlpha[size_t(i)] & 0xffff;
+                        alpha += greenAlpha[size_t(i)] >> 16;
+                    }
+                    quint64 *total = sums.data() + size_t(column) * 4;
+                    total[0] += alpha;
+                    total[1] += red;
+                    total[2] += green;
+                    total[3] += blue;
+                }
+            }
+        }
+        auto *out = reinterpret_cast<QRgb *>(reduced.scanLine(row));
+        for (int column = 0; column < width; ++column) {
+            const qint64 span = (column + 1 == width ? image.width() : qint64(column + 1) * fx) -
+                                qint64(column) * fx;
+            const quint64 count = quint64(span) * quint64(bottom - top);
+            const quint64 *total = sums.data() + size_t(column) * 4;
+            const auto mean = [&](int c) { return int((total[c] + count / 2) / count); };
+            out[column] = qRgba(mean(1), mean(2), mean(3), mean(0));
+        }
+    }
+    return reduced;
+}
 
+PreviewOutcome load(const QString &path, ImageView &view, QSizeF areaTwips, qreal devicePixelRatio,
+                    std::optional<qint64> decodeBudget)
+{
     // Never blocks on a pipe or device, and takes the exact bytes of the name.
     QFile file;
     if (!openRegularFile(path, file))
         return PreviewOutcome::Unreadable;
     // Opened by descriptor, the file has no name: the format is known from the content alone.
+    const QByteArray format = pictureFormat(file);
+    if (format.isEmpty())
+        return PreviewOutcome::NotAPicture;
+    const qint64 budget = decodeBudget ? *decodeBudget : DecodeBudget::bytes();
+    // Told before any reader looks further: some read the whole file to tell the size.
+    const qint64 held = readsAsItDecodes(format) ? 0 : file.size();
+    if (held > budget)
+        return PreviewOutcome::TooLarge;
+    if (format == "jpeg" && jpegTooLarge(file, budget))
+        return PreviewOutcome::TooLarge;
     const Header header = readHeader(file);
     if (!header.canRead)
         return PreviewOutcome::NotAPicture;
@@ -240,9 +355,9 @@ PreviewOutcome LoadImage(const QString &path, ImageView &view, QSizeF areaTwips,
             // never for a full-size one: a format that reduces only after decoding it all fails
             // here and is decoded within the budget below instead.
             const qint64 room =
-                pictureBytes(QSize((header.size.width() + 7) / 8, (header.size.height() + 7) / 8),
-                             32) +
-                pictureBytes(shown, 64) + mib;
+                sum(pictureBytes(
+                        QSize((header.size.width() + 7) / 8, (header.size.height() + 7) / 8), 32),
+                    pictureBytes(shown, 64) + mib);
             file.seek(0);
             QImageReader reader(&file);
             reader.setAutoTransform(true);
@@ -262,8 +377,7 @@ PreviewOutcome LoadImage(const QString &path, ImageView &view, QSizeF areaTwips,
     const bool sized = header.size.isValid() && !header.size.isEmpty();
     if (!sized && oversizedBmp(file))
         return PreviewOutcome::TooLarge;
-    const qint64 budget = decodeBudget ? *decodeBudget : DecodeBudget::bytes();
-    if (sized && pictureBytes(header.size, header.bitsPerPixel) > budget)
+    if (sized && sum(pictureBytes(header.size, header.bitsPerPixel), held) > budget)
         return PreviewOutcome::TooLarge;
     // Qt counts every pixel as at least 32 bits; the budget has counted the real ones.
     const qint64 qtLimit =
@@ -297,4 +411,40 @@ PreviewOutcome LoadImage(const QString &path, ImageView &view, QSizeF areaTwips,
         return PreviewOutcome::Unreadable;
     return show(view, upright(std::move(image), header.transformation), uprightSize, placed,
                 devicePixelRatio);
+}
+
+} // namespace
+
+QImage shrinkPicture(const QImage &image, QSize target)
+{
+    if (image.isNull() || target.isEmpty() || image.size() == target)
+        return image;
+    const int fx = std::max(1, image.width() / target.width());
+    const int fy = std::max(1, image.height() / target.height());
+    // Smooth scaling first converts the whole picture to 32 (or 64) bits per pixel: fine for a
+    // small one, or one within twice the target each way.
+    constexpr qint64 smallBytes = 16 * mib;
+    if ((fx < 2 && fy < 2) || qint64(image.width()) * image.height() * 8 <= smallBytes)
+        return image.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    const QImage reduced = boxReduce(image, fx, fy);
+    if (reduced.isNull())
+        return {};
+    return reduced.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+}
+
+PreviewOutcome LoadImage(const QString &path, ImageView &view, QSizeF areaTwips,
+                         qreal devicePixelRatio, std::optional<qint64> decodeBudget)
+{
+    view.setVisible(false);
+    view.setStretch(false);
+    view.clearPicture();
+    try {
+        return load(path, view, areaTwips, devicePixelRatio, decodeBudget);
+    } catch (const std::bad_alloc &) {
+        // A reader that asks for more than the process can have (one taking a whole file) makes
+        // the picture too large, not the program end.
+        view.setVisible(false);
+        view.clearPicture();
+        return PreviewOutcome::TooLarge;
+    }
 }

@@ -34,11 +34,14 @@ PreviewPlacement fitPicture(float naturalWidth, float naturalHeight, float scale
 /// Loads the picture at `path` into `view` and places it in an area of the given inner size
 /// (twips). The picture is decoded at the size it is shown where the format allows it, else at
 /// full size within `decodeBudget` bytes (DecodeBudget::bytes() when not given) and shrunk;
-/// upright as its orientation tag says. The view is hidden first and shown only on success.
+/// upright as its orientation tag says. What else a decoder holds counts too: the file, for a
+/// reader that takes it whole, and a JPEG's coefficients. A failed allocation is TooLarge. The
+/// view is hidden first and shown only on success.
 PreviewOutcome LoadImage(const QString &path, ImageView &view, QSizeF areaTwips,
                          qreal devicePixelRatio = 1.0,
                          std::optional<qint64> decodeBudget = std::nullopt);
 
-/// `image` scaled smoothly to `target`; a large picture is reduced a band of rows at a time, so
-/// that no copy of the whole picture in another pixel format is ever made.
+/// `image` scaled smoothly to `target`; a large picture is first reduced by whole factors to
+/// box averages, converted to 32 bits a piece of a row at a time, so that the memory taken
+/// beside the picture stays small however wide or deep it is.
 QImage shrinkPicture(const QImage &image, QSize target);

@@ -2,21 +2,25 @@
 #include "decodebudget.h"
 #include "filenames.h"
 #include "imagepreview.h"
+#include "jpeglayout.h"
 #include "picturefiles.h"
 #include "testfiles.h"
 
 #include <QBuffer>
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QImage>
 #include <QImageReader>
 #include <QImageWriter>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <QThreadPool>
 
 #include <csignal>
 #include <fcntl.h>
 #include <ftw.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -101,6 +105,139 @@ void verifyTwoColourPreview(const ImageView &view, QSize pixels, QSizeF area, co
     QVERIFY2(near(right, expected(rightColour, kind)), qPrintable(right.name()));
 }
 
+/// This process's address space, in bytes; 0 when it cannot be read.
+qint64 addressSpace()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    const QList<QByteArray> lines = status.readAll().split('\n');
+    for (const QByteArray &line : lines) {
+        if (line.startsWith("VmSize:"))
+            return line.mid(7).trimmed().split(' ').value(0).toLongLong() * 1024;
+    }
+    return 0;
+}
+
+/// Runs `work` in a child process whose address space may grow by no more than `headroom`
+/// bytes: what it returns, 124 when an exception left it, or -1 when the child was ended by a
+/// signal or had not ended within a minute.
+template <typename Work> int withHeadroom(qint64 headroom, Work work)
+{
+    // The child would not have the pool's idle threads: a task handed to one would never run.
+    QThreadPool::globalInstance()->waitForDone();
+    const pid_t child = ::fork();
+    if (child == 0) {
+        // A crash ends the child at once: Qt Test's handler would look for a debugger first.
+        for (const int signal : {SIGABRT, SIGSEGV, SIGBUS, SIGILL, SIGFPE})
+            std::signal(signal, SIG_DFL);
+        const qint64 size = addressSpace();
+        const rlimit limit{rlim_t(size + headroom), rlim_t(size + headroom)};
+        if (size <= 0 || ::setrlimit(RLIMIT_AS, &limit) != 0)
+            ::_exit(125);
+        // Nothing may leave the child but through here: Qt Test would go on with its next test.
+        try {
+            ::_exit(work());
+        } catch (...) {
+            ::_exit(124);
+        }
+    }
+    if (child < 0)
+        return -2;
+    const QDeadlineTimer deadline(60000);
+    int status = 0;
+    while (::waitpid(child, &status, WNOHANG) == 0) {
+        if (deadline.hasExpired()) {
+            ::kill(child, SIGKILL);
+            ::waitpid(child, &status, 0);
+            return -1;
+        }
+        QThread::msleep(10);
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+/// The outcome of a preview in a child process with `headroom` bytes to grow by, as a number;
+/// 8 more when Qt's allocation limit was not given back.
+int outcomeWithHeadroom(qint64 headroom, const QString &path, QSizeF area, qint64 budget)
+{
+    return withHeadroom(headroom, [&] {
+        QImageReader::setAllocationLimit(77);
+        ImageView view;
+        const PreviewOutcome outcome = LoadImage(path, view, area, 1.0, budget);
+        return int(outcome) + (QImageReader::allocationLimit() == 77 ? 0 : 8);
+    });
+}
+
+/// A 64 × 64 JPEG of a grey or colour pattern, so that every scan carries data.
+QByteArray jpegPicture(bool progressive, bool grey)
+{
+    QImage image(64, 64, QImage::Format_RGB32);
+    for (int y = 0; y < 64; ++y) {
+        for (int x = 0; x < 64; ++x)
+            image.setPixel(x, y,
+                           grey ? qRgb(x * y & 255, x * y & 255, x * y & 255)
+                                : qRgb(x * 4, y * 4, (x + y) * 2));
+    }
+    if (grey)
+        image = image.convertToFormat(QImage::Format_Grayscale8);
+    QByteArray jpeg;
+    QBuffer buffer(&jpeg);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "jpeg");
+    writer.setProgressiveScanWrite(progressive);
+    return writer.write(image) ? jpeg : QByteArray();
+}
+
+/// `jpeg` with the size in its frame header changed: a header that asks for more than the data
+/// fill.
+QByteArray withFrameSize(QByteArray jpeg, QSize size)
+{
+    for (qsizetype at = 2; at + 9 <= jpeg.size();) {
+        const int marker = uchar(jpeg.at(at + 1));
+        if (marker == 0xc0 || marker == 0xc2) {
+            qToBigEndian(quint16(size.height()), jpeg.data() + at + 5);
+            qToBigEndian(quint16(size.width()), jpeg.data() + at + 7);
+            return jpeg;
+        }
+        at += 2 + qFromBigEndian<quint16>(jpeg.constData() + at + 2);
+    }
+    return {};
+}
+
+/// A little-endian TIFF header of an uncompressed 8-bit RGB picture with 16 bytes of pixels.
+QByteArray tiffHeader(quint32 width, quint32 height)
+{
+    using PictureFiles::Detail::put16, PictureFiles::Detail::put32;
+    constexpr quint32 entries = 10;
+    constexpr quint32 depths = 8 + 2 + entries * 12 + 4;
+    constexpr quint32 pixels = depths + 8;
+    QByteArray out("II*\0", 4);
+    put32(out, 8);
+    put16(out, entries);
+    const auto entry = [&](quint16 tag, quint16 type, quint32 count, quint32 value) {
+        put16(out, tag);
+        put16(out, type);
+        put32(out, count);
+        put32(out, value);
+    };
+    entry(256, 4, 1, width);
+    entry(257, 4, 1, height);
+    entry(258, 3, 3, depths); // bits per sample
+    entry(259, 3, 1, 1);      // no compression
+    entry(262, 3, 1, 2);      // RGB
+    entry(273, 4, 1, pixels); // strip offset
+    entry(277, 3, 1, 3);      // samples per pixel
+    entry(278, 4, 1, height); // rows per strip
+    entry(279, 4, 1, 16);     // strip byte count
+    entry(284, 3, 1, 1);      // planar configuration: chunky
+    put32(out, 0);
+    for (int i = 0; i < 4; ++i)
+        put16(out, 8);
+    out.append(16, '\0');
+    return out;
+}
+
 } // namespace
 
 class PreviewTest : public QObject
@@ -135,6 +272,17 @@ private Q_SLOTS:
     void budget_data();
     void budget();
     void machineBudget();
+    void wholeFileCounts_data();
+    void wholeFileCounts();
+    void failedAllocationIsTooLarge();
+    void widePictureShrinksInLittleMemory();
+    void jpegLayout_data();
+    void jpegLayout();
+    void jpegCoefficients_data();
+    void jpegCoefficients();
+    void jpegReadToItsEnd_data();
+    void jpegReadToItsEnd();
+    void headerSizesSaturate();
 
 private:
     QString path(const QString &name) const { return m_dir->filePath(name); }
@@ -480,12 +628,18 @@ void PreviewTest::shrinkPicture_data()
     QTest::addColumn<QSize>("pixels");
     QTest::addColumn<QSize>("target");
     QTest::newRow("small/rgb32") << QImage::Format_RGB32 << QSize(300, 200) << QSize(150, 100);
-    QTest::newRow("banded/rgb32") << QImage::Format_RGB32 << QSize(3000, 3000) << QSize(150, 150);
-    QTest::newRow("banded/argb32") << QImage::Format_ARGB32 << QSize(4000, 3001) << QSize(164, 123);
-    QTest::newRow("banded/grey") << QImage::Format_Grayscale8 << QSize(9001, 3000)
-                                 << QSize(164, 55);
-    QTest::newRow("banded/indexed")
+    QTest::newRow("reduced/rgb32") << QImage::Format_RGB32 << QSize(3000, 3000) << QSize(150, 150);
+    QTest::newRow("reduced/argb32")
+        << QImage::Format_ARGB32 << QSize(4000, 3001) << QSize(164, 123);
+    QTest::newRow("reduced/grey") << QImage::Format_Grayscale8 << QSize(9001, 3000)
+                                  << QSize(164, 55);
+    QTest::newRow("reduced/indexed")
         << QImage::Format_Indexed8 << QSize(5000, 7000) << QSize(101, 141);
+    // Converted a piece of a row at a time, never the whole picture or a whole band.
+    QTest::newRow("wide/indexed") << QImage::Format_Indexed8 << QSize(200000, 40) << QSize(164, 4);
+    QTest::newRow("wide/grey") << QImage::Format_Grayscale8 << QSize(2100000, 4) << QSize(164, 4);
+    QTest::newRow("wide/mono") << QImage::Format_Mono << QSize(100000, 64) << QSize(164, 8);
+    QTest::newRow("tall/rgb32") << QImage::Format_RGB32 << QSize(80, 200000) << QSize(8, 164);
 }
 
 void PreviewTest::shrinkPicture()
@@ -504,7 +658,7 @@ void PreviewTest::shrinkPicture()
             line[x] = uchar((y * 2 / pixels.height()) * 2 + x * 2 / pixels.width());
     }
     if (format != QImage::Format_Indexed8)
-        image = image.convertToFormat(format);
+        image = image.convertToFormat(format, Qt::ThresholdDither);
     const QImage plain = image.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     const QImage shrunk = ::shrinkPicture(image, target);
     QCOMPARE(shrunk.size(), target);
@@ -548,6 +702,211 @@ void PreviewTest::machineBudget()
     QVERIFY(DecodeBudget::availableMemory() > 0);
     const qint64 budget = DecodeBudget::bytes();
     QVERIFY2(budget >= 256 * mib && budget <= 2048 * mib, qPrintable(QString::number(budget)));
+}
+
+void PreviewTest::wholeFileCounts_data()
+{
+    QTest::addColumn<QByteArray>("format");
+    QTest::addColumn<qint64>("fileSize"); // a hole after the picture: no disk used
+    QTest::addColumn<PreviewOutcome>("outcome");
+    const QList<QByteArray> writable = QImageWriter::supportedImageFormats();
+    // Qt's WebP reader takes the whole file into memory, whatever the picture's size.
+    if (writable.contains("webp")) {
+        QTest::newRow("webp/64 GiB")
+            << QByteArray("webp") << (qint64(64) << 30) << PreviewOutcome::TooLarge;
+        QTest::newRow("webp/beyond the budget")
+            << QByteArray("webp") << 300 * mib << PreviewOutcome::TooLarge;
+        QTest::newRow("webp/within the budget")
+            << QByteArray("webp") << 100 * mib << PreviewOutcome::Shown;
+    }
+    // libtiff reads a compressed strip whole, up to the file's end.
+    if (writable.contains("tiff")) {
+        QTest::newRow("tiff/beyond the budget")
+            << QByteArray("tiff") << 300 * mib << PreviewOutcome::TooLarge;
+    }
+    // These read as they decode and never reach the hole.
+    QTest::newRow("png/64 GiB") << QByteArray("png") << (qint64(64) << 30) << PreviewOutcome::Shown;
+    QTest::newRow("bmp/64 GiB") << QByteArray("bmp") << (qint64(64) << 30) << PreviewOutcome::Shown;
+}
+
+void PreviewTest::wholeFileCounts()
+{
+    QFETCH(QByteArray, format);
+    QFETCH(qint64, fileSize);
+    QFETCH(PreviewOutcome, outcome);
+    QImage image(10, 10, QImage::Format_RGB32);
+    image.fill(Qt::red);
+    QVERIFY(image.save(path("picture"), format.constData()));
+    QFile file(path("picture"));
+    QVERIFY(file.resize(fileSize));
+    // In little memory, so that a reader taking the whole file fails at once, not the machine.
+    QCOMPARE(outcomeWithHeadroom(512 * mib, path("picture"), m_area, 256 * mib), int(outcome));
+}
+
+void PreviewTest::failedAllocationIsTooLarge()
+{
+    if (!QImageWriter::supportedImageFormats().contains("webp"))
+        QSKIP("no WebP writer");
+    QImage image(10, 10, QImage::Format_RGB32);
+    image.fill(Qt::red);
+    QVERIFY(image.save(path("tail.webp"), "webp"));
+    QFile file(path("tail.webp"));
+    QVERIFY(file.resize(qint64(1) << 30));
+    // The budget lets the reader try to take the 1 GiB file; the process cannot give it.
+    QCOMPARE(outcomeWithHeadroom(256 * mib, path("tail.webp"), m_area, qint64(8) << 30),
+             int(PreviewOutcome::TooLarge));
+}
+
+void PreviewTest::widePictureShrinksInLittleMemory()
+{
+    // 20 MB as decoded, 640 MB at 32 bits a pixel: its shrinking must never convert all rows.
+    const QSize pixels(400000, 400);
+    QVERIFY(PictureFiles::writeMonoPng(path("wide.png"), pixels.width(), pixels.height()));
+    const int result = withHeadroom(256 * mib, [&] {
+        ImageView view;
+        const PreviewOutcome outcome = LoadImage(path("wide.png"), view, m_area, 1.0, 256 * mib);
+        const QImage &picture = view.picture();
+        const bool halves =
+            !picture.isNull() && qGray(picture.pixel(picture.width() / 4, 0)) < 40 &&
+            qGray(picture.pixel(picture.width() * 3 / 4, picture.height() - 1)) > 215;
+        return int(outcome) + (outcome == PreviewOutcome::Shown && !halves ? 16 : 0);
+    });
+    QCOMPARE(result, int(PreviewOutcome::Shown));
+}
+
+void PreviewTest::jpegLayout_data()
+{
+    QTest::addColumn<bool>("progressive");
+    QTest::addColumn<bool>("grey");
+    QTest::addColumn<int>("scans");
+    QTest::addColumn<qint64>("frameBlocks");
+    QTest::addColumn<qint64>("scanBlocks");
+    // 64 × 64: 64 blocks of luma, 16 of each chroma at 4:2:0. libjpeg's own scripts: 6 scans for
+    // grey, 10 for colour, some over one component.
+    QTest::newRow("baseline colour") << false << false << 1 << qint64(96) << qint64(96);
+    QTest::newRow("progressive grey") << true << true << 6 << qint64(64) << qint64(6 * 64);
+    QTest::newRow("progressive colour") << true << false << 10 << qint64(96) << qint64(512);
+}
+
+void PreviewTest::jpegLayout()
+{
+    QFETCH(bool, progressive);
+    QFETCH(bool, grey);
+    QFETCH(int, scans);
+    QFETCH(qint64, frameBlocks);
+    QFETCH(qint64, scanBlocks);
+    QByteArray jpeg = jpegPicture(progressive, grey);
+    QBuffer buffer(&jpeg);
+    QVERIFY(buffer.open(QIODevice::ReadOnly));
+    const JpegLayout layout = readJpegLayout(buffer);
+    QVERIFY(layout.framed);
+    QVERIFY(!layout.overlong);
+    QCOMPARE(layout.progressive, progressive);
+    QCOMPARE(layout.multiScan, progressive);
+    QCOMPARE(layout.scans, scans);
+    QCOMPARE(layout.frameBlocks, frameBlocks);
+    QCOMPARE(layout.coefficientBytes, frameBlocks * 128);
+    QCOMPARE(layout.scanBlocks, scanBlocks);
+}
+
+void PreviewTest::jpegCoefficients_data()
+{
+    QTest::addColumn<bool>("progressive");
+    QTest::addColumn<bool>("grey");
+    QTest::addColumn<QSize>("frame"); // as the header tells it
+    QTest::addColumn<int>("repeats"); // more copies of the last scan
+    QTest::addColumn<qint64>("budget");
+    QTest::addColumn<PreviewOutcome>("outcome");
+    // libjpeg keeps 128 bytes for each 8 × 8 block of a progressive picture: 32 MiB here.
+    QTest::newRow("progressive grey/coefficients beyond the budget")
+        << true << true << QSize(4096, 4096) << 0 << 16 * mib << PreviewOutcome::TooLarge;
+    // 4:2:0, 26 MiB.
+    QTest::newRow("progressive colour/coefficients beyond the budget")
+        << true << false << QSize(3000, 3000) << 0 << 16 * mib << PreviewOutcome::TooLarge;
+    QTest::newRow("progressive grey/coefficients within the budget")
+        << true << true << QSize(1024, 1024) << 0 << 16 * mib << PreviewOutcome::Shown;
+    // One scan, decoded at an eighth of the size a row of blocks at a time.
+    QTest::newRow("baseline grey/no coefficients kept")
+        << false << true << QSize(4096, 4096) << 0 << 16 * mib << PreviewOutcome::Shown;
+    // Each scan is decoded over the whole picture.
+    QTest::newRow("progressive grey/as written")
+        << true << true << QSize(4096, 4096) << 0 << 64 * mib << PreviewOutcome::Shown;
+    QTest::newRow("progressive grey/last scan repeated 100 times")
+        << true << true << QSize(4096, 4096) << 100 << 64 * mib << PreviewOutcome::TooLarge;
+}
+
+void PreviewTest::jpegCoefficients()
+{
+    QFETCH(bool, progressive);
+    QFETCH(bool, grey);
+    QFETCH(QSize, frame);
+    QFETCH(int, repeats);
+    QFETCH(qint64, budget);
+    QFETCH(PreviewOutcome, outcome);
+    QByteArray jpeg = withFrameSize(jpegPicture(progressive, grey), frame);
+    QVERIFY(jpeg.endsWith("\xff\xd9"));
+    const qsizetype lastScan = jpeg.lastIndexOf("\xff\xda");
+    const QByteArray scan = jpeg.mid(lastScan, jpeg.size() - 2 - lastScan);
+    jpeg.insert(jpeg.size() - 2, scan.repeated(repeats));
+    QVERIFY(TestFiles::write(path("picture.jpg"), jpeg));
+    ImageView view;
+    QCOMPARE(LoadImage(path("picture.jpg"), view, m_area, 1.0, budget), outcome);
+    QCOMPARE(view.isHidden(), outcome != PreviewOutcome::Shown);
+    QCOMPARE(QImageReader::allocationLimit(), m_qtLimit);
+}
+
+void PreviewTest::jpegReadToItsEnd_data()
+{
+    QTest::addColumn<bool>("ended");      // with its end marker
+    QTest::addColumn<int>("segments");    // of 64 KiB of metadata, which libjpeg keeps
+    QTest::addColumn<qint64>("fileSize"); // a hole after the picture
+    QTest::addColumn<PreviewOutcome>("outcome");
+    // libjpeg reads on to the end marker, through any length of anything.
+    QTest::newRow("no end marker, a 1 GiB hole")
+        << false << 0 << (qint64(1) << 30) << PreviewOutcome::TooLarge;
+    QTest::newRow("end marker, a 1 GiB hole")
+        << true << 0 << (qint64(1) << 30) << PreviewOutcome::Shown;
+    QTest::newRow("600 metadata segments") << true << 600 << qint64(0) << PreviewOutcome::TooLarge;
+    QTest::newRow("3 metadata segments") << true << 3 << qint64(0) << PreviewOutcome::Shown;
+}
+
+void PreviewTest::jpegReadToItsEnd()
+{
+    QFETCH(bool, ended);
+    QFETCH(int, segments);
+    QFETCH(qint64, fileSize);
+    QFETCH(PreviewOutcome, outcome);
+    QByteArray jpeg = jpegPicture(false, false);
+    QVERIFY(jpeg.endsWith("\xff\xd9"));
+    if (!ended)
+        jpeg.chop(2);
+    QByteArray segment("\xff\xe1\xff\xff"
+                       "Exif\0\0",
+                       10);
+    segment.append(65533 - 6, '\0');
+    jpeg.insert(2, segment.repeated(segments));
+    QVERIFY(TestFiles::write(path("picture.jpg"), jpeg));
+    if (fileSize > 0) {
+        QFile file(path("picture.jpg"));
+        QVERIFY(file.resize(fileSize));
+    }
+    ImageView view;
+    QElapsedTimer timer;
+    timer.start();
+    QCOMPARE(LoadImage(path("picture.jpg"), view, m_area, 1.0, 256 * mib), outcome);
+    QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
+}
+
+void PreviewTest::headerSizesSaturate()
+{
+    if (!QImageReader::supportedImageFormats().contains("tiff"))
+        QSKIP("no TIFF reader");
+    // Its bytes at 32 bits a pixel are just beyond 2^63, at 64 bits just beyond 2^64 (wrapped,
+    // within the budget).
+    QVERIFY(TestFiles::write(path("huge.tif"), tiffHeader(2147443515, 1073761891)));
+    ImageView view;
+    QCOMPARE(LoadImage(path("huge.tif"), view, m_area, 1.0, qint64(2) << 30),
+             PreviewOutcome::TooLarge);
 }
 
 QTEST_MAIN(PreviewTest)

@@ -112,12 +112,40 @@ inline bool writeBmp(const QString &path, int width, int height, QRgb left, QRgb
     return true;
 }
 
+namespace Detail {
+
+/// A PNG, not interlaced, of `height` copies of `row` (its filter byte first).
+inline bool writePngRows(const QString &path, int width, int height, int depth, int colourType,
+                         const QByteArray &row)
+{
+    QByteArray idat;
+    {
+        QByteArray raw(row.size() * height, Qt::Uninitialized);
+        for (int y = 0; y < height; ++y)
+            std::memcpy(raw.data() + row.size() * y, row.constData(), size_t(row.size()));
+        // qCompress gives the length in 4 bytes, then a zlib stream: what IDAT holds.
+        idat = qCompress(raw, 1).mid(4);
+    }
+    QByteArray ihdr;
+    put32be(ihdr, quint32(width));
+    put32be(ihdr, quint32(height));
+    ihdr.append(char(depth));
+    ihdr.append(char(colourType));
+    ihdr.append(3, '\0'); // deflate, adaptive filtering, not interlaced
+    const QByteArray png = QByteArray("\x89PNG\r\n\x1a\n", 8) + pngChunk("IHDR", ihdr) +
+                           pngChunk("IDAT", idat) + pngChunk("IEND", QByteArray());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(png) == png.size();
+}
+
+} // namespace Detail
+
 /// An 8-bit PNG, grey (from the colours' grey values) or colour, not interlaced.
 inline bool writePng(const QString &path, int width, int height, bool grey, QRgb left, QRgb right)
 {
     const int channels = grey ? 1 : 3;
-    const qsizetype rowBytes = 1 + qsizetype(width) * channels; // filter type 0, then the pixels
-    QByteArray row(rowBytes, '\0');
+    // Filter type 0, then the pixels.
+    QByteArray row(1 + qsizetype(width) * channels, '\0');
     for (int x = 0; x < width; ++x) {
         const QRgb c = x < width / 2 ? left : right;
         if (grey) {
@@ -128,24 +156,16 @@ inline bool writePng(const QString &path, int width, int height, bool grey, QRgb
             row[1 + 3 * x + 2] = char(qBlue(c));
         }
     }
-    QByteArray idat;
-    {
-        QByteArray raw(rowBytes * height, Qt::Uninitialized);
-        for (int y = 0; y < height; ++y)
-            std::memcpy(raw.data() + rowBytes * y, row.constData(), size_t(rowBytes));
-        // qCompress gives the length in 4 bytes, then a zlib stream: what IDAT holds.
-        idat = qCompress(raw, 1).mid(4);
-    }
-    QByteArray ihdr;
-    Detail::put32be(ihdr, quint32(width));
-    Detail::put32be(ihdr, quint32(height));
-    ihdr.append(char(8));            // bits per sample
-    ihdr.append(char(grey ? 0 : 2)); // colour type
-    ihdr.append(3, '\0');            // deflate, adaptive filtering, not interlaced
-    const QByteArray png = QByteArray("\x89PNG\r\n\x1a\n", 8) + Detail::pngChunk("IHDR", ihdr) +
-                           Detail::pngChunk("IDAT", idat) + Detail::pngChunk("IEND", QByteArray());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(png) == png.size();
+    return Detail::writePngRows(path, width, height, 8, grey ? 0 : 2, row);
+}
+
+/// A 1-bit grey PNG, the left half black, the right half white (width a multiple of 16): an
+/// eighth of a byte a pixel decoded.
+inline bool writeMonoPng(const QString &path, int width, int height)
+{
+    QByteArray row(1 + qsizetype(width) / 8, '\0');
+    std::fill(row.begin() + 1 + width / 16, row.end(), char(0xff));
+    return Detail::writePngRows(path, width, height, 1, 0, row);
 }
 
 /// A GIF with a 256-colour table whose LZW data are plain 9-bit codes, the table cleared before
