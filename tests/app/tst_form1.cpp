@@ -967,26 +967,18 @@ void Form1Test::eachPaneComesBackToItsOwnFolder()
 
 void Form1Test::everyCaptionFitsItsControl_data()
 {
-    QTest::addColumn<QString>("family");
-    for (const QString &family : TextFit::japaneseFonts())
-        QTest::newRow(qPrintable(family.isEmpty() ? "platform font" : family)) << family;
+    TextFit::addFontRows();
 }
 
 void Form1Test::everyCaptionFitsItsControl()
 {
     QFETCH(QString, family);
-    const QFont saved = QApplication::font();
-    QFont font = saved;
-    if (!family.isEmpty())
-        font.setFamilies({family});
-    font.setPointSize(9);
-    QApplication::setFont(font);
+    const TextFit::ProgramFont font(family);
     Form1Fixture f;
     Form1 &form = f.start();
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     const QStringList clipped = TextFit::clipped(&form);
-    QApplication::setFont(saved);
     QVERIFY2(clipped.isEmpty(), qPrintable(clipped.join("; ")));
     // Labels keep their places; only their width may grow.
     QCOMPARE(f.ui().Label1->pos(), QPoint(8, 392));

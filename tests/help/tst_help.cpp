@@ -410,27 +410,19 @@ void HelpTest::aboutWindowIsOneInstance()
 
 void HelpTest::readmeReadsWithoutScrollingSideways_data()
 {
-    QTest::addColumn<QString>("family");
-    for (const QString &family : TextFit::japaneseFonts())
-        QTest::newRow(qPrintable(family.isEmpty() ? "platform font" : family)) << family;
+    TextFit::addFontRows();
 }
 
 void HelpTest::readmeReadsWithoutScrollingSideways()
 {
     QFETCH(QString, family);
-    const QFont saved = QApplication::font();
-    QFont font = saved;
-    if (!family.isEmpty())
-        font.setFamilies({family});
-    font.setPointSize(9);
-    QApplication::setFont(font);
+    const TextFit::ProgramFont font(family);
     PosixFileOperations files;
     Form2 form(files, QStringLiteral(KAENAMI_RESOURCES));
     form.Form_Load();
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     const int sideways = form.Text1->horizontalScrollBar()->maximum();
-    QApplication::setFont(saved);
     QVERIFY2(form.helpText().size() > 1000, "the program's own help text is shown");
     QCOMPARE(sideways, 0);
     // Columns lined up with spaces come out ragged in a proportional font.
@@ -449,12 +441,7 @@ void HelpTest::everyCaptionFitsItsControl_data()
 void HelpTest::everyCaptionFitsItsControl()
 {
     QFETCH(QString, family);
-    const QFont saved = QApplication::font();
-    QFont font = saved;
-    if (!family.isEmpty())
-        font.setFamilies({family});
-    font.setPointSize(9);
-    QApplication::setFont(font);
+    const TextFit::ProgramFont font(family);
     Outside o;
     frmAbout about(o.registry, o.files, o.launcher, o.messages);
     about.Form_Load();
@@ -464,7 +451,6 @@ void HelpTest::everyCaptionFitsItsControl()
     help.show();
     QVERIFY(QTest::qWaitForWindowExposed(&help));
     const QStringList clipped = TextFit::clipped(&about) + TextFit::clipped(&help);
-    QApplication::setFont(saved);
     QVERIFY2(clipped.isEmpty(), qPrintable(clipped.join("; ")));
 }
 

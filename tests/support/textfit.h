@@ -1,12 +1,14 @@
 #pragma once
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QCheckBox>
 #include <QFontDatabase>
 #include <QLabel>
 #include <QPushButton>
 #include <QStyle>
 #include <QStyleOptionButton>
+#include <QTest>
 #include <QWidget>
 
 namespace TextFit {
@@ -24,6 +26,34 @@ inline QStringList japaneseFonts()
     }
     return fonts;
 }
+
+/// One data row per font of japaneseFonts(), in a column "family".
+inline void addFontRows()
+{
+    QTest::addColumn<QString>("family");
+    for (const QString &family : japaneseFonts())
+        QTest::newRow(qPrintable(family.isEmpty() ? "platform font" : family)) << family;
+}
+
+/// The program's 9 pt font in `family` (the platform's own when empty) while it lives.
+class ProgramFont
+{
+public:
+    explicit ProgramFont(const QString &family) : m_saved(QApplication::font())
+    {
+        QFont font = m_saved;
+        if (!family.isEmpty())
+            font.setFamilies({family});
+        font.setPointSize(9);
+        QApplication::setFont(font);
+    }
+    ~ProgramFont() { QApplication::setFont(m_saved); }
+    ProgramFont(const ProgramFont &) = delete;
+    ProgramFont &operator=(const ProgramFont &) = delete;
+
+private:
+    QFont m_saved;
+};
 
 /// One line of text as it is shown: "&" marks an access key and takes no room.
 inline QString shown(const QString &text)
