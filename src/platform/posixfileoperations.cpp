@@ -1011,8 +1011,12 @@ OpResult PosixFileOperations::claimJournal(const QString &path, QByteArray &byte
         struct stat opened
         {
         };
-        if (OpResult result = openRegular(path, O_RDWR, fd, opened); !result)
-            return result;
+        // A journal in a folder that became read-only is still read and acted on; a lock
+        // needs no write access.
+        if (OpResult result = openRegular(path, O_RDWR, fd, opened); !result) {
+            if (OpResult readOnly = openRegular(path, O_RDONLY, fd, opened); !readOnly)
+                return result;
+        }
         if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0)
             return failureOf(errno, path);
         // A running batch may have renamed a newer journal over the one we opened and locked.

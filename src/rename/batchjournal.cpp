@@ -326,12 +326,17 @@ QString recoverAbandonedBatches(FileOperations &files, const QString &folder)
         const RecoveryReport report = recoverBatch(files, *journal);
         all.restored.insert(all.restored.end(), report.restored.begin(), report.restored.end());
         all.problems.append(report.problems);
-        ++recovered;
         // What could not be put right is tried again at the next start.
+        bool finished = false;
         if (report.problems.isEmpty())
-            files.finishJournal(path);
+            finished = bool(files.finishJournal(path));
         else
             files.releaseJournal(path);
+        // A journal that cannot be removed (its folder read-only) and leaves nothing to do is
+        // no news at every start.
+        if (finished || !report.restored.empty() || report.leftoversRemoved > 0 ||
+            !report.problems.isEmpty())
+            ++recovered;
     }
     if (recovered == 0 && all.problems.isEmpty())
         return {};

@@ -6,7 +6,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <grp.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -37,6 +39,7 @@ private Q_SLOTS:
     void startUpRecoversAbandonedJournalsOnly();
     void recoveryWaitsForAFolderThatIsAway();
     void aJournalUnderAnotherNameIsNotActedOn();
+    void aJournalInAFolderNoLongerWritableIsStillRecovered();
 
 private:
     QString path(const QString &name) const { return m_dir->path() + QLatin1Char('/') + name; }
@@ -241,6 +244,55 @@ void BatchJournalTest::aJournalUnderAnotherNameIsNotActedOn()
     QVERIFY(TestFiles::write(BatchJournal::pathIn(program, "other"), journal.toBytes()));
     recoverAbandonedBatches(m_files, program);
     QVERIFY(QFile::exists(journal.temporaryPath(1)));
+}
+
+void BatchJournalTest::aJournalInAFolderNoLongerWritableIsStillRecovered()
+{
+    // The journal's folder became read-only for this user after a crash (a portable copy's
+    // folder made read-only); the photo kept aside must still come back, and told once.
+    if (::geteuid() != 0)
+        QSKIP("hands the files to another user, which needs root");
+    const QString program = path("program");
+    const QString photos = path("photos");
+    QVERIFY(QDir().mkpath(program));
+    QVERIFY(QDir().mkpath(photos));
+    BatchJournal dead = journalFor(photos);
+    dead.kept.push_back({dead.keptPath(1), photos + "/photo1.jpg", photos + "/x.jpg"});
+    QVERIFY(TestFiles::write(photos + "/photo1.jpg", "photo"));
+    QVERIFY(m_files.setAside(photos + "/photo1.jpg", dead.kept[0].kept));
+    QVERIFY(QFile::remove(photos + "/photo1.jpg"));
+    const QString journal = BatchJournal::pathIn(program, dead.id);
+    QVERIFY(TestFiles::write(journal, dead.toBytes()));
+    for (const auto &[folder, mode] :
+         {std::pair{m_dir->path(), 0755}, {photos, 0777}, {program, 0555}})
+        QVERIFY(::chmod(FileNames::encode(folder).constData(), mode_t(mode)) == 0);
+
+    const pid_t child = ::fork();
+    QVERIFY(child >= 0);
+    if (child == 0) {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
+            ::_exit(10);
+        PosixFileOperations files;
+        const QString first = recoverAbandonedBatches(files, program);
+        if (!first.contains(photos + "/photo1.jpg"))
+            ::_exit(1);
+        if (TestFiles::read(photos + "/photo1.jpg") != "photo")
+            ::_exit(2);
+        if (!recoverAbandonedBatches(files, program).isEmpty())
+            ::_exit(3);
+        ::_exit(0);
+    }
+    int status = 0;
+    QCOMPARE(::waitpid(child, &status, 0), child);
+    QVERIFY(::chmod(FileNames::encode(program).constData(), 0755) == 0);
+    QVERIFY2(WIFEXITED(status), "the child ended normally");
+    const int code = WEXITSTATUS(status);
+    if (code == 10)
+        QSKIP("cannot change to an unprivileged user here");
+    const char *failures[] = {"", "the kept photo was not recovered", "wrong content",
+                              "the same recovery was told again"};
+    QVERIFY2(code == 0, code < 4 ? failures[code] : "unexpected");
+    QCOMPARE(TestFiles::names(photos), QStringList{"photo1.jpg"});
 }
 
 QTEST_GUILESS_MAIN(BatchJournalTest)
