@@ -22,6 +22,9 @@ struct CommandLine
     {
         parser.setApplicationDescription(
             QStringLiteral("選んだファイルを連番の名前でコピー、または移動します。"));
+        // The window system's options are words after one dash (-reverse, -stylesheet x), not
+        // bundles of letters that could read as -v or -h.
+        parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     }
     QCommandLineParser parser;
     QCommandLineOption help = parser.addHelpOption();
@@ -36,40 +39,14 @@ void answerOnTheTerminal(int &argc, char **argv)
     for (int i = 0; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));
     CommandLine line;
-    // The window system's own options are words after one dash (-reverse, -stylesheet x),
-    // not bundles of letters that could read as -v or -h.
-    line.parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    for (const char *name : {"platform",
-                             "platformpluginpath",
-                             "platformtheme",
-                             "plugin",
-                             "qwindowgeometry",
-                             "qwindowicon",
-                             "qwindowtitle",
-                             "session",
-                             "style",
-                             "stylesheet",
-                             "display",
-                             "geometry",
-                             "name",
-                             "title",
-                             "visual",
-                             "qmljsdebugger",
-                             "font",
-                             "fn",
-                             "background",
-                             "bg",
-                             "foreground",
-                             "fg",
-                             "button",
-                             "btn",
-                             "im",
-                             "inputstyle",
-                             "ncols",
-                             "cmap"})
+    // The options Qt 6 and its X11 plugin take for themselves.
+    for (const char *name :
+         {"platform", "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry",
+          "qwindowicon", "qwindowtitle", "session", "style", "stylesheet", "display", "geometry",
+          "name", "title", "visual", "icon", "qmljsdebugger"})
         line.parser.addOption(
             QCommandLineOption(QString::fromLatin1(name), QString(), QStringLiteral("value")));
-    for (const char *name : {"reverse", "widgetcount", "nograb", "dograb", "sync", "testability"})
+    for (const char *name : {"reverse", "widgetcount", "nograb", "dograb", "testability"})
         line.parser.addOption(QCommandLineOption(QString::fromLatin1(name)));
     line.parser.parse(arguments);
     const bool help = line.parser.isSet(line.help) ||
