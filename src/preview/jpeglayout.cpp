@@ -115,17 +115,21 @@ JpegLayout readJpegLayout(QIODevice &device)
             const int byte = bytes.next();
             if (byte < 0)
                 return layout;
-            if (byte != 0xff) {
-                // libjpeg skips what is no marker with a warning.
+            // libjpeg skips what is no marker with a warning; markers without a length and
+            // fill bytes are read through one by one as well, so every byte here counts.
+            if (++junk > slack) {
+                layout.overlong = true;
+                return layout;
+            }
+            if (byte != 0xff)
+                continue;
+            do {
+                marker = bytes.next();
                 if (++junk > slack) {
                     layout.overlong = true;
                     return layout;
                 }
-                continue;
-            }
-            do
-                marker = bytes.next();
-            while (marker == 0xff);
+            } while (marker == 0xff);
             if (marker < 0)
                 return layout;
         }
@@ -222,16 +226,19 @@ JpegLayout readJpegLayout(QIODevice &device)
             }
             most -= skipped;
             int next = 0;
-            do
+            do {
                 next = bytes.next();
-            while (next == 0xff);
+                // Fill bytes take their share of what the scan may hold.
+                if (--most < 0) {
+                    layout.overlong = true;
+                    return layout;
+                }
+            } while (next == 0xff);
             if (next < 0)
                 return layout;
             // A stuffed zero or a restart marker belongs to the scan.
-            if (next == 0x00 || (next >= 0xd0 && next <= 0xd7)) {
-                most -= 2;
+            if (next == 0x00 || (next >= 0xd0 && next <= 0xd7))
                 continue;
-            }
             pending = next;
             break;
         }

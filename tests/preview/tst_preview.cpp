@@ -283,6 +283,8 @@ private Q_SLOTS:
     void jpegReadToItsEnd_data();
     void jpegReadToItsEnd();
     void headerSizesSaturate();
+    void jpegFillBytesCount_data();
+    void jpegFillBytesCount();
 
 private:
     QString path(const QString &name) const { return m_dir->filePath(name); }
@@ -807,6 +809,37 @@ void PreviewTest::jpegLayout()
     QCOMPARE(layout.frameBlocks, frameBlocks);
     QCOMPARE(layout.coefficientBytes, frameBlocks * 128);
     QCOMPARE(layout.scanBlocks, scanBlocks);
+}
+
+void PreviewTest::jpegFillBytesCount_data()
+{
+    QTest::addColumn<bool>("inScan");     // in the scan's data, else before the first segment
+    QTest::addColumn<QByteArray>("unit"); // repeated to 3 MiB
+    for (const bool inScan : {false, true}) {
+        const char *place = inScan ? "in the scan/" : "before the segments/";
+        QTest::newRow(qPrintable(place + QString("fill bytes"))) << inScan << QByteArray("\xff");
+        QTest::newRow(qPrintable(place + QString("restart markers")))
+            << inScan << QByteArray("\xff\xd0");
+        QTest::newRow(qPrintable(place + QString("reserved markers")))
+            << inScan << QByteArray("\xff\x01");
+    }
+}
+
+void PreviewTest::jpegFillBytesCount()
+{
+    // Bytes a decoder reads through one by one count like any other junk: a small picture
+    // padded with megabytes of them is not read to its end.
+    QFETCH(bool, inScan);
+    QFETCH(QByteArray, unit);
+    const QByteArray picture = jpegPicture(false, true);
+    QVERIFY(picture.endsWith("\xff\xd9"));
+    const QByteArray padding = unit.repeated(3 * 1024 * 1024 / unit.size());
+    QByteArray jpeg = inScan ? picture.chopped(2) + padding + "\xff\xd9"
+                             : picture.left(2) + padding + picture.mid(2);
+    QBuffer buffer(&jpeg);
+    QVERIFY(buffer.open(QIODevice::ReadOnly));
+    QVERIFY(readJpegLayout(buffer).overlong);
+    QVERIFY2(buffer.pos() < 2 * 1024 * 1024, qPrintable(QString::number(buffer.pos())));
 }
 
 void PreviewTest::jpegCoefficients_data()
