@@ -1,5 +1,6 @@
 #include "posixfileoperations.h"
 
+#include "filecopy.h"
 #include "filenames.h"
 #include "regularfile.h"
 #include "systemcalls.h"
@@ -26,6 +27,7 @@ using SystemCalls::BusyScope;
 using SystemCalls::failureOf;
 using SystemCalls::FileDescriptor;
 using SystemCalls::fileNameOf;
+using SystemCalls::fillCopy;
 using SystemCalls::folderOf;
 using SystemCalls::stillBusy;
 using SystemCalls::writeAll;
@@ -153,74 +155,9 @@ qsizetype readChunk(int fd, char *buffer, qsizetype size)
     return filled;
 }
 
-bool readWriteLoop(int in, int out)
-{
-    static constexpr size_t bufferSize = 1 << 20;
-    static thread_local QByteArray buffer(bufferSize, Qt::Uninitialized);
-    for (int chunk = 1;; ++chunk) {
-        if (chunk % 16 == 0)
-            stillBusy();
-        const ssize_t got = ::read(in, buffer.data(), bufferSize);
-        if (got == 0)
-            return true;
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        if (const int error = writeAll(out, buffer.constData(), got); error != 0) {
-            errno = error;
-            return false;
-        }
-    }
-}
-
-/// Moves the bytes of `in` into the empty file `out`: reflink, then copy_file_range,
-/// then plain reads and writes where the kernel refuses the faster ways.
-bool copyData(int in, int out, off_t size)
-{
-    // An empty size may still hide content (files of /proc): only reading tells.
-    if (size == 0)
-        return readWriteLoop(in, out);
-    if (::ioctl(out, FICLONE, in) == 0)
-        return true;
-    off_t copied = 0;
-    for (;;) {
-        // In chunks of 16 MiB, so that a long copy lets the window answer in between.
-        const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, size_t(16) << 20, 0);
-        if (n > 0) {
-            copied += n;
-            stillBusy();
-            continue;
-        }
-        if (n == 0)
-            return copied > 0 || readWriteLoop(in, out);
-        if (errno == EINTR)
-            continue;
-        if (copied == 0 && (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP ||
-                            errno == EINVAL || errno == EBADF || errno == EPERM))
-            return readWriteLoop(in, out);
-        return false;
-    }
-}
-
 mode_t creationMode(const struct stat &source)
 {
     return (source.st_mode & 0777) | S_IWUSR;
-}
-
-/// Writes the whole source into `out` with its times and permission bits, synced when asked.
-/// Returns 0 or the errno of the failure.
-int fillCopy(int in, const struct stat &st, int out, bool sync)
-{
-    if (::lseek(in, 0, SEEK_SET) != 0 || !copyData(in, out, st.st_size))
-        return errno;
-    const struct timespec times[2] = {st.st_atim, st.st_mtim};
-    if (::futimens(out, times) != 0 || ::fchmod(out, st.st_mode & 07777) != 0)
-        return errno;
-    if (sync && ::fsync(out) != 0)
-        return errno;
-    return 0;
 }
 
 /// Returns 0 or the errno of the failure.

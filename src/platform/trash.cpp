@@ -1,5 +1,6 @@
 #include "trash.h"
 
+#include "filecopy.h"
 #include "filenames.h"
 #include "systemcalls.h"
 
@@ -323,29 +324,7 @@ int copyInto(int folder, const QByteArray &name, const QByteArray &path, const s
                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!out.valid())
         return errno;
-    int error = 0;
-    static constexpr size_t bufferSize = 1 << 20;
-    QByteArray buffer(bufferSize, Qt::Uninitialized);
-    for (int chunk = 1;; ++chunk) {
-        if (chunk % 16 == 0)
-            SystemCalls::stillBusy();
-        const ssize_t got = ::read(in.get(), buffer.data(), bufferSize);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0) {
-            error = errno;
-            break;
-        }
-        if (got == 0)
-            break;
-        error = writeAll(out.get(), QByteArray::fromRawData(buffer.constData(), got));
-        if (error != 0)
-            break;
-    }
-    const struct timespec times[2] = {entry.st_atim, entry.st_mtim};
-    if (error == 0 &&
-        (::futimens(out.get(), times) != 0 || ::fchmod(out.get(), entry.st_mode & 07777) != 0))
-        error = errno;
+    int error = SystemCalls::fillCopy(in.get(), entry, out.get(), false);
     if (::close(out.release()) != 0 && error == 0)
         error = errno;
     if (error != 0)
