@@ -3,12 +3,12 @@
 #include "decodebudget.h"
 #include "jpeglayout.h"
 #include "regularfile.h"
+#include "saturating.h"
 
 #include <QFile>
 #include <QImageReader>
 #include <QTransform>
 #include <QtEndian>
-#include <QtNumeric>
 
 #include <algorithm>
 #include <cmath>
@@ -43,20 +43,8 @@ PreviewPlacement fitPicture(float naturalWidth, float naturalHeight, float scale
 namespace {
 
 constexpr qint64 mib = qint64(1) << 20;
-constexpr qint64 most = std::numeric_limits<qint64>::max();
-
-// Sizes come from headers, which may tell any number: products and sums saturate.
-qint64 product(qint64 a, qint64 b)
-{
-    qint64 result = 0;
-    return qMulOverflow(a, b, &result) ? most : result;
-}
-
-qint64 sum(qint64 a, qint64 b)
-{
-    qint64 result = 0;
-    return qAddOverflow(a, b, &result) ? most : result;
-}
+using Saturating::product;
+using Saturating::sum;
 
 /// Qt's allocation limit is one for the whole process: a decode sets its own and gives the old
 /// one back, also when an exception leaves (everything here runs on the one user-interface

@@ -1,11 +1,12 @@
 #include "jpeglayout.h"
 
+#include "saturating.h"
+
 #include <QIODevice>
 
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <limits>
 
 namespace {
 
@@ -17,12 +18,6 @@ constexpr qint64 mostBytesPerBlock = 512;
 constexpr qint64 slack = mib;
 // Far beyond the largest colour profiles and depth maps cameras write.
 constexpr qint64 mostSegmentBytes = 32 * mib;
-
-qint64 saturatedAdd(qint64 a, qint64 b)
-{
-    qint64 sum = 0;
-    return qAddOverflow(a, b, &sum) ? std::numeric_limits<qint64>::max() : sum;
-}
 
 /// Bytes of a device through a buffer of its own, for the byte-at-a-time walk.
 class Bytes
@@ -154,7 +149,7 @@ JpegLayout readJpegLayout(QIODevice &device)
                 payload.append(char(byte));
             }
         } else {
-            layout.segmentBytes = saturatedAdd(layout.segmentBytes, length);
+            layout.segmentBytes = Saturating::sum(layout.segmentBytes, length);
             if (layout.segmentBytes > mostSegmentBytes) {
                 layout.overlong = true;
                 return layout;
@@ -214,8 +209,8 @@ JpegLayout readJpegLayout(QIODevice &device)
         if (layout.scans == 0 && count < components.size())
             layout.multiScan = true;
         ++layout.scans;
-        layout.scanBlocks = saturatedAdd(layout.scanBlocks, blocks);
-        qint64 most = saturatedAdd(blocks * mostBytesPerBlock, slack);
+        layout.scanBlocks = Saturating::sum(layout.scanBlocks, blocks);
+        qint64 most = Saturating::sum(blocks * mostBytesPerBlock, slack);
         for (;;) {
             const qint64 skipped = bytes.skipToMarkerByte(most);
             if (skipped < 0)
