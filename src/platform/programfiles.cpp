@@ -90,12 +90,16 @@ ProgramFiles::ProgramFiles(const ProgramEnvironment &environment)
     if (m_otherJournalFolder == m_dataFolder)
         m_otherJournalFolder.clear();
 
-    QStringList helpCandidates{besideProgram, holdsHelp(prefixData)};
+    // The first place that holds it; nowhere to be found, the help window reports the file
+    // missing where it belongs.
+    m_helpFolder = besideProgram;
+    QStringList elsewhere{prefixData};
     for (const QString &data : environment.dataFolders)
-        helpCandidates.append(holdsHelp(Paths::join(data, QLatin1String(folderName))));
-    helpCandidates.removeAll(QString());
-    // Nowhere to be found: the help window reports the file missing where it belongs.
-    m_helpFolder = helpCandidates.value(0, m_installed ? prefixData : program);
+        elsewhere.append(Paths::join(data, QLatin1String(folderName)));
+    for (qsizetype i = 0; m_helpFolder.isEmpty() && i < elsewhere.size(); ++i)
+        m_helpFolder = holdsHelp(elsewhere.at(i));
+    if (m_helpFolder.isEmpty())
+        m_helpFolder = m_installed ? prefixData : program;
 }
 
 OpResult ProgramFiles::makeDataFolder() const
