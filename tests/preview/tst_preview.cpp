@@ -169,6 +169,15 @@ int outcomeWithHeadroom(qint64 headroom, const QString &path, QSizeF area, qint6
     });
 }
 
+/// `image` as a file of `format` would hold it.
+QByteArray encoded(const QImage &image, const char *format)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    return image.save(&buffer, format) ? bytes : QByteArray();
+}
+
 /// A 64 × 64 JPEG of a grey or colour pattern, so that every scan carries data.
 QByteArray jpegPicture(bool progressive, bool grey)
 {
@@ -438,12 +447,8 @@ void PreviewTest::orientationTagTurnsThePhoto()
 {
     QImage image(300, 100, QImage::Format_RGB32);
     image.fill(Qt::blue);
-    QByteArray jpeg;
-    {
-        QBuffer buffer(&jpeg);
-        QVERIFY(buffer.open(QIODevice::WriteOnly));
-        QVERIFY(image.save(&buffer, "JPEG"));
-    }
+    QByteArray jpeg = encoded(image, "JPEG");
+    QVERIFY(!jpeg.isEmpty());
     // An Exif block whose orientation tag (6) says: turn 90 degrees clockwise to view.
     const QByteArray exif("\xff\xe1\x00\x22"
                           "Exif\x00\x00"
@@ -466,12 +471,8 @@ void PreviewTest::nonUtf8NameShowsThePicture()
 {
     QImage image(328, 100, QImage::Format_RGB32);
     image.fill(Qt::darkCyan);
-    QByteArray png;
-    {
-        QBuffer buffer(&png);
-        QVERIFY(buffer.open(QIODevice::WriteOnly));
-        QVERIFY(image.save(&buffer, "PNG"));
-    }
+    const QByteArray png = encoded(image, "PNG");
+    QVERIFY(!png.isEmpty());
     // テスト.png in Shift-JIS: no valid UTF-8.
     const QByteArray raw = FileNames::encode(m_dir->path()) + "/\x83\x65\x83\x58\x83\x67.png";
     const int fd = ::open(raw.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
