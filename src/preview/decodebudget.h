@@ -6,15 +6,11 @@
 /// that cannot decode at a reduced size. Decided here and nowhere else.
 namespace DecodeBudget {
 
-/// Bytes this process can take now: the system's available memory, within the headroom of every
-/// memory-limited control group the process belongs to. 0 when nothing can be read.
-qint64 availableMemory();
-
 /// The budget for `available` bytes of available memory: a quarter of it, at least 256 MiB (twice
 /// the 128 MiB Qt 6.4 allows one picture by default), at most 2 GiB. 0 (unknown) gives the least.
 qint64 forAvailable(qint64 available);
 
-/// The budget on this machine now.
+/// The budget on this machine now (SystemMemory::available()).
 qint64 bytes();
 
 } // namespace DecodeBudget
