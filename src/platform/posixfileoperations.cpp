@@ -232,21 +232,27 @@ OpResult checkDestination(const QString &destination, const QByteArray &dst, boo
 }
 
 /// Keeps the destination about to be replaced in its trash, as a second name of the same file,
-/// so its name never goes missing. Where no trash can keep it, the replace goes ahead and the
-/// report says so.
-void keepReplaced(const QString &destination, const WriteOptions &options, WriteReport &report)
+/// so its name never goes missing. Where its volume has no usable trash, the replace goes ahead
+/// and the report says so; where the trash is there but cannot keep it (a full disk, a file
+/// that cannot be read for a copy), the replace must not happen: the failure is returned.
+OpResult keepReplaced(const QString &destination, const WriteOptions &options, WriteReport &report)
 {
     if (!options.trashReplaced)
-        return;
+        return OpResult::success();
     // Decided now, by what stands there now: only the very entry the caller named may go
     // without being kept.
     if (options.notToTrash.exists() &&
         entryStatus(FileNames::encode(destination)).sameFileAs(options.notToTrash))
-        return;
-    if (!Trash::keep(destination, report.trashedAs))
+        return OpResult::success();
+    bool trashFound = false;
+    if (OpResult kept = Trash::keep(destination, report.trashedAs, &trashFound); !kept) {
+        if (trashFound)
+            return kept;
         report.replacedNotKept = true;
-    else
-        report.trashed = entryStatus(FileNames::encode(report.trashedAs));
+        return OpResult::success();
+    }
+    report.trashed = entryStatus(FileNames::encode(report.trashedAs));
+    return OpResult::success();
 }
 
 /// The replace did not happen after all: the trash lets go of what it kept.
@@ -399,7 +405,10 @@ private:
     /// The complete content lies under the temporary name: one rename puts it in place.
     OpResult renameOver()
     {
-        keepReplaced(m_destination, m_options, m_kept);
+        if (OpResult kept = keepReplaced(m_destination, m_options, m_kept); !kept) {
+            ::unlink(m_temporary.constData());
+            return kept;
+        }
         if (::rename(m_temporary.constData(), m_dst.constData()) != 0) {
             const int error = errno;
             ::unlink(m_temporary.constData());
@@ -599,7 +608,8 @@ OpResult PosixFileOperations::moveFile(const QString &source, const QString &des
 
         int error = 0;
         if (exists) {
-            keepReplaced(destination, options, done);
+            if (OpResult kept = keepReplaced(destination, options, done); !kept)
+                return kept;
             error = ::rename(src.constData(), dst.constData()) == 0 ? 0 : errno;
             // Across file systems the copy below keeps the replaced file itself.
             if (error != 0)

@@ -324,17 +324,22 @@ int copyInto(int folder, const QByteArray &name, const QByteArray &path, const s
                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!out.valid())
         return errno;
-    int error = SystemCalls::fillCopy(in.get(), entry, out.get(), false);
+    // The original is replaced right after: the copy must be on disk first.
+    int error = SystemCalls::fillCopy(in.get(), entry, out.get(), true);
     if (::close(out.release()) != 0 && error == 0)
+        error = errno;
+    if (error == 0 && ::fsync(folder) != 0)
         error = errno;
     if (error != 0)
         ::unlinkat(folder, name.constData(), 0);
     return error;
 }
 
-OpResult keep(const QString &path, QString &trashedAs)
+OpResult keep(const QString &path, QString &trashedAs, bool *trashFound)
 {
     trashedAs.clear();
+    if (trashFound)
+        *trashFound = false;
     QByteArray entryPath, recordedPath;
     struct stat entry
     {
@@ -342,6 +347,8 @@ OpResult keep(const QString &path, QString &trashedAs)
     OpenedTrash trash;
     if (OpResult opened = openTrashOf(path, entryPath, entry, trash, recordedPath); !opened)
         return opened;
+    if (trashFound)
+        *trashFound = true;
 
     const QByteArray info =
         "[Trash Info]\nPath=" + encodedPath(recordedPath) + "\nDeletionDate=" +

@@ -20,9 +20,11 @@ QString homeFolder();
 OpResult folderFor(const QString &path, QString &folder);
 
 /// Links the entry `path` (a symbolic link itself, never what it points to) into its trash, its
-/// trash information written first. `path` stays as it was; `trashedAs` becomes the entry's path
-/// under the trash's files/.
-OpResult keep(const QString &path, QString &trashedAs);
+/// trash information written first; where links are refused, a synced full copy goes in. `path`
+/// stays as it was; `trashedAs` becomes the entry's path under the trash's files/.
+/// `trashFound`, when given, tells whether the volume has a usable trash, so that a failure to
+/// keep the entry in it (a full disk, an unreadable file) can be told from having none.
+OpResult keep(const QString &path, QString &trashedAs, bool *trashFound = nullptr);
 
 /// Takes an entry made by keep() out of the trash again, with its information.
 OpResult discard(const QString &trashedAs);

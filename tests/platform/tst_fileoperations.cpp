@@ -83,6 +83,7 @@ class FileOperationsTest : public QObject
 
 private Q_SLOTS:
     void longCopiesLetTheWindowAnswer();
+    void aFileTheTrashCannotKeepIsNotReplaced();
     void init()
     {
         m_dir = std::make_unique<QTemporaryDir>();
@@ -269,6 +270,48 @@ void FileOperationsTest::pipesAreRefusedWithoutBlocking()
     };
     QVERIFY2(lstatOf(path("fifo"), st) && S_ISFIFO(st.st_mode), "the pipe stays as it was");
     QCOMPARE(TestFiles::names(m_dir->path()), (QStringList{"fifo", "s"}));
+}
+
+void FileOperationsTest::aFileTheTrashCannotKeepIsNotReplaced()
+{
+    // The trash is there, but cannot keep the file: the kernel refuses a link to a file the
+    // user may not read (protected hard links), and a copy cannot read it either. Replacing it
+    // anyway would lose it.
+    QFile protectedLinks(QStringLiteral("/proc/sys/fs/protected_hardlinks"));
+    if (!protectedLinks.open(QIODevice::ReadOnly) || protectedLinks.readAll().trimmed() != "1")
+        QSKIP("needs the kernel's protected hard links");
+    QVERIFY(::chmod(sys(m_dir->path()).constData(), 0777) == 0);
+    QVERIFY(QDir(m_dir->path()).mkdir("data"));
+    QVERIFY(::chmod(sys(path("data")).constData(), 0777) == 0);
+    QVERIFY(TestFiles::write(path("s"), "new content"));
+    QVERIFY(TestFiles::write(path("t"), "the only copy"));
+    QVERIFY(::chmod(sys(path("t")).constData(), 0622) == 0);
+    const pid_t child = ::fork();
+    QVERIFY(child >= 0);
+    if (child == 0) {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
+            ::_exit(10);
+        qputenv("XDG_DATA_HOME", sys(path("data")));
+        PosixFileOperations ops;
+        const WriteOptions trashing({}, false, true);
+        if (ops.copyFile(path("s"), path("t"), trashing))
+            ::_exit(1);
+        if (ops.moveFile(path("s"), path("t"), trashing))
+            ::_exit(2);
+        ::_exit(0);
+    }
+    int status = 0;
+    QCOMPARE(::waitpid(child, &status, 0), child);
+    QVERIFY2(WIFEXITED(status), "the child ended normally");
+    if (WEXITSTATUS(status) == 10)
+        QSKIP("cannot change to an unprivileged user here");
+    QVERIFY2(WEXITSTATUS(status) == 0,
+             WEXITSTATUS(status) == 1 ? "the copy replaced it" : "the move replaced it");
+    QCOMPARE(TestFiles::read(path("t")), QByteArray("the only copy"));
+    QCOMPARE(TestFiles::read(path("s")), QByteArray("new content"));
+    // Nothing half-kept is left in the trash.
+    QVERIFY(TestFiles::names(path("data/Trash/files")).isEmpty());
+    QVERIFY(TestFiles::names(path("data/Trash/info")).isEmpty());
 }
 
 void FileOperationsTest::destinationTheUserMayNotWriteIsRefused()
