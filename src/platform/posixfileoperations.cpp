@@ -964,6 +964,10 @@ OpResult PosixFileOperations::claimJournal(const QString &path, QByteArray &byte
             if (OpResult readOnly = openRegular(path, O_RDONLY, fd, opened); !readOnly)
                 return result;
         }
+        // Recovery renames files as the journal says: only a journal of this user's own, that
+        // no one else may have written, is acted on.
+        if (opened.st_uid != ::geteuid() || (opened.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+            return failureOf(EPERM, path);
         if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0)
             return failureOf(errno, path);
         // A running batch may have renamed a newer journal over the one we opened and locked.

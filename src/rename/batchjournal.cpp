@@ -189,11 +189,13 @@ std::optional<BatchJournal> BatchJournal::fromBytes(const QByteArray &bytes)
                !path.split(QLatin1Char('/')).contains(QStringLiteral("..")) &&
                !path.split(QLatin1Char('/')).contains(QStringLiteral("."));
     };
-    if (!plain(journal.targetFolder))
+    if (!plain(journal.targetFolder) || !plain(journal.sourceFolder))
         return std::nullopt;
+    // A content comes back only into the batch's source folder.
     for (const Kept &entry : journal.kept) {
         if (!plain(entry.kept) || !plain(entry.original) || !plain(entry.target) ||
             Paths::folderOf(entry.kept) != journal.targetFolder ||
+            Paths::folderOf(entry.original) != journal.sourceFolder ||
             !fileNameOf(entry.kept).startsWith(journal.hiddenPrefix()))
             return std::nullopt;
     }

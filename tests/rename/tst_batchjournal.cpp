@@ -40,6 +40,8 @@ private Q_SLOTS:
     void recoveryWaitsForAFolderThatIsAway();
     void aJournalUnderAnotherNameIsNotActedOn();
     void aJournalInAFolderNoLongerWritableIsStillRecovered();
+    void aJournalOthersWroteIsNotActedOn_data();
+    void aJournalOthersWroteIsNotActedOn();
 
 private:
     QString path(const QString &name) const { return m_dir->path() + QLatin1Char('/') + name; }
@@ -55,7 +57,8 @@ void BatchJournalTest::oddNamesSurviveTheJournal()
 {
     BatchJournal journal =
         BatchJournal::begin(QStringLiteral("/a b/c%20d"), FileNames::decode("/t\n\xff\x83/x"));
-    journal.kept.push_back({journal.keptPath(1), FileNames::decode("/a b/new\nline \x83\x65.jpg"),
+    journal.kept.push_back({journal.keptPath(1),
+                            FileNames::decode("/a b/c%20d/new\nline \x83\x65.jpg"),
                             journal.targetFolder + QStringLiteral("/photo 007.jpg")});
     const std::optional<BatchJournal> read = BatchJournal::fromBytes(journal.toBytes());
     QVERIFY(read);
@@ -63,7 +66,7 @@ void BatchJournalTest::oddNamesSurviveTheJournal()
     QCOMPARE(read->sourceFolder, journal.sourceFolder);
     QCOMPARE(raw(read->targetFolder), QByteArray("/t\n\xff\x83/x"));
     QCOMPARE(read->kept.size(), size_t(1));
-    QCOMPARE(raw(read->kept[0].original), QByteArray("/a b/new\nline \x83\x65.jpg"));
+    QCOMPARE(raw(read->kept[0].original), QByteArray("/a b/c%20d/new\nline \x83\x65.jpg"));
     QCOMPARE(read->kept[0].kept, journal.kept[0].kept);
     QCOMPARE(read->kept[0].target, journal.kept[0].target);
 }
@@ -82,6 +85,9 @@ void BatchJournalTest::journalsNotWrittenByABatchAreRefused_data()
         << QByteArray("kaenami batch journal 1\nid ../x\nsource /s\ntarget /t\nend\n");
     QTest::newRow("relative target")
         << QByteArray("kaenami batch journal 1\nid abc\nsource /s\ntarget t\nend\n");
+    // A content comes back only where the batch took it from, never into another's files.
+    QTest::newRow("content brought back outside the source folder")
+        << head + "kept /t/.kaenami-abc-1.keep /home/user/.bashrc /t/b\nend\n";
 }
 
 void BatchJournalTest::journalsNotWrittenByABatchAreRefused()
@@ -263,6 +269,7 @@ void BatchJournalTest::aJournalInAFolderNoLongerWritableIsStillRecovered()
     QVERIFY(QFile::remove(photos + "/photo1.jpg"));
     const QString journal = BatchJournal::pathIn(program, dead.id);
     QVERIFY(TestFiles::write(journal, dead.toBytes()));
+    QVERIFY(::chown(FileNames::encode(journal).constData(), 65534, 65534) == 0);
     for (const auto &[folder, mode] :
          {std::pair{m_dir->path(), 0755}, {photos, 0777}, {program, 0555}})
         QVERIFY(::chmod(FileNames::encode(folder).constData(), mode_t(mode)) == 0);
@@ -293,6 +300,40 @@ void BatchJournalTest::aJournalInAFolderNoLongerWritableIsStillRecovered()
                               "the same recovery was told again"};
     QVERIFY2(code == 0, code < 4 ? failures[code] : "unexpected");
     QCOMPARE(TestFiles::names(photos), QStringList{"photo1.jpg"});
+}
+
+void BatchJournalTest::aJournalOthersWroteIsNotActedOn_data()
+{
+    QTest::addColumn<bool>("otherOwner");
+    QTest::addColumn<int>("mode");
+    QTest::newRow("another user's") << true << 0644;
+    QTest::newRow("others may write it") << false << 0666;
+    QTest::newRow("the group may write it") << false << 0664;
+}
+
+void BatchJournalTest::aJournalOthersWroteIsNotActedOn()
+{
+    // A journal planted in a folder recovery reads (a shared program folder) must not move
+    // files: it could name any kept file as the content of one of this user's files.
+    QFETCH(bool, otherOwner);
+    QFETCH(int, mode);
+    if (otherOwner && ::geteuid() != 0)
+        QSKIP("making a file another user's needs root");
+    const QString program = path("program");
+    QVERIFY(QDir().mkpath(program));
+    BatchJournal planted = journalFor(m_dir->path());
+    planted.kept.push_back({planted.keptPath(1), path("victim.txt"), path("x.jpg")});
+    QVERIFY(TestFiles::write(planted.kept[0].kept, "planted"));
+    const QString journal = BatchJournal::pathIn(program, planted.id);
+    QVERIFY(TestFiles::write(journal, planted.toBytes()));
+    QVERIFY(::chmod(FileNames::encode(journal).constData(), mode_t(mode)) == 0);
+    if (otherOwner)
+        QVERIFY(::chown(FileNames::encode(journal).constData(), 65534, 65534) == 0);
+
+    QVERIFY(recoverAbandonedBatches(m_files, program).isEmpty());
+    QVERIFY(!QFile::exists(path("victim.txt")));
+    QCOMPARE(TestFiles::read(planted.kept[0].kept), QByteArray("planted"));
+    QVERIFY(QFile::exists(journal));
 }
 
 QTEST_GUILESS_MAIN(BatchJournalTest)
