@@ -275,14 +275,26 @@ QString homeFolder()
 
 namespace {
 
-/// Looks at the existing entry `path` and opens the trash of its volume.
+/// A failure that says nothing about whether the volume can have a trash: the trash is there
+/// or could be, only the drive or the process is short of something now.
+bool passingTrouble(int error)
+{
+    return error == ENOSPC || error == EDQUOT || error == EIO || error == ENOMEM ||
+           error == EMFILE || error == ENFILE || error == EINTR;
+}
+
+/// Looks at the existing entry `path` and opens the trash of its volume. `trashFound` tells
+/// whether the volume has, or could have, a usable trash.
 OpResult openTrashOf(const QString &path, QByteArray &entryPath, struct stat &entry,
-                     OpenedTrash &trash, QByteArray &recordedPath)
+                     OpenedTrash &trash, QByteArray &recordedPath, bool *trashFound = nullptr)
 {
     entryPath = FileNames::encode(path);
     if (::lstat(entryPath.constData(), &entry) != 0)
         return failureOf(errno, path);
-    if (const int error = openTrashFor(entryPath, trash, recordedPath); error != 0)
+    const int error = openTrashFor(entryPath, trash, recordedPath);
+    if (trashFound)
+        *trashFound = error == 0 || passingTrouble(error);
+    if (error != 0)
         return failureOf(error, path);
     return OpResult::success();
 }
@@ -345,10 +357,9 @@ OpResult keep(const QString &path, QString &trashedAs, bool *trashFound)
     {
     };
     OpenedTrash trash;
-    if (OpResult opened = openTrashOf(path, entryPath, entry, trash, recordedPath); !opened)
+    if (OpResult opened = openTrashOf(path, entryPath, entry, trash, recordedPath, trashFound);
+        !opened)
         return opened;
-    if (trashFound)
-        *trashFound = true;
 
     const QByteArray info =
         "[Trash Info]\nPath=" + encodedPath(recordedPath) + "\nDeletionDate=" +

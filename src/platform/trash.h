@@ -22,8 +22,9 @@ OpResult folderFor(const QString &path, QString &folder);
 /// Links the entry `path` (a symbolic link itself, never what it points to) into its trash, its
 /// trash information written first; where links are refused, a synced full copy goes in. `path`
 /// stays as it was; `trashedAs` becomes the entry's path under the trash's files/.
-/// `trashFound`, when given, tells whether the volume has a usable trash, so that a failure to
-/// keep the entry in it (a full disk, an unreadable file) can be told from having none.
+/// `trashFound`, when given, tells whether the volume has (or could have) a usable trash, so
+/// that a failure to keep the entry in it (a full disk, even before its trash is made; an
+/// unreadable file) can be told from having none.
 OpResult keep(const QString &path, QString &trashedAs, bool *trashFound = nullptr);
 
 /// Takes an entry made by keep() out of the trash again, with its information.

@@ -12,6 +12,8 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <memory>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -84,6 +86,7 @@ class FileOperationsTest : public QObject
 private Q_SLOTS:
     void longCopiesLetTheWindowAnswer();
     void aFileTheTrashCannotKeepIsNotReplaced();
+    void aFullDriveWithoutATrashYetKeepsItsFile();
     void init()
     {
         m_dir = std::make_unique<QTemporaryDir>();
@@ -312,6 +315,43 @@ void FileOperationsTest::aFileTheTrashCannotKeepIsNotReplaced()
     // Nothing half-kept is left in the trash.
     QVERIFY(TestFiles::names(path("data/Trash/files")).isEmpty());
     QVERIFY(TestFiles::names(path("data/Trash/info")).isEmpty());
+}
+
+void FileOperationsTest::aFullDriveWithoutATrashYetKeepsItsFile()
+{
+    // A drive nothing was trashed on yet, and full: its trash cannot be made now, which says
+    // nothing about having one. The file must stay rather than be replaced unkept. The drive
+    // is a tmpfs without a free inode, mounted in a child's own mount namespace.
+    QVERIFY(QDir(m_dir->path()).mkdir("drive"));
+    const QByteArray drive = sys(path("drive"));
+    const pid_t child = ::fork();
+    QVERIFY(child >= 0);
+    if (child == 0) {
+        if (::unshare(CLONE_NEWNS) != 0 ||
+            ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            ::mount("tmpfs", drive.constData(), "tmpfs", 0, "size=1m,nr_inodes=4") != 0)
+            ::_exit(10);
+        // The drive's folder, the two files and the data folder take every inode.
+        const QString folder = FileNames::decode(drive);
+        if (!TestFiles::write(folder + "/t", "the only copy") ||
+            !TestFiles::write(folder + "/s", "new content") || !QDir(folder).mkdir("data") ||
+            QDir(folder).mkdir("probe"))
+            ::_exit(11);
+        qputenv("XDG_DATA_HOME", drive + "/data");
+        PosixFileOperations ops;
+        if (ops.moveFile(folder + "/s", folder + "/t", WriteOptions({}, false, true)))
+            ::_exit(1);
+        if (TestFiles::read(folder + "/t") != "the only copy")
+            ::_exit(2);
+        ::_exit(0);
+    }
+    int status = 0;
+    QCOMPARE(::waitpid(child, &status, 0), child);
+    QVERIFY2(WIFEXITED(status), "the child ended normally");
+    if (WEXITSTATUS(status) == 10)
+        QSKIP("cannot mount a file system of the test's own here");
+    QVERIFY2(WEXITSTATUS(status) != 11, "the drive could not be filled as planned");
+    QVERIFY2(WEXITSTATUS(status) == 0, "the file was replaced without being kept");
 }
 
 void FileOperationsTest::destinationTheUserMayNotWriteIsRefused()
