@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds and runs the whole test suite.
 source "$(dirname "$0")/tools/common.sh"
-install_missing
+# An exFAT drive for the test of recovery on drives without permissions (skipped without).
+install_missing exfatprogs exfat-fuse
 build
 cd build
 QT_QPA_PLATFORM=offscreen ctest --output-on-failure

@@ -3,6 +3,9 @@
 #include "posixfileoperations.h"
 #include "testfiles.h"
 
+#include <QProcess>
+#include <QScopeGuard>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -42,6 +45,7 @@ private Q_SLOTS:
     void aJournalInAFolderNoLongerWritableIsStillRecovered();
     void aJournalOthersWroteIsNotActedOn_data();
     void aJournalOthersWroteIsNotActedOn();
+    void aJournalOnADriveWithoutPermissionsIsRecovered();
 
 private:
     QString path(const QString &name) const { return m_dir->path() + QLatin1Char('/') + name; }
@@ -331,9 +335,56 @@ void BatchJournalTest::aJournalOthersWroteIsNotActedOn()
         QVERIFY(::chown(FileNames::encode(journal).constData(), 65534, 65534) == 0);
 
     QVERIFY(recoverAbandonedBatches(m_files, program).isEmpty());
+    QVERIFY(recoverAbandonedBatches(m_files, program).isEmpty()); // nor at the next start
     QVERIFY(!QFile::exists(path("victim.txt")));
     QCOMPARE(TestFiles::read(planted.kept[0].kept), QByteArray("planted"));
     QVERIFY(QFile::exists(journal));
+}
+
+void BatchJournalTest::aJournalOnADriveWithoutPermissionsIsRecovered()
+{
+    // exFAT shows every file writable by all, whatever was asked: a portable copy on a USB
+    // stick must still recover its own batch there.
+    const QStringList sbin{"/usr/sbin", "/sbin", "/usr/bin", "/bin"};
+    const QString mkfs = QStandardPaths::findExecutable("mkfs.exfat", sbin);
+    const QString mountFuse = QStandardPaths::findExecutable("mount.exfat-fuse", sbin);
+    const QString losetup = QStandardPaths::findExecutable("losetup", sbin);
+    if (::geteuid() != 0 || mkfs.isEmpty() || mountFuse.isEmpty() || losetup.isEmpty())
+        QSKIP("needs root, exfatprogs, exfat-fuse and losetup");
+    QFile image(path("stick.img"));
+    QVERIFY(image.open(QIODevice::WriteOnly) && image.resize(16 << 20));
+    image.close();
+    QVERIFY(QProcess::execute(mkfs, {image.fileName()}) == 0);
+    QProcess attach;
+    attach.start(losetup, {"-f", "--show", image.fileName()});
+    attach.waitForFinished();
+    const QString device = QString::fromLocal8Bit(attach.readAllStandardOutput()).trimmed();
+    if (attach.exitCode() != 0 || device.isEmpty())
+        QSKIP("cannot attach a loop device here");
+    const auto detach = qScopeGuard([&] { QProcess::execute(losetup, {"-d", device}); });
+    const QString drive = path("stick");
+    QVERIFY(QDir().mkpath(drive));
+    if (QProcess::execute(mountFuse, {device, drive}) != 0)
+        QSKIP("cannot mount an exFAT drive here");
+    const auto unmount = qScopeGuard([&] { QProcess::execute("umount", {drive}); });
+
+    const QString program = drive + "/program";
+    const QString photos = drive + "/photos";
+    QVERIFY(QDir().mkpath(program) && QDir().mkpath(photos));
+    BatchJournal dead = journalFor(photos);
+    dead.kept.push_back({dead.keptPath(1), photos + "/photo1.jpg", photos + "/x.jpg"});
+    QVERIFY(TestFiles::write(photos + "/photo1.jpg", "photo"));
+    QVERIFY(m_files.setAside(photos + "/photo1.jpg", dead.kept[0].kept));
+    QVERIFY(!QFile::exists(photos + "/photo1.jpg") || QFile::remove(photos + "/photo1.jpg"));
+    const QString journal = BatchJournal::pathIn(program, dead.id);
+    QVERIFY(TestFiles::write(journal, dead.toBytes()));
+    QVERIFY2(QFileInfo(journal).permissions() & QFileDevice::WriteOther,
+             "the drive shows every file writable by all");
+
+    const QString message = recoverAbandonedBatches(m_files, program);
+    QVERIFY2(message.contains(photos + "/photo1.jpg"), qPrintable(message));
+    QCOMPARE(TestFiles::read(photos + "/photo1.jpg"), QByteArray("photo"));
+    QVERIFY(!QFile::exists(journal));
 }
 
 QTEST_GUILESS_MAIN(BatchJournalTest)
