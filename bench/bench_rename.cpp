@@ -154,19 +154,21 @@ Figures measure(const QString &root, int count, qsizetype size, bool move, int r
 class WithoutTrash final : public ForwardingFileOperations
 {
 public:
-    OpResult copyFile(const QString &s, const QString &d, const WriteOptions &o,
-                      WriteReport *r) override
+    KAENAMI_PATH_FORMS(ForwardingFileOperations);
+
+    OpResult copyFile(const OpenFolder &sf, const QString &s, const OpenFolder &df,
+                      const QString &d, const WriteOptions &o, WriteReport *r) override
     {
         WriteOptions plain = o;
         plain.trashReplaced = false;
-        return ForwardingFileOperations::copyFile(s, d, plain, r);
+        return ForwardingFileOperations::copyFile(sf, s, df, d, plain, r);
     }
-    OpResult moveFile(const QString &s, const QString &d, const WriteOptions &o,
-                      WriteReport *r) override
+    OpResult moveFile(const OpenFolder &sf, const QString &s, const OpenFolder &df,
+                      const QString &d, const WriteOptions &o, WriteReport *r) override
     {
         WriteOptions plain = o;
         plain.trashReplaced = false;
-        return ForwardingFileOperations::moveFile(s, d, plain, r);
+        return ForwardingFileOperations::moveFile(sf, s, df, d, plain, r);
     }
 };
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "openfolder.h"
 #include "opresult.h"
 
 #include <QByteArray>
@@ -8,6 +9,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <limits>
 
 /// What one directory entry is, as far as a batch needs to know.
 struct FileStatus
@@ -36,22 +38,39 @@ struct FileStatus
     }
 };
 
+/// Hands out hidden names for temporaries in one folder, made only when one is used.
+class TemporaryNames
+{
+public:
+    virtual ~TemporaryNames() = default;
+    /// A hidden name that no entry of the folder has yet.
+    virtual QString next() = 0;
+};
+
 /// How a new or replacing file is written.
 struct WriteOptions
 {
-    WriteOptions(QString temporary = {}, bool sync = false, bool trashReplaced = false,
+    WriteOptions(TemporaryNames *temporaries = nullptr, bool sync = false,
+                 bool trashReplaced = false, FileStatus notToTrash = {})
+        : temporaries(temporaries), sync(sync), trashReplaced(trashReplaced), notToTrash(notToTrash)
+    {}
+    /// With one given name for the temporary (its last part, should it be a path).
+    WriteOptions(const QString &temporary, bool sync = false, bool trashReplaced = false,
                  FileStatus notToTrash = {})
-        : temporary(std::move(temporary)), sync(sync), trashReplaced(trashReplaced),
-          notToTrash(notToTrash)
+        : temporary(temporary.mid(temporary.lastIndexOf(QLatin1Char('/')) + 1)), sync(sync),
+          trashReplaced(trashReplaced), notToTrash(notToTrash)
     {}
 
-    /// A hidden, unused name in the destination's folder. Used where the content cannot be
-    /// written as an unnamed file first, and for every replacement; gone again afterwards.
+    /// Names for the temporary in the destination's folder, used where the content cannot be
+    /// written as an unnamed file first, and for every replacement; gone again afterwards. A
+    /// random hidden name when none are given.
+    TemporaryNames *temporaries = nullptr;
+    /// The one name for the temporary where no `temporaries` are given.
     QString temporary;
     /// Synced to disk before it gets its name (a move across file systems needs that before it
     /// deletes the source).
     bool sync = false;
-    /// An existing destination that gets replaced is first linked into the user's trash (the
+    /// An existing destination that gets replaced is first kept in the user's trash (the
     /// freedesktop.org trash of its volume, with its .trashinfo), so it can be restored; the
     /// destination's name is never missing meanwhile. Where no usable trash exists, the
     /// replace goes ahead and the report says so.
@@ -60,6 +79,9 @@ struct WriteOptions
     /// whose content goes on under a new name). Whatever else stands under the name when it is
     /// replaced goes to the trash.
     FileStatus notToTrash;
+    /// The destination was seen to exist just before: the way of a replace is taken at once.
+    /// Only a hint; what stands there is looked at again in any case.
+    bool destinationExists = false;
 };
 
 /// What a copy or move did to its destination.
@@ -87,8 +109,10 @@ struct WriteReport
     bool sourceKept = false;
 };
 
-/// File operations on full paths. Every rule that touches files is handed one of these.
-/// Paths are QStrings in the file-name encoding of FileNames (exact bytes survive).
+/// File operations. Entries are named by an open folder and a bare name, so that whatever
+/// happens to a folder's path meanwhile, an operation reaches the folder that was opened; the
+/// forms that take full paths open the folder for the one call. Names and paths are QStrings in
+/// the file-name encoding of FileNames (exact bytes survive).
 class FileOperations
 {
 public:
@@ -98,62 +122,74 @@ public:
     /// keep answering the desktop; empty for none.
     virtual void setBusyHandler(std::function<void()> handler) = 0;
 
-    /// Writes the content of the file `source` resolves to (links are followed; it must be a
-    /// regular file, opened without blocking) under `destination`, with its modification time
-    /// and permission bits. The destination appears only complete. A new destination never
-    /// replaces anything; an existing regular file or symbolic link is replaced as an entry
-    /// through `options.temporary` and one rename, unless the user may not write it (EACCES, as
-    /// cp). Anything else at the destination is refused.
-    virtual OpResult copyFile(const QString &source, const QString &destination,
+    /// Opens the folder `path` (links followed) for operations on its entries.
+    virtual OpResult openFolder(const QString &path, OpenFolder &folder) = 0;
+
+    /// Writes the content of the file the entry `source` resolves to (links are followed; it
+    /// must be a regular file, opened without blocking) under `destination`, with its
+    /// modification time and permission bits. The destination appears only complete. A new
+    /// destination never replaces anything; an existing regular file or symbolic link is
+    /// replaced as an entry through a temporary and one rename, unless the user may not write
+    /// it (EACCES, as cp). Anything else at the destination is refused.
+    virtual OpResult copyFile(const OpenFolder &sourceFolder, const QString &source,
+                              const OpenFolder &destinationFolder, const QString &destination,
                               const WriteOptions &options, WriteReport *report = nullptr) = 0;
-    /// Moves the file `source` names to `destination`: a rename within one file system, else a
+    /// Moves the entry `source` to `destination`: a rename within one file system, else a
     /// synced copy and then the removal of the source. A symbolic-link source is read as the
     /// file it points to: the destination becomes a regular file and only the link goes. When
     /// the destination already is the source's file, the file stays and only the other name
     /// goes. Replacing follows the rules of copyFile.
-    virtual OpResult moveFile(const QString &source, const QString &destination,
+    virtual OpResult moveFile(const OpenFolder &sourceFolder, const QString &source,
+                              const OpenFolder &destinationFolder, const QString &destination,
                               const WriteOptions &options, WriteReport *report = nullptr) = 0;
     /// Removes one directory entry (a link itself, never what it points to).
-    virtual OpResult removeFile(const QString &path) = 0;
-    /// Keeps the current content of the file `source` resolves to under the unused name
-    /// `keptPath` (a hard link, or a full copy where links cannot be made), leaving `source`
+    virtual OpResult removeFile(const OpenFolder &folder, const QString &name) = 0;
+    /// Keeps the current content of the file the entry `source` resolves to under the unused
+    /// name `kept` (a hard link, or a full copy where links cannot be made), leaving `source`
     /// untouched.
-    virtual OpResult setAside(const QString &source, const QString &keptPath) = 0;
+    virtual OpResult setAside(const OpenFolder &sourceFolder, const QString &source,
+                              const OpenFolder &keptFolder, const QString &kept) = 0;
     /// Renames `from` to `to` only when `to` does not exist yet (EEXIST otherwise).
-    virtual OpResult renameNoReplace(const QString &from, const QString &to) = 0;
-    /// Puts a file the trash keeps (`trashedFile`, under the trash's files/) back under
-    /// `destination` without replacing anything, and removes its trash information.
-    virtual OpResult restoreFromTrash(const QString &trashedFile, const QString &destination) = 0;
-    /// Makes `path` a symbolic link with the text `target` (never replacing anything).
-    virtual OpResult makeSymbolicLink(const QString &target, const QString &path) = 0;
-    /// Makes `path` another name of the file `existing` (never replacing anything).
-    virtual OpResult makeHardLink(const QString &existing, const QString &path) = 0;
+    virtual OpResult renameNoReplace(const OpenFolder &fromFolder, const QString &from,
+                                     const OpenFolder &toFolder, const QString &to) = 0;
+    /// Puts a file the trash keeps (`trashedFile`, a full path under the trash's files/) back
+    /// under `destination` without replacing anything, and removes its trash information.
+    virtual OpResult restoreFromTrash(const QString &trashedFile, const OpenFolder &folder,
+                                      const QString &destination) = 0;
+    /// Makes the entry `name` a symbolic link with the text `target` (never replacing).
+    virtual OpResult makeSymbolicLink(const QString &target, const OpenFolder &folder,
+                                      const QString &name) = 0;
+    /// Makes `name` another name of the file `existing` (never replacing anything).
+    virtual OpResult makeHardLink(const OpenFolder &existingFolder, const QString &existing,
+                                  const OpenFolder &folder, const QString &name) = 0;
 
-    virtual FileStatus status(const QString &path, bool followLinks) = 0;
-    /// The text of the symbolic link `path`; empty when it is none.
-    virtual QString linkText(const QString &path) = 0;
-    /// True when `path` names an existing ordinary file (links are followed).
-    virtual bool isOrdinaryFile(const QString &path) = 0;
-    /// True when both paths name one existing file or folder (links are followed).
-    virtual bool isSameFile(const QString &a, const QString &b) = 0;
+    /// The entry `name` (the folder itself for an empty name).
+    virtual FileStatus status(const OpenFolder &folder, const QString &name, bool followLinks) = 0;
+    /// The text of the symbolic link `name`; empty when it is none.
+    virtual QString linkText(const OpenFolder &folder, const QString &name) = 0;
     /// True when both are regular files with the same bytes.
-    virtual bool sameContent(const QString &a, const QString &b) = 0;
+    virtual bool sameContent(const OpenFolder &folderA, const QString &a, const OpenFolder &folderB,
+                             const QString &b) = 0;
     /// True when new files in `folder` are written unnamed and linked in, never under a
     /// temporary name (the file system takes O_TMPFILE).
-    virtual bool writesUnnamedFiles(const QString &folder) = 0;
+    virtual bool writesUnnamedFiles(const OpenFolder &folder) = 0;
     /// The longest file name, in bytes, the folder's file system takes.
-    virtual int nameMax(const QString &folder) = 0;
+    virtual int nameMax(const OpenFolder &folder) = 0;
+    /// The trash folder that keeps replaced entries of `folder` (opened once and then used by
+    /// every replace there while the folder is held); empty when it has none.
+    virtual QString trashFolderFor(const OpenFolder &folder) = 0;
+
+    /// Every name in `folder` (hidden ones too) with its type and identity as a directory
+    /// entry, as one reading of the folder gives them: links are not followed, and size, time
+    /// and link count are not known (size -1) except where the entry had to be looked at.
+    virtual OpResult listEntries(const OpenFolder &folder, QHash<QString, FileStatus> &entries) = 0;
+    /// Every name in `folder` that starts with `prefix`, hidden ones included, unsorted.
+    virtual OpResult listNamesStartingWith(const OpenFolder &folder, const QString &prefix,
+                                           QStringList &names) = 0;
 
     /// Names of the ordinary, not hidden files in `folder` (links to ordinary files count),
     /// unsorted.
     virtual OpResult listFiles(const QString &folder, QStringList &names) = 0;
-    /// Every name in `folder` (hidden ones too) with its type and identity as a directory
-    /// entry, as one reading of the folder gives them: links are not followed, and size, time
-    /// and link count are not known (size -1) except where the entry had to be looked at.
-    virtual OpResult listEntries(const QString &folder, QHash<QString, FileStatus> &entries) = 0;
-    /// Every name in `folder` that starts with `prefix`, hidden ones included, unsorted.
-    virtual OpResult listNamesStartingWith(const QString &folder, const QString &prefix,
-                                           QStringList &names) = 0;
 
     /// Reads a whole regular file without ever blocking on a pipe or device.
     virtual OpResult readFile(const QString &path, QByteArray &bytes) = 0;
@@ -171,7 +207,56 @@ public:
     /// Releases the lock of a journal written or claimed by this process, leaving it in place
     /// for a later start to take up.
     virtual void releaseJournal(const QString &path) = 0;
-    /// Reads and locks a journal left by an earlier run. Fails with EWOULDBLOCK while a running
-    /// batch still holds it.
-    virtual OpResult claimJournal(const QString &path, QByteArray &bytes) = 0;
+    /// Reads and locks a journal left by an earlier run, at most `sizeLimit` bytes of it.
+    /// Fails with EWOULDBLOCK while a running batch still holds it, and with EFBIG (nothing
+    /// read) when it is longer.
+    virtual OpResult claimJournal(const QString &path, QByteArray &bytes,
+                                  qint64 sizeLimit = std::numeric_limits<qint64>::max()) = 0;
+
+    // The same on full paths: the folder part is opened for the one call.
+    OpResult copyFile(const QString &source, const QString &destination,
+                      const WriteOptions &options, WriteReport *report = nullptr);
+    OpResult moveFile(const QString &source, const QString &destination,
+                      const WriteOptions &options, WriteReport *report = nullptr);
+    OpResult removeFile(const QString &path);
+    OpResult setAside(const QString &source, const QString &keptPath);
+    OpResult renameNoReplace(const QString &from, const QString &to);
+    OpResult restoreFromTrash(const QString &trashedFile, const QString &destination);
+    OpResult makeSymbolicLink(const QString &target, const QString &path);
+    OpResult makeHardLink(const QString &existing, const QString &path);
+    FileStatus status(const QString &path, bool followLinks);
+    QString linkText(const QString &path);
+    /// True when `path` names an existing ordinary file (links are followed).
+    bool isOrdinaryFile(const QString &path);
+    /// True when both paths name one existing file or folder (links are followed).
+    bool isSameFile(const QString &a, const QString &b);
+    bool sameContent(const QString &a, const QString &b);
+    bool writesUnnamedFiles(const QString &folder);
+    int nameMax(const QString &folder);
+    OpResult listEntries(const QString &folder, QHash<QString, FileStatus> &entries);
+    OpResult listNamesStartingWith(const QString &folder, const QString &prefix,
+                                   QStringList &names);
+
+private:
+    /// Opens the folder part of `path`; `name` becomes its last part.
+    OpResult openParent(const QString &path, OpenFolder &folder, QString &name);
 };
+
+/// Brings the path forms of FileOperations into a class that overrides some of the entry forms
+/// (which would hide them otherwise).
+#define KAENAMI_PATH_FORMS(Base)                                                                   \
+    using Base::copyFile;                                                                          \
+    using Base::moveFile;                                                                          \
+    using Base::removeFile;                                                                        \
+    using Base::setAside;                                                                          \
+    using Base::renameNoReplace;                                                                   \
+    using Base::restoreFromTrash;                                                                  \
+    using Base::makeSymbolicLink;                                                                  \
+    using Base::makeHardLink;                                                                      \
+    using Base::status;                                                                            \
+    using Base::linkText;                                                                          \
+    using Base::sameContent;                                                                       \
+    using Base::writesUnnamedFiles;                                                                \
+    using Base::nameMax;                                                                           \
+    using Base::listEntries;                                                                       \
+    using Base::listNamesStartingWith

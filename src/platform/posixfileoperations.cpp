@@ -14,12 +14,20 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <functional>
-#include <linux/fs.h>
 #include <sys/file.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
+
+/// What is learnt about an open folder once and reused while it is held.
+struct FolderFacts
+{
+    int unnamedFiles = -1; ///< O_TMPFILE works here: -1 not known yet, 0 no, 1 yes
+    int nameMax = 0;       ///< 0: not known yet
+    bool trashLooked = false;
+    int trashError = 0;
+    Trash::Bin trash;
+};
 
 namespace {
 
@@ -32,12 +40,25 @@ using SystemCalls::folderOf;
 using SystemCalls::stillBusy;
 using SystemCalls::writeAll;
 
-/// The refusal for something at `path` that is not a regular file.
+FolderFacts &factsOf(const OpenFolder &folder)
+{
+    std::shared_ptr<FolderFacts> &facts = folder.facts();
+    if (!facts)
+        facts = std::make_shared<FolderFacts>();
+    return *facts;
+}
+
+/// The refusal of something at `path` that is not a regular file, or another failure.
+OpResult regularFailure(int error, const QString &path)
+{
+    if (error == ENODEV)
+        return OpResult::failure(notARegularFileText(), path);
+    return failureOf(error, path);
+}
+
 OpResult notRegular(const struct stat &st, const QString &path)
 {
-    if (S_ISDIR(st.st_mode))
-        return failureOf(EISDIR, path);
-    return OpResult::failure(notARegularFileText(), path);
+    return regularFailure(S_ISDIR(st.st_mode) ? EISDIR : ENODEV, path);
 }
 
 bool sameIdentity(const struct stat &a, const struct stat &b)
@@ -64,12 +85,12 @@ FileStatus statusOf(const struct stat &st)
     return status;
 }
 
-FileStatus entryStatus(const QByteArray &path)
+FileStatus entryStatus(int folder, const char *name)
 {
     struct stat st
     {
     };
-    return ::lstat(path.constData(), &st) == 0 ? statusOf(st) : FileStatus{};
+    return ::fstatat(folder, name, &st, AT_SYMLINK_NOFOLLOW) == 0 ? statusOf(st) : FileStatus{};
 }
 
 QByteArray randomToken()
@@ -92,10 +113,7 @@ int createHiddenSibling(const QByteArray &target, int flags, mode_t mode, QByteA
     return -1;
 }
 
-/// Opens a regular file without ever blocking: pipes and devices are refused before they are
-/// opened (opening some devices does something), and by the open file's own type after. The
-/// file stays non-blocking, so a file of /proc that looks regular but waits for data fails
-/// with EAGAIN instead of hanging.
+/// Opens the regular file `path` without ever blocking (see SystemCalls::openRegularAt).
 OpResult openRegular(const QString &path, int access, FileDescriptor &fd, struct stat &st)
 {
     const QByteArray bytes = FileNames::encode(path);
@@ -113,15 +131,22 @@ OpResult openRegular(const QString &path, int access, FileDescriptor &fd, struct
     return OpResult::success();
 }
 
-/// Reads from the current offset to the end; returns 0 or the errno of the failing read.
-int readAll(int fd, qint64 sizeHint, QByteArray &bytes)
+/// Reads from the current offset to the end, at most `limit` bytes (EFBIG beyond); returns 0
+/// or the errno of the failing read.
+int readAll(int fd, qint64 sizeHint, QByteArray &bytes,
+            qint64 limit = std::numeric_limits<qint64>::max())
 {
     bytes.clear();
     qsizetype filled = 0;
-    bytes.resize(qMax<qint64>(sizeHint, 0) + 1);
+    bytes.resize(qMin<qint64>(qMax<qint64>(sizeHint, 0), limit) + 1);
     for (;;) {
-        if (filled == bytes.size())
-            bytes.resize(bytes.size() * 2);
+        if (filled == bytes.size()) {
+            if (filled > limit) {
+                bytes.clear();
+                return EFBIG;
+            }
+            bytes.resize(qMin<qint64>(qint64(bytes.size()) * 2, limit + 1));
+        }
         const ssize_t got = ::read(fd, bytes.data() + filled, size_t(bytes.size() - filled));
         if (got < 0) {
             if (errno == EINTR)
@@ -132,6 +157,10 @@ int readAll(int fd, qint64 sizeHint, QByteArray &bytes)
         if (got == 0)
             break;
         filled += got;
+    }
+    if (filled > limit) {
+        bytes.clear();
+        return EFBIG;
     }
     bytes.resize(filled);
     return 0;
@@ -166,53 +195,25 @@ int syncFolder(const QByteArray &folder)
     FileDescriptor fd(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!fd.valid())
         return errno;
-    // Some file systems cannot sync a folder at all; that is no failure of ours.
-    if (::fsync(fd.get()) != 0 && errno != EINVAL)
-        return errno;
-    return 0;
+    return SystemCalls::syncFolder(fd.get());
 }
 
-/// Renames without ever replacing an existing `to`; returns 0 or the errno (EEXIST when `to`
-/// exists).
 int renameWithoutReplacing(const QByteArray &from, const QByteArray &to)
 {
-    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
-        return 0;
-    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
-        return errno;
-    // The file system does not take the flag (NFS and older ones): a link fails on an
-    // existing name, as the rename should have.
-    if (::linkat(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), 0) == 0) {
-        if (::unlink(from.constData()) != 0) {
-            const int error = errno;
-            ::unlink(to.constData());
-            return error;
-        }
-        return 0;
-    }
-    if (errno != EPERM && errno != EOPNOTSUPP && errno != EMLINK)
-        return errno;
-    // No links either (FAT): look, then rename; a name appearing in between is the only gap.
-    struct stat st
-    {
-    };
-    if (::lstat(to.constData(), &st) == 0)
-        return EEXIST;
-    if (errno != ENOENT)
-        return errno;
-    return ::rename(from.constData(), to.constData()) == 0 ? 0 : errno;
+    return SystemCalls::renameWithoutReplacing(AT_FDCWD, from.constData(), AT_FDCWD,
+                                               to.constData());
 }
 
 /// Whether an existing destination may be replaced: only a regular file or a symbolic link
 /// (as an entry), and only one the user may write, as cp.
-OpResult checkReplaceable(const struct stat &existing, const QString &destination,
-                          const QByteArray &dst)
+OpResult checkReplaceable(const struct stat &existing, int folder, const QByteArray &name,
+                          const QString &destination)
 {
     if (!S_ISREG(existing.st_mode) && !S_ISLNK(existing.st_mode))
         return notRegular(existing, destination);
-    int checked = ::faccessat(AT_FDCWD, dst.constData(), W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW);
+    int checked = ::faccessat(folder, name.constData(), W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW);
     if (checked != 0 && errno == EINVAL)
-        checked = ::faccessat(AT_FDCWD, dst.constData(), W_OK, AT_EACCESS);
+        checked = ::faccessat(folder, name.constData(), W_OK, AT_EACCESS);
     // Other failures (a dangling link, a refused check) are left to the write itself.
     if (checked != 0 && (errno == EACCES || errno == EROFS))
         return failureOf(errno, destination);
@@ -220,38 +221,79 @@ OpResult checkReplaceable(const struct stat &existing, const QString &destinatio
 }
 
 /// Looks at the destination: `exists` tells whether there is something to replace.
-OpResult checkDestination(const QString &destination, const QByteArray &dst, bool &exists)
+OpResult checkDestination(int folder, const QByteArray &name, const QString &destination,
+                          bool &exists)
 {
     struct stat st
     {
     };
-    exists = ::lstat(dst.constData(), &st) == 0;
+    exists = ::fstatat(folder, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0;
     if (!exists)
         return errno == ENOENT ? OpResult::success() : failureOf(errno, destination);
-    return checkReplaceable(st, destination, dst);
+    return checkReplaceable(st, folder, name, destination);
 }
 
-/// Keeps the destination about to be replaced in its trash, as a second name of the same file,
-/// so its name never goes missing. Where its volume has no usable trash, the replace goes ahead
+/// A name for a temporary: the caller's, else a random hidden one.
+QByteArray temporaryName(const WriteOptions &options)
+{
+    if (options.temporaries)
+        return FileNames::encode(options.temporaries->next());
+    if (!options.temporary.isEmpty())
+        return FileNames::encode(options.temporary);
+    return ".kaenami-" + randomToken() + ".tmp";
+}
+
+/// The trash of the folder, opened at its first use and kept while the folder is held. A
+/// passing trouble (a full disk) is tried again next time.
+Trash::Bin &trashOf(const OpenFolder &folder)
+{
+    FolderFacts &facts = factsOf(folder);
+    if (!facts.trashLooked || (!facts.trash.isOpen() && facts.trash.found())) {
+        facts.trashError = facts.trash.open(folder.descriptor(), FileNames::encode(folder.path()));
+        facts.trashLooked = true;
+    }
+    return facts.trash;
+}
+
+/// Keeps the destination about to be replaced in its trash, so its content is never lost and
+/// its name never goes missing. Where its volume has no usable trash, the replace goes ahead
 /// and the report says so; where the trash is there but cannot keep it (a full disk, a file
 /// that cannot be read for a copy), the replace must not happen: the failure is returned.
-OpResult keepReplaced(const QString &destination, const WriteOptions &options, WriteReport &report)
+OpResult keepReplaced(const OpenFolder &folder, const QByteArray &name, const QString &destination,
+                      const WriteOptions &options, WriteReport &report)
 {
     if (!options.trashReplaced)
         return OpResult::success();
+    struct stat entry
+    {
+    };
+    if (::fstatat(folder.descriptor(), name.constData(), &entry, AT_SYMLINK_NOFOLLOW) != 0)
+        return failureOf(errno, destination);
     // Decided now, by what stands there now: only the very entry the caller named may go
     // without being kept.
-    if (options.notToTrash.exists() &&
-        entryStatus(FileNames::encode(destination)).sameFileAs(options.notToTrash))
+    if (options.notToTrash.exists() && statusOf(entry).sameFileAs(options.notToTrash))
         return OpResult::success();
-    bool trashFound = false;
-    if (OpResult kept = Trash::keep(destination, report.trashedAs, &trashFound); !kept) {
-        if (trashFound)
-            return kept;
+    Trash::Bin &trash = trashOf(folder);
+    if (!trash.isOpen()) {
+        if (trash.found())
+            return failureOf(factsOf(folder).trashError, destination);
         report.replacedNotKept = true;
         return OpResult::success();
     }
-    report.trashed = entryStatus(FileNames::encode(report.trashedAs));
+    QByteArray trashedAs;
+    if (const int error =
+            trash.keep(folder.descriptor(), name, entry, temporaryName(options), trashedAs);
+        error != 0)
+        return failureOf(error, destination);
+    report.trashedAs = FileNames::decode(trashedAs);
+    report.trashed = statusOf(entry);
+    if (trash.keepsCopies()) {
+        struct stat copy
+        {
+        };
+        if (::lstat(trashedAs.constData(), &copy) == 0)
+            report.trashed = statusOf(copy);
+    }
     return OpResult::success();
 }
 
@@ -268,23 +310,31 @@ void takeBackKept(WriteReport &report)
 class CopyWriter
 {
 public:
-    CopyWriter(int in, const struct stat &source, const QString &destination,
-               const WriteOptions &options)
-        : m_in(in), m_source(source), m_destination(destination),
-          m_dst(FileNames::encode(destination)), m_folder(folderOf(m_dst)),
-          m_temporary(options.temporary.isEmpty() ? m_folder + "/.kaenami-" + randomToken() + ".tmp"
-                                                  : FileNames::encode(options.temporary)),
-          m_sync(options.sync), m_options(options)
+    CopyWriter(int in, const struct stat &source, const OpenFolder &folder,
+               const QString &destination, const WriteOptions &options, bool unnamedFiles)
+        : m_in(in), m_source(source), m_folder(folder), m_fd(folder.descriptor()),
+          m_destination(folder.pathOf(destination)), m_name(FileNames::encode(destination)),
+          m_options(options), m_unnamedFiles(unnamedFiles)
     {}
 
-    OpResult write(bool exists, bool unnamedFiles, WriteReport &report)
+    OpResult write(WriteReport &report)
     {
-        m_exists = exists;
+        m_exists = m_options.destinationExists;
+        if (m_exists) {
+            if (OpResult checked = checkDestination(m_fd, m_name, m_destination, m_exists);
+                !checked)
+                return checked;
+        }
         m_kept = {};
         bool refused = true;
-        if (unnamedFiles) {
+        FolderFacts &facts = factsOf(m_folder);
+        if (m_unnamedFiles && facts.unnamedFiles != 0) {
             if (OpResult written = writeUnnamed(refused); !written)
                 return written;
+            if (!refused)
+                facts.unnamedFiles = 1;
+            else if (m_refusedByFolder)
+                facts.unnamedFiles = 0;
         }
         if (refused) {
             if (OpResult written = writeNamed(); !written)
@@ -294,11 +344,11 @@ public:
         report.trashedAs = m_kept.trashedAs;
         report.trashed = m_kept.trashed;
         report.replacedNotKept = m_kept.replacedNotKept;
-        if (m_sync) {
-            if (const int error = syncFolder(m_folder); error != 0) {
+        if (m_options.sync) {
+            if (const int error = SystemCalls::syncFolder(m_fd); error != 0) {
                 // A new name that may not last is taken back; the source still has it all.
                 if (!m_exists)
-                    ::unlink(m_dst.constData());
+                    ::unlinkat(m_fd, m_name.constData(), 0);
                 return failureOf(error, m_destination);
             }
         }
@@ -308,72 +358,74 @@ public:
     }
 
 private:
+    const QByteArray &temporary()
+    {
+        if (m_temporary.isEmpty())
+            m_temporary = temporaryName(m_options);
+        return m_temporary;
+    }
+
     /// Where the system refuses unnamed files or linking them, `refused` is set and nothing
     /// is left behind.
     OpResult writeUnnamed(bool &refused)
     {
         refused = false;
         FileDescriptor out(
-            ::open(m_folder.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, creationMode(m_source)));
+            ::openat(m_fd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, creationMode(m_source)));
         if (!out.valid()) {
-            refused = errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL ||
-                      errno == ENOENT || errno == ENOSYS;
+            refused = SystemCalls::unnamedRefused(errno) && errno != EPERM && errno != EXDEV;
+            m_refusedByFolder = refused;
             return refused ? OpResult::success() : failureOf(errno, m_destination);
         }
-        if (const int error = fillCopy(m_in, m_source, out.get(), m_sync); error != 0)
+        if (const int error = fillCopy(m_in, m_source, out.get(), m_options.sync); error != 0)
             return failureOf(error, m_destination);
         noteWritten(out.get());
-        const QByteArray unnamed = "/proc/self/fd/" + QByteArray::number(out.get());
-        const auto linkTo = [&](const QByteArray &name) {
-            return ::linkat(AT_FDCWD, unnamed.constData(), AT_FDCWD, name.constData(),
-                            AT_SYMLINK_FOLLOW) == 0;
-        };
-        const auto linkRefused = [] {
-            return errno == ENOENT || errno == EPERM || errno == EOPNOTSUPP || errno == EINVAL ||
-                   errno == EXDEV || errno == ENOSYS;
-        };
         if (!m_exists) {
-            if (linkTo(m_dst))
+            const int linked = SystemCalls::linkUnnamed(out.get(), m_fd, m_name.constData());
+            if (linked == 0)
                 return OpResult::success();
-            if (errno != EEXIST) {
-                refused = linkRefused();
-                return refused ? OpResult::success() : failureOf(errno, m_destination);
+            if (linked != EEXIST) {
+                refused = SystemCalls::unnamedRefused(linked);
+                return refused ? OpResult::success() : failureOf(linked, m_destination);
             }
             if (OpResult appeared = destinationAppeared(); !appeared)
                 return appeared;
         }
-        if (!linkTo(m_temporary)) {
-            refused = linkRefused();
-            return refused ? OpResult::success() : failureOf(errno, m_destination);
+        if (const int linked = SystemCalls::linkUnnamed(out.get(), m_fd, temporary().constData());
+            linked != 0) {
+            refused = SystemCalls::unnamedRefused(linked);
+            return refused ? OpResult::success() : failureOf(linked, m_destination);
         }
         return renameOver();
     }
 
     OpResult writeNamed()
     {
-        FileDescriptor out(::open(m_temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
-                                  creationMode(m_source)));
+        FileDescriptor out(::openat(m_fd, temporary().constData(),
+                                    O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                                    creationMode(m_source)));
         if (!out.valid())
             return failureOf(errno, m_destination);
-        int error = fillCopy(m_in, m_source, out.get(), m_sync);
+        int error = fillCopy(m_in, m_source, out.get(), m_options.sync);
         if (error == 0)
             noteWritten(out.get());
         if (!out.close() && error == 0)
             error = errno;
         if (error != 0) {
-            ::unlink(m_temporary.constData());
+            ::unlinkat(m_fd, m_temporary.constData(), 0);
             return failureOf(error, m_destination);
         }
         if (!m_exists) {
-            const int placed = renameWithoutReplacing(m_temporary, m_dst);
+            const int placed = SystemCalls::renameWithoutReplacing(m_fd, m_temporary.constData(),
+                                                                   m_fd, m_name.constData());
             if (placed == 0)
                 return OpResult::success();
             if (placed != EEXIST) {
-                ::unlink(m_temporary.constData());
+                ::unlinkat(m_fd, m_temporary.constData(), 0);
                 return failureOf(placed, m_destination);
             }
             if (OpResult appeared = destinationAppeared(); !appeared) {
-                ::unlink(m_temporary.constData());
+                ::unlinkat(m_fd, m_temporary.constData(), 0);
                 return appeared;
             }
         }
@@ -395,7 +447,7 @@ private:
     /// The destination came into being while we wrote: replace it by the same rules.
     OpResult destinationAppeared()
     {
-        if (OpResult checked = checkDestination(m_destination, m_dst, m_exists); !checked)
+        if (OpResult checked = checkDestination(m_fd, m_name, m_destination, m_exists); !checked)
             return checked;
         if (!m_exists)
             return failureOf(EEXIST, m_destination);
@@ -405,13 +457,14 @@ private:
     /// The complete content lies under the temporary name: one rename puts it in place.
     OpResult renameOver()
     {
-        if (OpResult kept = keepReplaced(m_destination, m_options, m_kept); !kept) {
-            ::unlink(m_temporary.constData());
+        if (OpResult kept = keepReplaced(m_folder, m_name, m_destination, m_options, m_kept);
+            !kept) {
+            ::unlinkat(m_fd, m_temporary.constData(), 0);
             return kept;
         }
-        if (::rename(m_temporary.constData(), m_dst.constData()) != 0) {
+        if (::renameat(m_fd, m_temporary.constData(), m_fd, m_name.constData()) != 0) {
             const int error = errno;
-            ::unlink(m_temporary.constData());
+            ::unlinkat(m_fd, m_temporary.constData(), 0);
             takeBackKept(m_kept);
             return failureOf(error, m_destination);
         }
@@ -421,25 +474,27 @@ private:
 
     const int m_in;
     const struct stat m_source;
+    const OpenFolder &m_folder;
+    const int m_fd;
     const QString m_destination;
-    const QByteArray m_dst;
-    const QByteArray m_folder;
-    const QByteArray m_temporary;
-    const bool m_sync;
-    const WriteOptions m_options;
+    const QByteArray m_name;
+    const WriteOptions &m_options;
+    const bool m_unnamedFiles;
+    QByteArray m_temporary;
     bool m_exists = false;
+    bool m_refusedByFolder = false;
     WriteReport m_kept; ///< only its trash fields
     FileStatus m_written;
 };
 
 /// Whether the listing of `folder` holds both exact names (two links in one folder), rather
 /// than one name that a case-insensitive file system also finds under the other spelling.
-OpResult folderHoldsBoth(const QByteArray &folder, const QByteArray &first,
+OpResult folderHoldsBoth(const OpenFolder &folder, const QByteArray &first,
                          const QByteArray &second, bool &both)
 {
-    DIR *dir = ::opendir(folder.constData());
+    DIR *dir = ::fdopendir(::openat(folder.descriptor(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!dir)
-        return failureOf(errno, FileNames::decode(folder));
+        return failureOf(errno, folder.path());
     bool seenFirst = false;
     bool seenSecond = false;
     errno = 0;
@@ -452,15 +507,14 @@ OpResult folderHoldsBoth(const QByteArray &folder, const QByteArray &first,
     const int readError = errno;
     ::closedir(dir);
     if (readError != 0)
-        return failureOf(readError, FileNames::decode(folder));
+        return failureOf(readError, folder.path());
     both = seenFirst && seenSecond;
     return OpResult::success();
 }
 
-/// Reads every entry of `folder`, "." and ".." left out; `keep` decides on each.
-template <typename Keep> OpResult listFolder(const QString &folder, Keep &&keep)
+/// Reads every entry of `dir`, "." and ".." left out; `keep` decides on each. Takes `dir` over.
+template <typename Keep> OpResult listDir(DIR *dir, const QString &folder, Keep &&keep)
 {
-    DIR *dir = ::opendir(FileNames::encode(folder).constData());
     if (!dir)
         return failureOf(errno, folder);
     const int dirFd = ::dirfd(dir);
@@ -478,6 +532,30 @@ template <typename Keep> OpResult listFolder(const QString &folder, Keep &&keep)
     return OpResult::success();
 }
 
+template <typename Keep> OpResult listFolder(const QString &folder, Keep &&keep)
+{
+    return listDir(::opendir(FileNames::encode(folder).constData()), folder,
+                   std::forward<Keep>(keep));
+}
+
+template <typename Keep> OpResult listFolder(const OpenFolder &folder, Keep &&keep)
+{
+    return listDir(
+        ::fdopendir(::openat(folder.descriptor(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)),
+        folder.path(), std::forward<Keep>(keep));
+}
+
+/// Hands out one given name.
+class OneName final : public TemporaryNames
+{
+public:
+    explicit OneName(QString name) : m_name(std::move(name)) {}
+    QString next() override { return m_name; }
+
+private:
+    QString m_name;
+};
+
 } // namespace
 
 PosixFileOperations::~PosixFileOperations()
@@ -491,8 +569,26 @@ void PosixFileOperations::setBusyHandler(std::function<void()> handler)
     m_busy = std::move(handler);
 }
 
-OpResult PosixFileOperations::copyFile(const QString &source, const QString &destination,
-                                       const WriteOptions &options, WriteReport *report)
+OpResult PosixFileOperations::openFolder(const QString &path, OpenFolder &folder)
+{
+    folder = {};
+    FileDescriptor fd(
+        ::open(FileNames::encode(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd.valid())
+        return failureOf(errno, path);
+    struct stat st
+    {
+    };
+    if (::fstat(fd.get(), &st) != 0)
+        return failureOf(errno, path);
+    folder = OpenFolder(fd.release(), path, st.st_dev, st.st_ino);
+    return OpResult::success();
+}
+
+OpResult PosixFileOperations::copyFile(const OpenFolder &sourceFolder, const QString &source,
+                                       const OpenFolder &destinationFolder,
+                                       const QString &destination, const WriteOptions &options,
+                                       WriteReport *report)
 {
     const BusyScope busy(m_busy);
     WriteReport local;
@@ -502,53 +598,63 @@ OpResult PosixFileOperations::copyFile(const QString &source, const QString &des
     struct stat st
     {
     };
-    if (OpResult opened = openRegular(source, O_RDONLY, in, st); !opened)
-        return opened;
+    if (const int error = SystemCalls::openRegularAt(
+            sourceFolder.descriptor(), FileNames::encode(source).constData(), true, in, st);
+        error != 0)
+        return regularFailure(error, sourceFolder.pathOf(source));
     // The destination is looked at only when its name turns out to be taken.
-    CopyWriter writer(in.get(), st, destination, options);
-    return writer.write(false, m_options.unnamedFiles, done);
+    CopyWriter writer(in.get(), st, destinationFolder, destination, options,
+                      m_options.unnamedFiles);
+    return writer.write(done);
 }
 
-OpResult PosixFileOperations::moveFile(const QString &source, const QString &destination,
-                                       const WriteOptions &options, WriteReport *report)
+OpResult PosixFileOperations::moveFile(const OpenFolder &sourceFolder, const QString &source,
+                                       const OpenFolder &destinationFolder,
+                                       const QString &destination, const WriteOptions &options,
+                                       WriteReport *report)
 {
     const BusyScope busy(m_busy);
     WriteReport local;
     WriteReport &done = report ? *report : local;
     done = {};
+    const int from = sourceFolder.descriptor();
+    const int to = destinationFolder.descriptor();
     const QByteArray src = FileNames::encode(source);
     const QByteArray dst = FileNames::encode(destination);
+    const auto sourcePath = [&] { return sourceFolder.pathOf(source); };
+    const auto destinationPath = [&] { return destinationFolder.pathOf(destination); };
     struct stat entry
     {
     };
-    if (::lstat(src.constData(), &entry) != 0)
-        return failureOf(errno, source);
+    if (::fstatat(from, src.constData(), &entry, AT_SYMLINK_NOFOLLOW) != 0)
+        return failureOf(errno, sourcePath());
     if (!S_ISREG(entry.st_mode) && !S_ISLNK(entry.st_mode))
-        return notRegular(entry, source);
+        return notRegular(entry, sourcePath());
     const bool sourceIsLink = S_ISLNK(entry.st_mode);
     struct stat resolved = entry;
     if (sourceIsLink) {
-        if (::stat(src.constData(), &resolved) != 0)
-            return failureOf(errno, source);
+        if (::fstatat(from, src.constData(), &resolved, 0) != 0)
+            return failureOf(errno, sourcePath());
         if (!S_ISREG(resolved.st_mode))
-            return notRegular(resolved, source);
-    } else {
+            return notRegular(resolved, sourcePath());
+    } else if (!options.destinationExists) {
         // The usual move, to a name that is free: one rename that never replaces anything.
         // Everything else (a name that exists, another drive) is sorted out below.
-        const int moved = renameWithoutReplacing(src, dst);
+        const int moved =
+            SystemCalls::renameWithoutReplacing(from, src.constData(), to, dst.constData());
         if (moved == 0) {
             done.written = statusOf(entry);
             return OpResult::success();
         }
         if (moved != EEXIST && moved != EXDEV)
-            return failureOf(moved, source);
+            return failureOf(moved, sourcePath());
     }
 
     const auto removeSourceName = [&] {
-        if (::unlink(src.constData()) != 0)
-            return failureOf(errno, source);
+        if (::unlinkat(from, src.constData(), 0) != 0)
+            return failureOf(errno, sourcePath());
         done.alreadyThere = true;
-        done.written = entryStatus(dst);
+        done.written = entryStatus(to, dst.constData());
         return OpResult::success();
     };
 
@@ -556,33 +662,26 @@ OpResult PosixFileOperations::moveFile(const QString &source, const QString &des
         struct stat existing
         {
         };
-        const bool exists = ::lstat(dst.constData(), &existing) == 0;
+        const bool exists = ::fstatat(to, dst.constData(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
         if (!exists && errno != ENOENT)
-            return failureOf(errno, destination);
+            return failureOf(errno, destinationPath());
 
         if (exists && sameIdentity(existing, entry)) {
             // One entry under two names: the same name, another spelling of it, or two links.
-            struct stat sourceFolder
-            {
-            }, destinationFolder{};
-            if (::stat(folderOf(src).constData(), &sourceFolder) == 0 &&
-                ::stat(folderOf(dst).constData(), &destinationFolder) == 0 &&
-                sameIdentity(sourceFolder, destinationFolder)) {
-                if (fileNameOf(src) == fileNameOf(dst)) {
-                    done.written = entryStatus(dst);
+            if (sourceFolder.sameFolderAs(destinationFolder)) {
+                if (src == dst) {
+                    done.written = entryStatus(to, dst.constData());
                     return OpResult::success();
                 }
                 bool both = false;
-                if (OpResult listed =
-                        folderHoldsBoth(folderOf(dst), fileNameOf(src), fileNameOf(dst), both);
-                    !listed)
+                if (OpResult listed = folderHoldsBoth(destinationFolder, src, dst, both); !listed)
                     return listed;
                 if (!both) {
                     // A case-insensitive file system: removing either name would remove the
                     // file, a rename only changes its spelling.
-                    if (::rename(src.constData(), dst.constData()) != 0)
-                        return failureOf(errno, source);
-                    done.written = entryStatus(dst);
+                    if (::renameat(from, src.constData(), to, dst.constData()) != 0)
+                        return failureOf(errno, sourcePath());
+                    done.written = entryStatus(to, dst.constData());
                     return OpResult::success();
                 }
             }
@@ -593,44 +692,51 @@ OpResult PosixFileOperations::moveFile(const QString &source, const QString &des
             return removeSourceName(); // a link onto the file it points to
 
         if (exists) {
-            if (OpResult checked = checkReplaceable(existing, destination, dst); !checked)
+            if (OpResult checked = checkReplaceable(existing, to, dst, destinationPath()); !checked)
                 return checked;
         }
         if (sourceIsLink) {
             // Never renamed: the destination gets the content, the pointed-to file stays.
-            if (OpResult copied = copyFile(source, destination, options, &done); !copied)
+            if (OpResult copied =
+                    copyFile(sourceFolder, source, destinationFolder, destination, options, &done);
+                !copied)
                 return copied;
-            if (::unlink(src.constData()) != 0)
-                return failureOf(errno, source);
+            if (::unlinkat(from, src.constData(), 0) != 0)
+                return failureOf(errno, sourcePath());
             done.copied = true;
             return OpResult::success();
         }
 
         int error = 0;
         if (exists) {
-            if (OpResult kept = keepReplaced(destination, options, done); !kept)
+            if (OpResult kept =
+                    keepReplaced(destinationFolder, dst, destinationPath(), options, done);
+                !kept)
                 return kept;
-            error = ::rename(src.constData(), dst.constData()) == 0 ? 0 : errno;
+            error = ::renameat(from, src.constData(), to, dst.constData()) == 0 ? 0 : errno;
             // Across file systems the copy below keeps the replaced file itself.
             if (error != 0)
                 takeBackKept(done);
         } else {
-            error = renameWithoutReplacing(src, dst);
+            error = SystemCalls::renameWithoutReplacing(from, src.constData(), to, dst.constData());
         }
         if (error == EEXIST && attempt == 0)
             continue; // it appeared meanwhile: look again
         if (error == 0) {
             done.replaced = exists;
-            done.written = entryStatus(dst);
+            done.written = entryStatus(to, dst.constData());
             return OpResult::success();
         }
         if (error != EXDEV)
-            return failureOf(error, source);
+            return failureOf(error, sourcePath());
 
         // Across file systems the copy must be on disk before its source goes.
         WriteOptions synced = options;
         synced.sync = true;
-        if (OpResult copied = copyFile(source, destination, synced, &done); !copied)
+        synced.destinationExists = exists;
+        if (OpResult copied =
+                copyFile(sourceFolder, source, destinationFolder, destination, synced, &done);
+            !copied)
             return copied;
         done.copied = true;
         // The source must still be the file that was read: seen through another mount it may
@@ -638,31 +744,35 @@ OpResult PosixFileOperations::moveFile(const QString &source, const QString &des
         struct stat now
         {
         };
-        if (::lstat(src.constData(), &now) != 0 || !sameIdentity(now, entry)) {
+        if (::fstatat(from, src.constData(), &now, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !sameIdentity(now, entry)) {
             done.sourceKept = true;
             return OpResult::success();
         }
-        if (::unlink(src.constData()) != 0)
-            return failureOf(errno, source);
+        if (::unlinkat(from, src.constData(), 0) != 0)
+            return failureOf(errno, sourcePath());
         return OpResult::success();
     }
 }
 
-OpResult PosixFileOperations::removeFile(const QString &path)
+OpResult PosixFileOperations::removeFile(const OpenFolder &folder, const QString &name)
 {
-    if (::unlink(FileNames::encode(path).constData()) != 0)
-        return failureOf(errno, path);
+    if (::unlinkat(folder.descriptor(), FileNames::encode(name).constData(), 0) != 0)
+        return failureOf(errno, folder.pathOf(name));
     return OpResult::success();
 }
 
-OpResult PosixFileOperations::setAside(const QString &source, const QString &keptPath)
+OpResult PosixFileOperations::setAside(const OpenFolder &sourceFolder, const QString &source,
+                                       const OpenFolder &keptFolder, const QString &kept)
 {
-    const QByteArray kept = FileNames::encode(keptPath);
-    if (::linkat(AT_FDCWD, FileNames::encode(source).constData(), AT_FDCWD, kept.constData(),
-                 AT_SYMLINK_FOLLOW) == 0)
+    const QByteArray src = FileNames::encode(source);
+    const QByteArray keptName = FileNames::encode(kept);
+    if (::linkat(sourceFolder.descriptor(), src.constData(), keptFolder.descriptor(),
+                 keptName.constData(), AT_SYMLINK_FOLLOW) == 0)
         return OpResult::success();
     if (errno != EPERM && errno != EOPNOTSUPP && errno != EMLINK && errno != EXDEV)
-        return failureOf(errno, errno == EEXIST ? keptPath : source);
+        return failureOf(errno,
+                         errno == EEXIST ? keptFolder.pathOf(kept) : sourceFolder.pathOf(source));
 
     // No hard link possible (FAT on a memory card, too many links): keep a full copy instead,
     // complete before it has its name (its temporary shares the kept file's hidden prefix).
@@ -670,54 +780,135 @@ OpResult PosixFileOperations::setAside(const QString &source, const QString &kep
     struct stat st
     {
     };
-    if (OpResult opened = openRegular(source, O_RDONLY, in, st); !opened)
-        return opened;
+    if (const int error =
+            SystemCalls::openRegularAt(sourceFolder.descriptor(), src.constData(), true, in, st);
+        error != 0)
+        return regularFailure(error, sourceFolder.pathOf(source));
+    const BusyScope busy(m_busy);
     WriteReport report;
-    CopyWriter writer(in.get(), st, keptPath, WriteOptions(keptPath + QStringLiteral(".part")));
-    return writer.write(false, m_options.unnamedFiles, report);
+    OneName temporary(kept + QStringLiteral(".part"));
+    const WriteOptions options(&temporary);
+    CopyWriter writer(in.get(), st, keptFolder, kept, options, m_options.unnamedFiles);
+    return writer.write(report);
 }
 
-OpResult PosixFileOperations::renameNoReplace(const QString &from, const QString &to)
+OpResult PosixFileOperations::renameNoReplace(const OpenFolder &fromFolder, const QString &from,
+                                              const OpenFolder &toFolder, const QString &to)
 {
-    const int error = renameWithoutReplacing(FileNames::encode(from), FileNames::encode(to));
+    const int error = SystemCalls::renameWithoutReplacing(
+        fromFolder.descriptor(), FileNames::encode(from).constData(), toFolder.descriptor(),
+        FileNames::encode(to).constData());
     if (error != 0)
-        return failureOf(error, error == EEXIST ? to : from);
+        return failureOf(error, error == EEXIST ? toFolder.pathOf(to) : fromFolder.pathOf(from));
     return OpResult::success();
 }
 
-FileStatus PosixFileOperations::status(const QString &path, bool followLinks)
+OpResult PosixFileOperations::restoreFromTrash(const QString &trashedFile, const OpenFolder &folder,
+                                               const QString &destination)
 {
-    const QByteArray bytes = FileNames::encode(path);
+    if (Trash::infoFileOf(trashedFile).isEmpty())
+        return failureOf(EINVAL, trashedFile);
+    const QByteArray trashed = FileNames::encode(trashedFile);
+    FileDescriptor files(
+        ::open(folderOf(trashed).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!files.valid())
+        return failureOf(errno, trashedFile);
+    const QByteArray name = fileNameOf(trashed);
+    const QByteArray dst = FileNames::encode(destination);
+    int error = SystemCalls::renameWithoutReplacing(files.get(), name.constData(),
+                                                    folder.descriptor(), dst.constData());
+    if (error == EXDEV) {
+        // A copy the home trash keeps for another drive goes back as a copy.
+        struct stat st
+        {
+        };
+        if (::fstatat(files.get(), name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            error = errno;
+        } else if (S_ISLNK(st.st_mode)) {
+            char text[PATH_MAX];
+            const ssize_t length =
+                ::readlinkat(files.get(), name.constData(), text, sizeof text - 1);
+            text[length < 0 ? 0 : length] = '\0';
+            error = length < 0                                                     ? errno
+                    : ::symlinkat(text, folder.descriptor(), dst.constData()) == 0 ? 0
+                                                                                   : errno;
+        } else {
+            FileDescriptor in;
+            error = SystemCalls::openRegularAt(files.get(), name.constData(), false, in, st);
+            if (error == 0) {
+                const BusyScope busy(m_busy);
+                WriteReport report;
+                const WriteOptions synced(nullptr, true);
+                CopyWriter writer(in.get(), st, folder, destination, synced,
+                                  m_options.unnamedFiles);
+                const OpResult copied = writer.write(report);
+                error = copied ? 0 : (copied.systemError ? copied.systemError : EIO);
+            }
+        }
+        if (error == 0)
+            ::unlinkat(files.get(), name.constData(), 0);
+    }
+    if (error != 0)
+        return failureOf(error, error == EEXIST ? folder.pathOf(destination) : trashedFile);
+    // The file is back whatever happens now; information left behind only names a file that is
+    // missing from the trash, which trash views show as such.
+    Trash::forget(trashedFile);
+    return OpResult::success();
+}
+
+OpResult PosixFileOperations::makeSymbolicLink(const QString &target, const OpenFolder &folder,
+                                               const QString &name)
+{
+    if (::symlinkat(FileNames::encode(target).constData(), folder.descriptor(),
+                    FileNames::encode(name).constData()) != 0)
+        return failureOf(errno, folder.pathOf(name));
+    return OpResult::success();
+}
+
+OpResult PosixFileOperations::makeHardLink(const OpenFolder &existingFolder,
+                                           const QString &existing, const OpenFolder &folder,
+                                           const QString &name)
+{
+    if (::linkat(existingFolder.descriptor(), FileNames::encode(existing).constData(),
+                 folder.descriptor(), FileNames::encode(name).constData(), 0) != 0)
+        return failureOf(errno, folder.pathOf(name));
+    return OpResult::success();
+}
+
+FileStatus PosixFileOperations::status(const OpenFolder &folder, const QString &name,
+                                       bool followLinks)
+{
     struct stat st
     {
     };
-    const int result =
-        followLinks ? ::stat(bytes.constData(), &st) : ::lstat(bytes.constData(), &st);
-    if (result == 0)
+    const int flags =
+        (followLinks ? 0 : AT_SYMLINK_NOFOLLOW) | (name.isEmpty() ? AT_EMPTY_PATH : 0);
+    if (::fstatat(folder.descriptor(), FileNames::encode(name).constData(), &st, flags) == 0)
         return statusOf(st);
     FileStatus missing;
     missing.error = errno;
     return missing;
 }
 
-bool PosixFileOperations::isOrdinaryFile(const QString &path)
+QString PosixFileOperations::linkText(const OpenFolder &folder, const QString &name)
 {
-    return status(path, true).type == FileStatus::Type::Regular;
+    char text[PATH_MAX];
+    const ssize_t length =
+        ::readlinkat(folder.descriptor(), FileNames::encode(name).constData(), text, sizeof text);
+    return length > 0 ? FileNames::decode(QByteArray(text, int(length))) : QString();
 }
 
-bool PosixFileOperations::isSameFile(const QString &a, const QString &b)
-{
-    return status(a, true).sameFileAs(status(b, true));
-}
-
-bool PosixFileOperations::sameContent(const QString &a, const QString &b)
+bool PosixFileOperations::sameContent(const OpenFolder &folderA, const QString &a,
+                                      const OpenFolder &folderB, const QString &b)
 {
     FileDescriptor first, second;
     struct stat firstStatus
     {
     }, secondStatus{};
-    if (!openRegular(a, O_RDONLY, first, firstStatus) ||
-        !openRegular(b, O_RDONLY, second, secondStatus))
+    if (SystemCalls::openRegularAt(folderA.descriptor(), FileNames::encode(a).constData(), true,
+                                   first, firstStatus) != 0 ||
+        SystemCalls::openRegularAt(folderB.descriptor(), FileNames::encode(b).constData(), true,
+                                   second, secondStatus) != 0)
         return false;
     if (firstStatus.st_size != secondStatus.st_size)
         return false;
@@ -741,10 +932,36 @@ bool PosixFileOperations::sameContent(const QString &a, const QString &b)
     }
 }
 
-int PosixFileOperations::nameMax(const QString &folder)
+int PosixFileOperations::nameMax(const OpenFolder &folder)
 {
-    const long longest = ::pathconf(FileNames::encode(folder).constData(), _PC_NAME_MAX);
-    return longest > 0 ? int(longest) : 255;
+    FolderFacts &facts = factsOf(folder);
+    if (facts.nameMax == 0) {
+        const long longest = ::fpathconf(folder.descriptor(), _PC_NAME_MAX);
+        facts.nameMax = longest > 0 ? int(longest) : 255;
+    }
+    return facts.nameMax;
+}
+
+bool PosixFileOperations::writesUnnamedFiles(const OpenFolder &folder)
+{
+    if (!m_options.unnamedFiles)
+        return false;
+    FolderFacts &facts = factsOf(folder);
+    if (facts.unnamedFiles < 0) {
+        const int probe =
+            ::openat(folder.descriptor(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+        if (probe >= 0)
+            ::close(probe);
+        // Linking goes through /proc; without it the named way is taken.
+        facts.unnamedFiles = probe >= 0 && ::access("/proc/self/fd", X_OK) == 0 ? 1 : 0;
+    }
+    return facts.unnamedFiles == 1;
+}
+
+QString PosixFileOperations::trashFolderFor(const OpenFolder &folder)
+{
+    const Trash::Bin &trash = trashOf(folder);
+    return trash.isOpen() ? FileNames::decode(trash.folder()) : QString();
 }
 
 OpResult PosixFileOperations::listFiles(const QString &folder, QStringList &names)
@@ -768,7 +985,7 @@ OpResult PosixFileOperations::listFiles(const QString &folder, QStringList &name
     return listed;
 }
 
-OpResult PosixFileOperations::listNamesStartingWith(const QString &folder, const QString &prefix,
+OpResult PosixFileOperations::listNamesStartingWith(const OpenFolder &folder, const QString &prefix,
                                                     QStringList &names)
 {
     names.clear();
@@ -782,15 +999,15 @@ OpResult PosixFileOperations::listNamesStartingWith(const QString &folder, const
     return listed;
 }
 
-OpResult PosixFileOperations::listEntries(const QString &folder,
+OpResult PosixFileOperations::listEntries(const OpenFolder &folder,
                                           QHash<QString, FileStatus> &entries)
 {
     entries.clear();
     struct stat here
     {
     };
-    if (::stat(FileNames::encode(folder).constData(), &here) != 0)
-        return failureOf(errno, folder);
+    if (::fstat(folder.descriptor(), &here) != 0)
+        return failureOf(errno, folder.path());
     entries.reserve(1024);
     OpResult listed = listFolder(folder, [&](int dirFd, const dirent &entry, QByteArrayView name) {
         FileStatus status;
@@ -943,13 +1160,13 @@ OpResult PosixFileOperations::finishJournal(const QString &path)
     return OpResult::success();
 }
 
-OpResult PosixFileOperations::claimJournal(const QString &path, QByteArray &bytes)
+OpResult PosixFileOperations::claimJournal(const QString &path, QByteArray &bytes, qint64 sizeLimit)
 {
     bytes.clear();
     if (const auto held = m_heldJournals.constFind(path); held != m_heldJournals.cend()) {
         if (::lseek(*held, 0, SEEK_SET) != 0)
             return failureOf(errno, path);
-        const int error = readAll(*held, 0, bytes);
+        const int error = readAll(*held, 0, bytes, sizeLimit);
         return error == 0 ? OpResult::success() : failureOf(error, path);
     }
     const QByteArray journal = FileNames::encode(path);
@@ -995,47 +1212,15 @@ OpResult PosixFileOperations::claimJournal(const QString &path, QByteArray &byte
                 continue;
             return failureOf(ENOENT, path);
         }
-        if (const int error = readAll(fd.get(), opened.st_size, bytes); error != 0)
-            return failureOf(error, path);
+        // Held even when it is too long to read: the caller sets it aside.
+        const int error = opened.st_size > sizeLimit
+                              ? EFBIG
+                              : readAll(fd.get(), opened.st_size, bytes, sizeLimit);
         m_heldJournals.insert(path, fd.release());
+        if (error != 0)
+            return failureOf(error, path);
         return OpResult::success();
     }
-}
-
-OpResult PosixFileOperations::makeSymbolicLink(const QString &target, const QString &path)
-{
-    if (::symlink(FileNames::encode(target).constData(), FileNames::encode(path).constData()) != 0)
-        return failureOf(errno, path);
-    return OpResult::success();
-}
-
-OpResult PosixFileOperations::makeHardLink(const QString &existing, const QString &path)
-{
-    if (::link(FileNames::encode(existing).constData(), FileNames::encode(path).constData()) != 0)
-        return failureOf(errno, path);
-    return OpResult::success();
-}
-
-OpResult PosixFileOperations::restoreFromTrash(const QString &trashedFile,
-                                               const QString &destination)
-{
-    if (Trash::infoFileOf(trashedFile).isEmpty())
-        return failureOf(EINVAL, trashedFile);
-    const int error =
-        renameWithoutReplacing(FileNames::encode(trashedFile), FileNames::encode(destination));
-    if (error != 0)
-        return failureOf(error, error == EEXIST ? destination : trashedFile);
-    // The file is back whatever happens now; information left behind only names a file that is
-    // missing from the trash, which trash views show as such.
-    Trash::forget(trashedFile);
-    return OpResult::success();
-}
-
-QString PosixFileOperations::linkText(const QString &path)
-{
-    char text[PATH_MAX];
-    const ssize_t length = ::readlink(FileNames::encode(path).constData(), text, sizeof text);
-    return length > 0 ? FileNames::decode(QByteArray(text, int(length))) : QString();
 }
 
 void PosixFileOperations::releaseJournal(const QString &path)
@@ -1044,17 +1229,4 @@ void PosixFileOperations::releaseJournal(const QString &path)
         ::close(*held);
         m_heldJournals.erase(held);
     }
-}
-
-bool PosixFileOperations::writesUnnamedFiles(const QString &folder)
-{
-    if (!m_options.unnamedFiles)
-        return false;
-    const int probe =
-        ::open(FileNames::encode(folder).constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
-    if (probe < 0)
-        return false;
-    ::close(probe);
-    // Linking goes through /proc; without it the named way is taken.
-    return ::access("/proc/self/fd", X_OK) == 0;
 }

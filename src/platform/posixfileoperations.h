@@ -5,7 +5,7 @@
 #include <QHash>
 
 /// File operations through the kernel's fast paths (reflink, copy_file_range, O_TMPFILE,
-/// renameat2).
+/// renameat2), relative to open folders.
 class PosixFileOperations final : public FileOperations
 {
 public:
@@ -19,35 +19,46 @@ public:
     explicit PosixFileOperations(Options options) : m_options(options) {}
     ~PosixFileOperations() override;
 
+    KAENAMI_PATH_FORMS(FileOperations);
+
     void setBusyHandler(std::function<void()> handler) override;
-    OpResult copyFile(const QString &source, const QString &destination,
+    OpResult openFolder(const QString &path, OpenFolder &folder) override;
+    OpResult copyFile(const OpenFolder &sourceFolder, const QString &source,
+                      const OpenFolder &destinationFolder, const QString &destination,
                       const WriteOptions &options, WriteReport *report = nullptr) override;
-    OpResult moveFile(const QString &source, const QString &destination,
+    OpResult moveFile(const OpenFolder &sourceFolder, const QString &source,
+                      const OpenFolder &destinationFolder, const QString &destination,
                       const WriteOptions &options, WriteReport *report = nullptr) override;
-    OpResult removeFile(const QString &path) override;
-    OpResult setAside(const QString &source, const QString &keptPath) override;
-    OpResult renameNoReplace(const QString &from, const QString &to) override;
-    OpResult restoreFromTrash(const QString &trashedFile, const QString &destination) override;
-    OpResult makeSymbolicLink(const QString &target, const QString &path) override;
-    OpResult makeHardLink(const QString &existing, const QString &path) override;
-    FileStatus status(const QString &path, bool followLinks) override;
-    QString linkText(const QString &path) override;
-    bool isOrdinaryFile(const QString &path) override;
-    bool isSameFile(const QString &a, const QString &b) override;
-    bool sameContent(const QString &a, const QString &b) override;
-    int nameMax(const QString &folder) override;
-    bool writesUnnamedFiles(const QString &folder) override;
-    OpResult listFiles(const QString &folder, QStringList &names) override;
-    OpResult listNamesStartingWith(const QString &folder, const QString &prefix,
+    OpResult removeFile(const OpenFolder &folder, const QString &name) override;
+    OpResult setAside(const OpenFolder &sourceFolder, const QString &source,
+                      const OpenFolder &keptFolder, const QString &kept) override;
+    OpResult renameNoReplace(const OpenFolder &fromFolder, const QString &from,
+                             const OpenFolder &toFolder, const QString &to) override;
+    OpResult restoreFromTrash(const QString &trashedFile, const OpenFolder &folder,
+                              const QString &destination) override;
+    OpResult makeSymbolicLink(const QString &target, const OpenFolder &folder,
+                              const QString &name) override;
+    OpResult makeHardLink(const OpenFolder &existingFolder, const QString &existing,
+                          const OpenFolder &folder, const QString &name) override;
+    FileStatus status(const OpenFolder &folder, const QString &name, bool followLinks) override;
+    QString linkText(const OpenFolder &folder, const QString &name) override;
+    bool sameContent(const OpenFolder &folderA, const QString &a, const OpenFolder &folderB,
+                     const QString &b) override;
+    bool writesUnnamedFiles(const OpenFolder &folder) override;
+    int nameMax(const OpenFolder &folder) override;
+    QString trashFolderFor(const OpenFolder &folder) override;
+    OpResult listEntries(const OpenFolder &folder, QHash<QString, FileStatus> &entries) override;
+    OpResult listNamesStartingWith(const OpenFolder &folder, const QString &prefix,
                                    QStringList &names) override;
-    OpResult listEntries(const QString &folder, QHash<QString, FileStatus> &entries) override;
+    OpResult listFiles(const QString &folder, QStringList &names) override;
     OpResult readFile(const QString &path, QByteArray &bytes) override;
     OpResult writeFileAtomically(const QString &path, const QByteArray &bytes,
                                  bool onlyForTheUser = false) override;
     OpResult writeJournal(const QString &path, const QByteArray &bytes) override;
     OpResult finishJournal(const QString &path) override;
     void releaseJournal(const QString &path) override;
-    OpResult claimJournal(const QString &path, QByteArray &bytes) override;
+    OpResult claimJournal(const QString &path, QByteArray &bytes,
+                          qint64 sizeLimit = std::numeric_limits<qint64>::max()) override;
 
 private:
     Options m_options;

@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <functional>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace SystemCalls {
@@ -85,7 +86,7 @@ private:
 
 inline OpResult failureOf(int error, const QString &path)
 {
-    return OpResult::failure(systemErrorText(error), path);
+    return OpResult::systemFailure(error, path);
 }
 
 /// The folder part of a path in bytes ("/" for the root, "." for a bare name).
@@ -101,5 +102,35 @@ inline QByteArray fileNameOf(const QByteArray &path)
 {
     return path.mid(path.lastIndexOf('/') + 1);
 }
+
+} // namespace SystemCalls
+
+namespace SystemCalls {
+
+/// Renames the entry `from` of the folder `fromFolder` to `to` in `toFolder` without ever
+/// replacing an existing entry; returns 0 or the errno (EEXIST when `to` exists). File systems
+/// without RENAME_NOREPLACE get a link and an unlink, or, without links either, a look and a
+/// rename.
+int renameWithoutReplacing(int fromFolder, const char *from, int toFolder, const char *to);
+
+/// Gives the unnamed file `fd` (O_TMPFILE) the name `name` in `folder`; returns 0 or the errno.
+int linkUnnamed(int fd, int folder, const char *name);
+
+/// True when a failure to make or link an unnamed file only means the system does not offer
+/// that way here.
+bool unnamedRefused(int error);
+
+/// Syncs the folder `folder`; returns 0 or the errno. A folder its file system cannot sync is
+/// no failure.
+int syncFolder(int folder);
+
+/// Opens a regular entry `name` of `folder` for reading without ever blocking: pipes and devices
+/// are refused before they are opened (opening some devices does something) and by the open
+/// file's own type after; links are followed unless `followLinks` is false. The file stays
+/// non-blocking, so a file of /proc that looks regular but waits for data fails with EAGAIN
+/// instead of hanging. Returns 0, EISDIR for a folder, ENODEV for anything else that is no
+/// regular file, or the errno.
+int openRegularAt(int folder, const char *name, bool followLinks, FileDescriptor &fd,
+                  struct stat &st);
 
 } // namespace SystemCalls

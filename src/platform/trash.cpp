@@ -2,9 +2,7 @@
 
 #include "filecopy.h"
 #include "filenames.h"
-#include "systemcalls.h"
 
-#include <QDateTime>
 #include <QRandomGenerator>
 
 #include <cerrno>
@@ -12,7 +10,6 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <pwd.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace Trash {
@@ -23,15 +20,6 @@ using Descriptor = SystemCalls::FileDescriptor;
 using SystemCalls::failureOf;
 using SystemCalls::fileNameOf;
 using SystemCalls::folderOf;
-
-/// A trash folder ready for use. Its files/ and info/ are held open, so that nothing swapped in
-/// under their names later redirects what goes in.
-struct OpenedTrash
-{
-    QByteArray folder;
-    Descriptor files;
-    Descriptor info;
-};
 
 QByteArray join(const QByteArray &folder, const QByteArray &name)
 {
@@ -101,14 +89,19 @@ int makeFolders(const QByteArray &folder)
 
 /// Opens the folder `name` in `parent`, made private where missing; a symbolic link or a folder
 /// of another user is refused. Returns 0 or the errno.
-int openOwnFolder(int parent, const QByteArray &name, Descriptor &folder)
+int openOwnFolder(int parent, const char *name, Descriptor &folder)
 {
-    if (::mkdirat(parent, name.constData(), 0700) != 0 && errno != EEXIST)
-        return errno;
-    folder.reset(
-        ::openat(parent, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!folder.valid())
-        return errno;
+    folder.reset(::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!folder.valid()) {
+        if (errno != ENOENT)
+            return errno;
+        // Made only where missing: an existing one is opened as it is.
+        if (::mkdirat(parent, name, 0700) != 0 && errno != EEXIST)
+            return errno;
+        folder.reset(::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!folder.valid())
+            return errno;
+    }
     struct stat st
     {
     };
@@ -121,22 +114,17 @@ int openOwnFolder(int parent, const QByteArray &name, Descriptor &folder)
 
 /// Opens the trash folder `name` in `parent` with its files/ and info/, each made where
 /// missing. Returns 0 or the errno.
-int openTrashFolder(int parent, const QByteArray &name, const QByteArray &path, OpenedTrash &trash)
+int openTrashFolder(int parent, const char *name, Descriptor &files, Descriptor &info)
 {
-    Descriptor folder, files, info;
+    Descriptor folder;
     if (const int error = openOwnFolder(parent, name, folder); error != 0)
         return error;
     if (const int error = openOwnFolder(folder.get(), "files", files); error != 0)
         return error;
-    if (const int error = openOwnFolder(folder.get(), "info", info); error != 0)
-        return error;
-    trash.folder = path;
-    trash.files.reset(files.release());
-    trash.info.reset(info.release());
-    return 0;
+    return openOwnFolder(folder.get(), "info", info);
 }
 
-int openHomeTrash(const QByteArray &home, OpenedTrash &trash)
+int openHomeTrash(const QByteArray &home, Descriptor &files, Descriptor &info)
 {
     if (home.isEmpty())
         return ENOENT;
@@ -145,87 +133,76 @@ int openHomeTrash(const QByteArray &home, OpenedTrash &trash)
     Descriptor parent(::open(home.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!parent.valid())
         return errno;
-    return openTrashFolder(parent.get(), "Trash", join(home, "Trash"), trash);
+    return openTrashFolder(parent.get(), "Trash", files, info);
 }
 
 /// The trash of the volume whose top folder is `top`: $top/.Trash/$uid where $top/.Trash is a
 /// real folder with the sticky bit (so users cannot take each other's folders), else
-/// $top/.Trash-$uid.
-int openTopTrash(const QByteArray &top, OpenedTrash &trash)
+/// $top/.Trash-$uid. `folder` becomes its path.
+int openTopTrash(const QByteArray &top, QByteArray &folder, Descriptor &files, Descriptor &info)
 {
     Descriptor topFolder(::open(top.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!topFolder.valid())
         return errno;
-    const QByteArray uid = QByteArray::number(::getuid());
+    const QByteArray uid = QByteArray::number(::geteuid());
     Descriptor shared(
         ::openat(topFolder.get(), ".Trash", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     struct stat st
     {
     };
     if (shared.valid() && ::fstat(shared.get(), &st) == 0 && (st.st_mode & S_ISVTX) &&
-        openTrashFolder(shared.get(), uid, join(join(top, ".Trash"), uid), trash) == 0)
+        openTrashFolder(shared.get(), uid.constData(), files, info) == 0) {
+        folder = join(join(top, ".Trash"), uid);
         return 0;
+    }
     const QByteArray own = ".Trash-" + uid;
-    return openTrashFolder(topFolder.get(), own, join(top, own), trash);
+    folder = join(top, own);
+    return openTrashFolder(topFolder.get(), own.constData(), files, info);
 }
 
-/// The top folder of the volume holding `folder`: walks up from it while the device stays the
-/// same. `resolved` is `folder` without links, "." or "..".
-int topFolderOf(const QByteArray &folder, QByteArray &resolved, QByteArray &top)
+/// The folder's path as the system resolves it now (through its descriptor where /proc shows
+/// it), without links, "." or "..".
+int resolvedPath(int folder, const QByteArray &path, QByteArray &resolved)
 {
-    char *real = ::realpath(folder.constData(), nullptr);
+    char link[PATH_MAX];
+    const QByteArray proc = "/proc/self/fd/" + QByteArray::number(folder);
+    const ssize_t length = ::readlink(proc.constData(), link, sizeof link);
+    if (length > 0 && link[0] == '/' && size_t(length) < sizeof link) {
+        resolved = QByteArray(link, int(length));
+        if (!resolved.endsWith(" (deleted)"))
+            return 0;
+    }
+    char *real = ::realpath(path.constData(), nullptr);
     if (!real)
         return errno;
     resolved = real;
     std::free(real);
+    return 0;
+}
+
+/// The top folder of the volume holding the folder `resolved`: walks up while the device stays
+/// the same.
+QByteArray topFolderOf(const QByteArray &resolved, dev_t device)
+{
+    QByteArray top = resolved;
     struct stat st
     {
     };
-    if (::stat(resolved.constData(), &st) != 0)
-        return errno;
-    const dev_t device = st.st_dev;
-    top = resolved;
     while (top != "/") {
         const QByteArray parent = folderOf(top);
         if (::stat(parent.constData(), &st) != 0 || st.st_dev != device)
             break;
         top = parent;
     }
-    return 0;
+    return top;
 }
 
-/// Opens the trash that can take a hard link of the entry `path`, and gives the Path its trash
-/// information records: absolute for the home trash, relative to the volume's top folder for
-/// the others. Returns 0 or the errno.
-int openTrashFor(const QByteArray &path, OpenedTrash &trash, QByteArray &recordedPath)
+/// A failure that says nothing about whether the volume can have a trash: the trash is there
+/// or could be, only the drive or the process is short of something now.
+bool passingTrouble(int error)
 {
-    // Devices of folders are compared: overlay file systems give their files the device of
-    // the layer below.
-    struct stat folderStatus
-    {
-    };
-    if (::stat(folderOf(path).constData(), &folderStatus) != 0)
-        return errno;
-    const QByteArray home = dataHome();
-    dev_t homeDevice = 0;
-    if (!home.isEmpty() && homeTrashDevice(join(home, "Trash"), homeDevice) &&
-        homeDevice == folderStatus.st_dev) {
-        recordedPath = path;
-        if (!path.startsWith('/')) {
-            char *current = ::getcwd(nullptr, 0);
-            if (!current)
-                return errno;
-            recordedPath = join(current, path);
-            std::free(current);
-        }
-        return openHomeTrash(home, trash);
-    }
-    QByteArray folder, top;
-    if (const int error = topFolderOf(folderOf(path), folder, top); error != 0)
-        return error;
-    recordedPath = folder == top ? QByteArray() : folder.mid(top == "/" ? 1 : top.size() + 1);
-    recordedPath = recordedPath.isEmpty() ? fileNameOf(path) : join(recordedPath, fileNameOf(path));
-    return openTopTrash(top, trash);
+    return error == ENOSPC || error == EDQUOT || error == EIO || error == ENOMEM ||
+           error == EMFILE || error == ENFILE || error == EINTR;
 }
 
 /// `bytes` cut to at most `size` bytes, never inside a UTF-8 sequence.
@@ -260,9 +237,26 @@ QByteArray trashName(const QByteArray &name, int attempt)
     return cutAtCharacter(name.left(dot), room) + mark + extension;
 }
 
-int writeAll(int fd, const QByteArray &bytes)
+/// Claims the information file of `candidate` (it names the entry for every other trashing
+/// process too) and writes `info` into it; returns 0 or the errno (EEXIST when taken).
+int writeInfo(int infoFolder, const QByteArray &candidate, const QByteArray &info)
 {
-    return SystemCalls::writeAll(fd, bytes.constData(), bytes.size());
+    const QByteArray name = candidate + infoSuffix;
+    Descriptor out(::openat(infoFolder, name.constData(),
+                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!out.valid())
+        return errno;
+    int error = SystemCalls::writeAll(out.get(), info.constData(), info.size());
+    if (!out.close() && error == 0)
+        error = errno;
+    if (error != 0)
+        ::unlinkat(infoFolder, name.constData(), 0);
+    return error;
+}
+
+bool linkRefused(int error)
+{
+    return error == EPERM || error == EXDEV || error == EMLINK || error == EOPNOTSUPP;
 }
 
 } // namespace
@@ -273,27 +267,203 @@ QString homeFolder()
     return home.isEmpty() ? QString() : FileNames::decode(join(home, "Trash"));
 }
 
-namespace {
-
-/// A failure that says nothing about whether the volume can have a trash: the trash is there
-/// or could be, only the drive or the process is short of something now.
-bool passingTrouble(int error)
+int Bin::open(int folder, const QByteArray &path)
 {
-    return error == ENOSPC || error == EDQUOT || error == EIO || error == ENOMEM ||
-           error == EMFILE || error == ENFILE || error == EINTR;
+    m_found = false;
+    const int error = openAt(folder, path);
+    m_found = error == 0 || passingTrouble(error);
+    if (error == 0)
+        ::tzset();
+    else
+        m_files.reset(-1);
+    return error;
 }
 
-/// Looks at the existing entry `path` and opens the trash of its volume. `trashFound` tells
-/// whether the volume has, or could have, a usable trash.
-OpResult openTrashOf(const QString &path, QByteArray &entryPath, struct stat &entry,
-                     OpenedTrash &trash, QByteArray &recordedPath, bool *trashFound = nullptr)
+int Bin::openAt(int folder, const QByteArray &path)
 {
-    entryPath = FileNames::encode(path);
-    if (::lstat(entryPath.constData(), &entry) != 0)
+    struct stat here
+    {
+    };
+    if (::fstat(folder, &here) != 0)
+        return errno;
+    const QByteArray home = dataHome();
+    dev_t homeDevice = 0;
+    const bool homeKnown = !home.isEmpty() && homeTrashDevice(join(home, "Trash"), homeDevice);
+    QByteArray resolved;
+    if (const int error = resolvedPath(folder, path, resolved); error != 0)
+        return error;
+    const auto useHomeTrash = [&](bool copies) {
+        m_folder = join(home, "Trash");
+        m_recordedFolder = resolved.endsWith('/') ? resolved : resolved + '/';
+        m_copies = copies;
+        return openHomeTrash(home, m_files, m_info);
+    };
+    // Devices of folders are compared: overlay file systems give their files the device of
+    // the layer below.
+    if (homeKnown && homeDevice == here.st_dev)
+        return useHomeTrash(false);
+    const QByteArray top = topFolderOf(resolved, here.st_dev);
+    const int error = openTopTrash(top, m_folder, m_files, m_info);
+    if (error == 0) {
+        // Relative to the top folder, as trash information of a volume's own trash is.
+        m_recordedFolder = resolved == top ? QByteArray() : resolved.mid(top.size()) + '/';
+        if (m_recordedFolder.startsWith('/'))
+            m_recordedFolder.remove(0, 1);
+        m_copies = false;
+        return 0;
+    }
+    if (passingTrouble(error) || !homeKnown)
+        return error;
+    // The drive's own trash cannot be used (another user's folder under our name, a read-only
+    // top folder): the home trash keeps a copy, as the trash specification allows.
+    return useHomeTrash(true);
+}
+
+QByteArray Bin::infoFor(const QByteArray &name)
+{
+    const std::time_t now = std::time(nullptr);
+    if (now != m_dateSecond) {
+        struct tm local
+        {
+        };
+        char text[32];
+        if (::localtime_r(&now, &local) &&
+            std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local))
+            m_date = text;
+        m_dateSecond = now;
+    }
+    QByteArray info;
+    info.reserve(64 + m_recordedFolder.size() + name.size() * 3);
+    info += "[Trash Info]\nPath=";
+    info += encodedPath(m_recordedFolder + name);
+    info += "\nDeletionDate=";
+    info += m_date;
+    info += '\n';
+    return info;
+}
+
+int Bin::keep(int folder, const QByteArray &name, const struct stat &entry,
+              const QByteArray &temporary, QByteArray &trashedAs)
+{
+    trashedAs.clear();
+    if (!isOpen())
+        return EBADF;
+    const QByteArray info = infoFor(name);
+    if (!m_copies) {
+        for (int attempt = 0; attempt < 200; ++attempt) {
+            const QByteArray candidate = trashName(name, attempt);
+            // The information comes first and claims the name, so two trashing processes never
+            // pick the same one.
+            if (const int error = writeInfo(m_info.get(), candidate, info); error != 0) {
+                if (error == EEXIST)
+                    continue;
+                return error;
+            }
+            if (::linkat(folder, name.constData(), m_files.get(), candidate.constData(), 0) == 0) {
+                trashedAs = join(m_folder, "files/" + candidate);
+                return 0;
+            }
+            const int error = errno;
+            ::unlinkat(m_info.get(), (candidate + infoSuffix).constData(), 0);
+            // A file left in files/ without its information still owns the name.
+            if (error == EEXIST)
+                continue;
+            if (!linkRefused(error))
+                return error;
+            // Drives without hard links (FAT, exFAT) and links across mounts: from now on the
+            // trash keeps full copies.
+            m_copies = true;
+            break;
+        }
+        if (!m_copies)
+            return EEXIST;
+    }
+    return copyIn(folder, name, entry, temporary, info, trashedAs);
+}
+
+int Bin::copyIn(int folder, const QByteArray &name, const struct stat &entry,
+                const QByteArray &temporary, const QByteArray &info, QByteArray &trashedAs)
+{
+    // The copy is whole and synced before it has a name in files/ and before the original is
+    // replaced: a trash entry is never a cut-short file.
+    QByteArray linkText;
+    Descriptor copy;
+    bool named = false;
+    if (S_ISLNK(entry.st_mode)) {
+        char text[PATH_MAX];
+        const ssize_t length = ::readlinkat(folder, name.constData(), text, sizeof text - 1);
+        if (length < 0)
+            return errno;
+        linkText = QByteArray(text, int(length));
+    } else if (S_ISREG(entry.st_mode)) {
+        Descriptor in;
+        struct stat st
+        {
+        };
+        if (const int error = SystemCalls::openRegularAt(folder, name.constData(), false, in, st);
+            error != 0)
+            return error == ENODEV ? EPERM : error;
+        copy.reset(::openat(m_files.get(), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+        if (!copy.valid()) {
+            if (!SystemCalls::unnamedRefused(errno) || temporary.isEmpty())
+                return errno;
+            copy.reset(::openat(m_files.get(), temporary.constData(),
+                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+            if (!copy.valid())
+                return errno;
+            named = true;
+        }
+        if (const int error = SystemCalls::fillCopy(in.get(), st, copy.get(), true); error != 0) {
+            if (named)
+                ::unlinkat(m_files.get(), temporary.constData(), 0);
+            return error;
+        }
+    } else {
+        return EPERM;
+    }
+
+    int error = EEXIST;
+    for (int attempt = 0; attempt < 200 && error == EEXIST; ++attempt) {
+        const QByteArray candidate = trashName(name, attempt);
+        if (error = writeInfo(m_info.get(), candidate, info); error != 0)
+            continue;
+        if (!linkText.isNull())
+            error = ::symlinkat(linkText.constData(), m_files.get(), candidate.constData()) == 0
+                        ? 0
+                        : errno;
+        else if (named)
+            error = SystemCalls::renameWithoutReplacing(m_files.get(), temporary.constData(),
+                                                        m_files.get(), candidate.constData());
+        else
+            error = SystemCalls::linkUnnamed(copy.get(), m_files.get(), candidate.constData());
+        if (error == 0 && (error = SystemCalls::syncFolder(m_files.get())) == 0) {
+            trashedAs = join(m_folder, "files/" + candidate);
+            return 0;
+        }
+        ::unlinkat(m_info.get(), (candidate + infoSuffix).constData(), 0);
+    }
+    if (named)
+        ::unlinkat(m_files.get(), temporary.constData(), 0);
+    return error;
+}
+
+namespace {
+
+/// Opens the folder part of `path` and its trash; `entry` is the entry's status.
+OpResult openBinOf(const QString &path, Descriptor &folder, QByteArray &name, struct stat &entry,
+                   Bin &bin, bool *trashFound = nullptr)
+{
+    const QByteArray bytes = FileNames::encode(path);
+    const QByteArray folderPath = folderOf(bytes);
+    name = fileNameOf(bytes);
+    folder.reset(::open(folderPath.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!folder.valid())
         return failureOf(errno, path);
-    const int error = openTrashFor(entryPath, trash, recordedPath);
+    if (::fstatat(folder.get(), name.constData(), &entry, AT_SYMLINK_NOFOLLOW) != 0)
+        return failureOf(errno, path);
+    const int error = bin.open(folder.get(), folderPath);
     if (trashFound)
-        *trashFound = error == 0 || passingTrouble(error);
+        *trashFound = bin.found();
     if (error != 0)
         return failureOf(error, path);
     return OpResult::success();
@@ -304,47 +474,16 @@ OpResult openTrashOf(const QString &path, QByteArray &entryPath, struct stat &en
 OpResult folderFor(const QString &path, QString &folder)
 {
     folder.clear();
-    QByteArray entryPath, recordedPath;
+    Descriptor parent;
+    QByteArray name;
     struct stat entry
     {
     };
-    OpenedTrash trash;
-    if (OpResult opened = openTrashOf(path, entryPath, entry, trash, recordedPath); !opened)
+    Bin bin;
+    if (OpResult opened = openBinOf(path, parent, name, entry, bin); !opened)
         return opened;
-    folder = FileNames::decode(trash.folder);
+    folder = FileNames::decode(bin.folder());
     return OpResult::success();
-}
-
-/// Copies the entry `path` (a regular file, or a symbolic link as a link) to the new name
-/// `name` in the folder `folder`; returns 0 or the errno. Nothing is left on failure.
-int copyInto(int folder, const QByteArray &name, const QByteArray &path, const struct stat &entry)
-{
-    if (S_ISLNK(entry.st_mode)) {
-        char text[PATH_MAX];
-        const ssize_t length = ::readlink(path.constData(), text, sizeof text - 1);
-        if (length < 0)
-            return errno;
-        text[length] = '\0';
-        return ::symlinkat(text, folder, name.constData()) == 0 ? 0 : errno;
-    }
-    if (!S_ISREG(entry.st_mode))
-        return EPERM;
-    Descriptor in(::open(path.constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
-    if (!in.valid())
-        return errno;
-    Descriptor out(::openat(folder, name.constData(),
-                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-    if (!out.valid())
-        return errno;
-    // The original is replaced right after: the copy must be on disk first.
-    int error = SystemCalls::fillCopy(in.get(), entry, out.get(), true);
-    if (::close(out.release()) != 0 && error == 0)
-        error = errno;
-    if (error == 0 && ::fsync(folder) != 0)
-        error = errno;
-    if (error != 0)
-        ::unlinkat(folder, name.constData(), 0);
-    return error;
 }
 
 OpResult keep(const QString &path, QString &trashedAs, bool *trashFound)
@@ -352,56 +491,21 @@ OpResult keep(const QString &path, QString &trashedAs, bool *trashFound)
     trashedAs.clear();
     if (trashFound)
         *trashFound = false;
-    QByteArray entryPath, recordedPath;
+    Descriptor parent;
+    QByteArray name;
     struct stat entry
     {
     };
-    OpenedTrash trash;
-    if (OpResult opened = openTrashOf(path, entryPath, entry, trash, recordedPath, trashFound);
-        !opened)
+    Bin bin;
+    if (OpResult opened = openBinOf(path, parent, name, entry, bin, trashFound); !opened)
         return opened;
-
-    const QByteArray info =
-        "[Trash Info]\nPath=" + encodedPath(recordedPath) + "\nDeletionDate=" +
-        QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd'T'HH:mm:ss")).toLatin1() +
-        '\n';
-    const QByteArray name = fileNameOf(entryPath);
-    for (int attempt = 0; attempt < 200; ++attempt) {
-        const QByteArray candidate = trashName(name, attempt);
-        const QByteArray infoName = candidate + infoSuffix;
-        // The information comes first and claims the name, so two trashing processes never
-        // pick the same one.
-        Descriptor out(::openat(trash.info.get(), infoName.constData(),
-                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-        if (!out.valid()) {
-            if (errno == EEXIST)
-                continue;
-            return failureOf(errno, FileNames::decode(join(trash.folder, "info/" + infoName)));
-        }
-        int error = writeAll(out.get(), info);
-        if (::close(out.release()) != 0 && error == 0)
-            error = errno;
-        if (error == 0 && ::linkat(AT_FDCWD, entryPath.constData(), trash.files.get(),
-                                   candidate.constData(), 0) == 0) {
-            trashedAs = FileNames::decode(join(trash.folder, "files/" + candidate));
-            return OpResult::success();
-        }
-        if (error == 0)
-            error = errno;
-        // Drives without hard links (FAT, exFAT) and links across mounts: the trash keeps a
-        // full copy instead, made before the original is replaced.
-        if (error == EPERM || error == EXDEV || error == EMLINK || error == EOPNOTSUPP)
-            error = copyInto(trash.files.get(), candidate, entryPath, entry);
-        if (error == 0) {
-            trashedAs = FileNames::decode(join(trash.folder, "files/" + candidate));
-            return OpResult::success();
-        }
-        ::unlinkat(trash.info.get(), infoName.constData(), 0);
-        // A file left in files/ without its information still owns the name.
-        if (error != EEXIST)
-            return failureOf(error, path);
-    }
-    return failureOf(EEXIST, path);
+    QByteArray kept;
+    const QByteArray temporary =
+        ".kaenami-" + QByteArray::number(QRandomGenerator::global()->generate64(), 36) + ".part";
+    if (const int error = bin.keep(parent.get(), name, entry, temporary, kept); error != 0)
+        return failureOf(error, path);
+    trashedAs = FileNames::decode(kept);
+    return OpResult::success();
 }
 
 OpResult discard(const QString &trashedAs)

@@ -1,30 +1,78 @@
 #pragma once
 
 #include "opresult.h"
+#include "systemcalls.h"
 
 #include <QByteArray>
 #include <QString>
 
+#include <ctime>
+#include <sys/stat.h>
+
 /// The user's trash laid out the way desktop file managers read it: the home trash under
 /// $XDG_DATA_HOME, and a trash at the top folder of every other volume. Entries go in as hard
-/// links, or as full copies where a drive refuses links. The environment is read anew on every
-/// call. Paths are in the file-name encoding of FileNames.
+/// links, or as full copies where a drive refuses links or its own trash cannot be used. Paths
+/// are in the file-name encoding of FileNames.
 namespace Trash {
 
 /// The home trash folder: $XDG_DATA_HOME/Trash, else $HOME/.local/share/Trash.
 QString homeFolder();
 
-/// The trash folder (holding files/ and info/) that keeps entries of the volume the existing
-/// entry `path` lies on, made where missing: the home trash for the home trash's own device,
-/// else $topdir/.Trash/$uid or $topdir/.Trash-$uid. Fails where that volume has no usable trash.
+/// The trash that keeps replaced entries of one folder, opened and checked once and then used
+/// for every entry: its files/ and info/ are held open, so nothing swapped in under their names
+/// later redirects what goes in.
+class Bin
+{
+public:
+    Bin() = default;
+    Bin(const Bin &) = delete;
+    Bin &operator=(const Bin &) = delete;
+
+    /// Opens the trash for the entries of the folder `folder` (a descriptor), known as `path`:
+    /// the home trash on the home trash's own device; elsewhere $topdir/.Trash/$uid (sticky, not
+    /// a link) or $topdir/.Trash-$uid (the user's own), made where missing; where the drive's
+    /// own trash cannot be used, the home trash, which then keeps copies. Returns 0 or the errno.
+    int open(int folder, const QByteArray &path);
+    bool isOpen() const { return m_files.valid(); }
+    /// After a failed open: the volume has, or could have, a usable trash; only the drive or
+    /// the process is short of something now (a full disk even before the trash is made).
+    bool found() const { return m_found; }
+    /// The trash folder (holding files/ and info/).
+    const QByteArray &folder() const { return m_folder; }
+    /// The trash keeps copies rather than links.
+    bool keepsCopies() const { return m_copies; }
+
+    /// Keeps the entry `name` of the folder (a symbolic link itself, never what it points to;
+    /// `entry` is its status) with its trash information. A link is a second name of the file;
+    /// a copy is complete and synced before it gets its name in files/, written unnamed or
+    /// under the hidden name `temporary` where the drive takes no unnamed files. `trashedAs`
+    /// becomes the entry's path under files/. Returns 0 or the errno.
+    int keep(int folder, const QByteArray &name, const struct stat &entry,
+             const QByteArray &temporary, QByteArray &trashedAs);
+
+private:
+    int openAt(int folder, const QByteArray &path);
+    int copyIn(int folder, const QByteArray &name, const struct stat &entry,
+               const QByteArray &temporary, const QByteArray &info, QByteArray &trashedAs);
+    QByteArray infoFor(const QByteArray &name);
+
+    QByteArray m_folder;
+    SystemCalls::FileDescriptor m_files;
+    SystemCalls::FileDescriptor m_info;
+    /// What the Path of trash information holds before an entry's name ("" or ending in "/").
+    QByteArray m_recordedFolder;
+    bool m_copies = false;
+    bool m_found = false;
+    std::time_t m_dateSecond = -1;
+    QByteArray m_date;
+};
+
+/// The trash folder that keeps entries of the folder holding `path`; fails where there is none.
 OpResult folderFor(const QString &path, QString &folder);
 
-/// Links the entry `path` (a symbolic link itself, never what it points to) into its trash, its
-/// trash information written first; where links are refused, a synced full copy goes in. `path`
-/// stays as it was; `trashedAs` becomes the entry's path under the trash's files/.
-/// `trashFound`, when given, tells whether the volume has (or could have) a usable trash, so
-/// that a failure to keep the entry in it (a full disk, even before its trash is made; an
-/// unreadable file) can be told from having none.
+/// Keeps the entry `path` in its trash, as Bin::keep does. `trashFound`, when given, tells
+/// whether the volume has (or could have) a usable trash, so that a failure to keep the entry
+/// in it (a full disk, an unreadable file) can be told from having none.
 OpResult keep(const QString &path, QString &trashedAs, bool *trashFound = nullptr);
 
 /// Takes an entry made by keep() out of the trash again, with its information.

@@ -10,7 +10,10 @@
 
 namespace {
 
-constexpr char header[] = "kaenami batch journal 1";
+constexpr char headerVersion1[] = "kaenami batch journal 1";
+constexpr char header[] = "kaenami batch journal 2";
+constexpr char keptSuffix[] = ".keep";
+constexpr char partSuffix[] = ".part";
 
 QByteArray field(const QString &path)
 {
@@ -27,6 +30,33 @@ QString fileNameOf(const QString &path)
     return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
 }
 
+/// An absolute path without "." or ".." parts.
+bool plainPath(const QString &path)
+{
+    if (!path.startsWith(QLatin1Char('/')))
+        return false;
+    const QStringList parts = path.split(QLatin1Char('/'));
+    return !parts.contains(QStringLiteral("..")) && !parts.contains(QStringLiteral("."));
+}
+
+bool plainId(const QString &id)
+{
+    return !id.isEmpty() && id.size() <= 32 && std::all_of(id.cbegin(), id.cend(), [](QChar c) {
+        return c.unicode() < 128 && c.isLetterOrNumber();
+    });
+}
+
+/// `name` shortened from its end until it takes at most `bytes` bytes, never inside a pair.
+QString cutToBytes(QString name, qsizetype bytes)
+{
+    while (!name.isEmpty() && FileNames::encodedSize(name) > bytes) {
+        name.chop(1);
+        if (!name.isEmpty() && name.back().isHighSurrogate())
+            name.chop(1);
+    }
+    return name;
+}
+
 /// "photo007 (復元).jpg", "photo007 (復元 2).jpg", ... for the content of "photo007.jpg".
 QString besideName(const QString &original, int attempt, int nameMax)
 {
@@ -38,35 +68,60 @@ QString besideName(const QString &original, int attempt, int nameMax)
     }
     const QString mark =
         attempt == 1 ? QStringLiteral(" (復元)") : QStringLiteral(" (復元 %1)").arg(attempt);
-    QString name = stem + mark + extension;
-    while (FileNames::encode(name).size() > nameMax && !stem.isEmpty()) {
-        stem.chop(1);
-        name = stem + mark + extension;
+    const qsizetype room = nameMax - FileNames::encodedSize(mark + extension);
+    return cutToBytes(stem, room) + mark + extension;
+}
+
+BatchJournal::Identity identityOf(const QByteArray &device, const QByteArray &inode, bool &ok)
+{
+    bool deviceOk = false, inodeOk = false;
+    BatchJournal::Identity identity{device.toULongLong(&deviceOk), inode.toULongLong(&inodeOk)};
+    ok = ok && deviceOk && inodeOk;
+    return identity;
+}
+
+/// Reads a folder line ("source <path> <device> <inode>", or a bare path in the first format).
+bool readFolder(const QList<QByteArray> &words, bool version1, QString &path,
+                BatchJournal::Identity &identity)
+{
+    if (version1) {
+        if (words.size() != 2)
+            return false;
+        path = unfield(words[1]);
+        return true;
     }
-    return name;
+    if (words.size() != 4)
+        return false;
+    bool ok = true;
+    path = unfield(words[1]);
+    identity = identityOf(words[2], words[3], ok);
+    return ok;
 }
 
 /// The files visible in the batch's folders, by identity; looked up once, when needed.
 class VisibleFiles
 {
 public:
-    VisibleFiles(FileOperations &files, const BatchJournal &journal, const QStringList &also)
-        : m_files(files), m_journal(journal), m_also(also)
+    VisibleFiles(FileOperations &files, const QList<const OpenFolder *> &folders,
+                 const OpenFolder &target, const QStringList &also)
+        : m_files(files), m_folders(folders), m_target(target), m_also(also)
     {}
 
     bool contains(const FileStatus &file)
     {
         if (!m_read) {
             m_read = true;
-            QStringList places = m_also;
-            for (const QString &folder : {m_journal.sourceFolder, m_journal.targetFolder}) {
-                QStringList names;
-                m_files.listFiles(folder, names);
-                for (const QString &name : std::as_const(names))
-                    places.append(Paths::join(folder, name));
+            for (const OpenFolder *folder : m_folders) {
+                QHash<QString, FileStatus> entries;
+                m_files.listEntries(*folder, entries);
+                for (auto it = entries.cbegin(); it != entries.cend(); ++it) {
+                    if (it->type == FileStatus::Type::Regular &&
+                        !it.key().startsWith(QLatin1Char('.')))
+                        m_identities.insert({it->device, it->inode});
+                }
             }
-            for (const QString &place : std::as_const(places)) {
-                const FileStatus status = m_files.status(place, false);
+            for (const QString &name : m_also) {
+                const FileStatus status = m_files.status(m_target, name, false);
                 if (status.type == FileStatus::Type::Regular)
                     m_identities.insert({status.device, status.inode});
             }
@@ -76,22 +131,103 @@ public:
 
 private:
     FileOperations &m_files;
-    const BatchJournal &m_journal;
+    const QList<const OpenFolder *> m_folders;
+    const OpenFolder &m_target;
     const QStringList &m_also;
     bool m_read = false;
     QSet<QPair<quint64, quint64>> m_identities;
 };
 
-/// True when the content kept in `kept` is still in a visible file: the original or the new
-/// name holds that very file or the same bytes, or the file has another visible name.
-bool stillInSight(FileOperations &files, const BatchJournal::Kept &entry, VisibleFiles &visible)
+/// Where a path of the journal lies: in the source folder, in the target folder, or in neither
+/// of the folders as they could be opened.
+struct Place
 {
-    const FileStatus kept = files.status(entry.kept, false);
-    for (const QString &place : {entry.original, entry.target}) {
-        if (files.status(place, true).sameFileAs(kept) || files.sameContent(place, entry.kept))
-            return true;
+    const OpenFolder *folder = nullptr;
+    QString name;
+};
+
+/// Puts the kept content `kept` (in the target folder) under the first free visible name of
+/// `places`, then beside the name `besideOf` in the target folder. The path it now has, or
+/// empty with `failure` set.
+QString bringBack(FileOperations &files, const OpenFolder &target, const QString &kept,
+                  const QList<Place> &places, const QString &besideOf, OpResult &failure)
+{
+    for (const Place &place : places) {
+        if (!place.folder)
+            continue;
+        failure = files.renameNoReplace(target, kept, *place.folder, place.name);
+        if (failure)
+            return place.folder->pathOf(place.name);
     }
-    return kept.links > 1 && visible.contains(kept);
+    const int nameMax = files.nameMax(target);
+    for (int attempt = 1; attempt <= 100; ++attempt) {
+        const QString name = besideName(besideOf, attempt, nameMax);
+        failure = files.renameNoReplace(target, kept, target, name);
+        if (failure)
+            return target.pathOf(name);
+    }
+    return {};
+}
+
+/// Still exactly the file that was kept in the trash: same identity, size and time.
+bool sameTrashedFile(const FileStatus &now, const FileStatus &kept)
+{
+    return now.sameFileAs(kept) && now.size == kept.size && now.modifiedNs == kept.modifiedNs;
+}
+
+QString folderMovedProblem(const QString &folder, const QString &prefix)
+{
+    return FileNames::display(folder) +
+           QStringLiteral(": フォルダーが移動されたか、別のフォルダーに置き換えられているため、"
+                          "何も変更していません。移動したフォルダーの隠しファイル「%1…」に"
+                          "元の内容が残っています。")
+               .arg(FileNames::display(prefix));
+}
+
+/// Opens a folder of the journal; false (with the problem noted) when it cannot be opened or is
+/// not the folder that was recorded.
+bool openRecorded(FileOperations &files, const QString &path,
+                  const BatchJournal::Identity &identity, const QString &prefix, OpenFolder &folder,
+                  RecoveryReport &report, bool noteProblem)
+{
+    if (const OpResult opened = files.openFolder(path, folder); !opened) {
+        // A folder that cannot be seen now (a drive not plugged in) is not a folder without
+        // leftovers: nothing is decided, and the journal stays for a later try.
+        if (noteProblem)
+            report.problems.append(FileNames::display(path) + QStringLiteral(": ") + opened.error);
+        folder = {};
+        return false;
+    }
+    if (!identity.matches(folder)) {
+        if (noteProblem)
+            report.problems.append(folderMovedProblem(path, prefix));
+        folder = {};
+        return false;
+    }
+    return true;
+}
+
+/// Removes the batch's temporaries (".part") in `folder`.
+void removeTemporaries(FileOperations &files, const OpenFolder &folder, const QString &prefix,
+                       RecoveryReport &report)
+{
+    QStringList leftovers;
+    if (const OpResult listed = files.listNamesStartingWith(folder, prefix, leftovers); !listed) {
+        report.problems.append(FileNames::display(folder.path()) + QStringLiteral(": ") +
+                               listed.error);
+        return;
+    }
+    for (const QString &name : std::as_const(leftovers)) {
+        if (!name.endsWith(QLatin1String(partSuffix)))
+            continue;
+        if (files.status(folder, name, false).type != FileStatus::Type::Regular)
+            continue;
+        if (const OpResult removed = files.removeFile(folder, name); removed)
+            ++report.leftoversRemoved;
+        else
+            report.problems.append(FileNames::display(folder.pathOf(name)) + QStringLiteral(": ") +
+                                   removed.error);
+    }
 }
 
 } // namespace
@@ -105,28 +241,64 @@ BatchJournal BatchJournal::begin(const QString &sourceFolder, const QString &tar
     return journal;
 }
 
+BatchJournal BatchJournal::begin(const OpenFolder &source, const OpenFolder &target)
+{
+    BatchJournal journal = begin(source.path(), target.path());
+    journal.sourceIdentity = {source.device(), source.inode()};
+    journal.targetIdentity = {target.device(), target.inode()};
+    return journal;
+}
+
 QString BatchJournal::hiddenPrefix() const
 {
     return QStringLiteral(".kaenami-") + id + QLatin1Char('-');
 }
 
-QString BatchJournal::temporaryPath(int serial) const
+QString BatchJournal::temporaryName(int serial) const
 {
-    // Asked for every file of a batch: built in one go.
+    // Asked for often: built in one go.
     if (m_temporaryStem.isEmpty())
-        m_temporaryStem = Paths::join(targetFolder, hiddenPrefix());
-    QString path;
-    path.reserve(m_temporaryStem.size() + 16);
-    path.append(m_temporaryStem);
-    path.append(QString::number(serial));
-    path.append(QLatin1String(".part"));
-    return path;
+        m_temporaryStem = hiddenPrefix();
+    QString name;
+    name.reserve(m_temporaryStem.size() + 16);
+    name.append(m_temporaryStem);
+    name.append(QString::number(serial));
+    name.append(QLatin1String(partSuffix));
+    return name;
 }
 
-QString BatchJournal::keptPath(int serial) const
+QString BatchJournal::keptName(int serial, const QString &keptFor, int nameMax) const
 {
-    return Paths::join(targetFolder,
-                       hiddenPrefix() + QString::number(serial) + QStringLiteral(".keep"));
+    const QString stem = hiddenPrefix() + QString::number(serial);
+    if (keptFor.isEmpty())
+        return stem + QLatin1String(keptSuffix);
+    const qsizetype room =
+        nameMax - FileNames::encodedSize(stem) - 1 - qsizetype(sizeof keptSuffix - 1);
+    return stem + QLatin1Char('-') + cutToBytes(keptFor, room) + QLatin1String(keptSuffix);
+}
+
+QString BatchJournal::temporaryPath(int serial) const
+{
+    return Paths::join(targetFolder, temporaryName(serial));
+}
+
+QString BatchJournal::keptPath(int serial, const QString &keptFor) const
+{
+    return Paths::join(targetFolder, keptName(serial, keptFor));
+}
+
+QString BatchJournal::keptForOf(const QString &keptName, const QString &prefix)
+{
+    if (!keptName.startsWith(prefix) || !keptName.endsWith(QLatin1String(keptSuffix)))
+        return {};
+    const QString rest = keptName.mid(prefix.size(), keptName.size() - prefix.size() -
+                                                         qsizetype(sizeof keptSuffix - 1));
+    qsizetype digits = 0;
+    while (digits < rest.size() && rest[digits].isDigit() && rest[digits].unicode() < 128)
+        ++digits;
+    if (digits == 0 || digits + 1 >= rest.size() || rest[digits] != QLatin1Char('-'))
+        return {};
+    return rest.mid(digits + 1);
 }
 
 QString BatchJournal::fileNamePrefix()
@@ -143,11 +315,26 @@ QByteArray BatchJournal::toBytes() const
 {
     QByteArray text = QByteArray(header) + '\n';
     text += "id " + id.toLatin1() + '\n';
-    text += "source " + field(sourceFolder) + '\n';
-    text += "target " + field(targetFolder) + '\n';
-    for (const Kept &entry : kept)
-        text += "kept " + field(entry.kept) + ' ' + field(entry.original) + ' ' +
-                field(entry.target) + '\n';
+    text += kind == Kind::Undo ? "kind undo\n" : "kind batch\n";
+    const auto folder = [&](const char *key, const QString &path, const Identity &identity) {
+        text += key + (' ' + field(path)) + ' ' + QByteArray::number(identity.device) + ' ' +
+                QByteArray::number(identity.inode) + '\n';
+    };
+    folder("source", sourceFolder, sourceIdentity);
+    folder("target", targetFolder, targetIdentity);
+    for (const QString &trash : trashFolders)
+        text += "trash " + field(trash) + '\n';
+    for (const Kept &entry : kept) {
+        text += (entry.home ? "kept " : "kept-here ") + field(entry.kept) + ' ' +
+                field(entry.original) + ' ' + field(entry.target);
+        if (!entry.trashedAs.isEmpty()) {
+            const FileStatus &t = entry.trashed;
+            text += ' ' + field(entry.trashedAs) + ' ' + QByteArray::number(t.device) + ' ' +
+                    QByteArray::number(t.inode) + ' ' + QByteArray::number(t.size) + ' ' +
+                    QByteArray::number(t.modifiedNs);
+        }
+        text += '\n';
+    }
     text += "end\n";
     return text;
 }
@@ -155,118 +342,278 @@ QByteArray BatchJournal::toBytes() const
 std::optional<BatchJournal> BatchJournal::fromBytes(const QByteArray &bytes)
 {
     const QList<QByteArray> lines = bytes.split('\n');
-    if (lines.size() < 5 || lines.first() != header)
+    if (lines.size() < 5 || (lines.first() != header && lines.first() != headerVersion1))
         return std::nullopt;
+    const bool version1 = lines.first() == headerVersion1;
     BatchJournal journal;
     bool ended = false;
     for (qsizetype i = 1; i < lines.size() && !ended; ++i) {
         const QList<QByteArray> words = lines[i].split(' ');
         const QByteArray &key = words.first();
-        if (key == "end" && words.size() == 1)
+        bool ok = true;
+        if (key == "end" && words.size() == 1) {
             ended = true;
-        else if (key == "id" && words.size() == 2)
+        } else if (key == "id" && words.size() == 2) {
             journal.id = QString::fromLatin1(words[1]);
-        else if (key == "source" && words.size() == 2)
-            journal.sourceFolder = unfield(words[1]);
-        else if (key == "target" && words.size() == 2)
-            journal.targetFolder = unfield(words[1]);
-        else if (key == "kept" && words.size() == 4)
-            journal.kept.push_back({unfield(words[1]), unfield(words[2]), unfield(words[3])});
-        else
+        } else if (key == "kind" && words.size() == 2 && !version1 &&
+                   (words[1] == "batch" || words[1] == "undo")) {
+            journal.kind = words[1] == "undo" ? Kind::Undo : Kind::Batch;
+        } else if (key == "source") {
+            ok = readFolder(words, version1, journal.sourceFolder, journal.sourceIdentity);
+        } else if (key == "target") {
+            ok = readFolder(words, version1, journal.targetFolder, journal.targetIdentity);
+        } else if (key == "trash" && words.size() == 2 && !version1) {
+            journal.trashFolders.append(unfield(words[1]));
+        } else if ((key == "kept" || (key == "kept-here" && !version1)) && words.size() == 4) {
+            journal.kept.push_back(
+                {unfield(words[1]), unfield(words[2]), unfield(words[3]), {}, {}, key == "kept"});
+        } else if ((key == "kept" || key == "kept-here") && words.size() == 9 && !version1) {
+            Kept entry{
+                unfield(words[1]), unfield(words[2]), unfield(words[3]), unfield(words[4]), {},
+                key == "kept"};
+            entry.trashed.type = FileStatus::Type::Regular;
+            entry.trashed.device = words[5].toULongLong(&ok);
+            bool good = ok;
+            entry.trashed.inode = words[6].toULongLong(&good);
+            ok = ok && good;
+            entry.trashed.size = words[7].toLongLong(&good);
+            ok = ok && good;
+            entry.trashed.modifiedNs = words[8].toLongLong(&good);
+            ok = ok && good;
+            journal.kept.push_back(entry);
+        } else {
+            ok = false;
+        }
+        if (!ok)
             return std::nullopt;
     }
     // A journal without its end, id or folders was not written by a batch: touch nothing.
-    const bool plainId =
-        !journal.id.isEmpty() && std::all_of(journal.id.cbegin(), journal.id.cend(), [](QChar c) {
-            return c.unicode() < 128 && c.isLetterOrNumber();
-        });
-    if (!ended || !plainId || !journal.targetFolder.startsWith(QLatin1Char('/')))
+    if (!ended || !plainId(journal.id) || !plainPath(journal.targetFolder) ||
+        !plainPath(journal.sourceFolder))
         return std::nullopt;
-    // Recovery renames and removes files: only plain absolute paths, kept files only as the
-    // batch's own hidden names right in its target folder.
-    const auto plain = [](const QString &path) {
-        return path.startsWith(QLatin1Char('/')) &&
-               !path.split(QLatin1Char('/')).contains(QStringLiteral("..")) &&
-               !path.split(QLatin1Char('/')).contains(QStringLiteral("."));
-    };
-    if (!plain(journal.targetFolder) || !plain(journal.sourceFolder))
-        return std::nullopt;
-    // A content comes back only into the batch's source folder.
+    // Recovery renames and removes files: kept files only as the batch's own hidden names right
+    // in its target folder; a content comes back only into the batch's source folder (an
+    // undo's also to its new name in the target folder).
     for (const Kept &entry : journal.kept) {
-        if (!plain(entry.kept) || !plain(entry.original) || !plain(entry.target) ||
-            Paths::folderOf(entry.kept) != journal.targetFolder ||
-            Paths::folderOf(entry.original) != journal.sourceFolder ||
-            !fileNameOf(entry.kept).startsWith(journal.hiddenPrefix()))
+        const QString originalFolder = Paths::folderOf(entry.original);
+        const bool originalHome =
+            originalFolder == journal.sourceFolder ||
+            (journal.kind == Kind::Undo && originalFolder == journal.targetFolder);
+        if (!plainPath(entry.kept) || !plainPath(entry.original) || !plainPath(entry.target) ||
+            Paths::folderOf(entry.kept) != journal.targetFolder || !originalHome ||
+            (!version1 && Paths::folderOf(entry.target) != journal.targetFolder) ||
+            !fileNameOf(entry.kept).startsWith(journal.hiddenPrefix()) ||
+            (!entry.trashedAs.isEmpty() && !plainPath(entry.trashedAs)))
             return std::nullopt;
     }
     return journal;
 }
 
+BatchJournal BatchJournal::salvage(const QByteArray &bytes)
+{
+    BatchJournal journal;
+    for (const QByteArray &line : bytes.left(64 * 1024).split('\n')) {
+        const QList<QByteArray> words = line.split(' ');
+        QString path;
+        Identity identity;
+        if (words.first() == "id" && words.size() == 2 && plainId(QString::fromLatin1(words[1])))
+            journal.id = QString::fromLatin1(words[1]);
+        else if (words.first() == "kind" && words.size() == 2 && words[1] == "undo")
+            journal.kind = Kind::Undo;
+        else if (words.first() == "target" &&
+                 readFolder(words, words.size() == 2, path, identity) && plainPath(path))
+            journal.targetFolder = path, journal.targetIdentity = identity;
+        else if (words.first() == "source" &&
+                 readFolder(words, words.size() == 2, path, identity) && plainPath(path))
+            journal.sourceFolder = path, journal.sourceIdentity = identity;
+    }
+    return journal;
+}
+
 RecoveryReport recoverBatch(FileOperations &files, const BatchJournal &journal,
-                            const QStringList &alsoInSight)
+                            const QStringList &alsoInSight, const BatchFolders *open)
 {
     RecoveryReport report;
+    const QString prefix = journal.hiddenPrefix();
+    BatchFolders folders;
+    if (open) {
+        folders = *open;
+    } else if (!openRecorded(files, journal.targetFolder, journal.targetIdentity, prefix,
+                             folders.target, report, true)) {
+        return report;
+    }
+    const OpenFolder &target = folders.target;
+    // A source folder that is away or another folder now takes nothing back: contents come
+    // back beside their names in the target folder instead.
+    if (!open) {
+        if (journal.sourceFolder == journal.targetFolder)
+            folders.source = target;
+        else
+            openRecorded(files, journal.sourceFolder, journal.sourceIdentity, prefix,
+                         folders.source, report, false);
+    }
+    const OpenFolder *source = folders.source.isOpen() ? &folders.source : nullptr;
+    const auto placeOf = [&](const QString &path) {
+        const QString folder = Paths::folderOf(path);
+        if (folder == journal.targetFolder)
+            return Place{&target, fileNameOf(path)};
+        if (folder == journal.sourceFolder && source)
+            return Place{source, fileNameOf(path)};
+        return Place{};
+    };
     const auto problem = [&](const QString &path, const OpResult &result) {
         report.problems.append(FileNames::display(path) + QStringLiteral(": ") + result.error);
     };
-    // A folder that cannot be seen now (a drive not plugged in) is not a folder without
-    // leftovers: nothing is decided, and the journal stays for a later try.
-    if (const FileStatus folder = files.status(journal.targetFolder, true);
-        folder.type != FileStatus::Type::Directory) {
-        problem(journal.targetFolder,
-                OpResult::failure(systemErrorText(folder.error ? folder.error : ENOTDIR)));
-        return report;
-    }
 
-    VisibleFiles visible(files, journal, alsoInSight);
+    QList<const OpenFolder *> visibleFolders{&target};
+    if (source && !source->sameFolderAs(target))
+        visibleFolders.append(source);
+    VisibleFiles visible(files, visibleFolders, target, alsoInSight);
     for (const BatchJournal::Kept &entry : journal.kept) {
-        const FileStatus kept = files.status(entry.kept, false);
-        if (!kept.exists()) {
-            if (kept.error != ENOENT)
-                problem(entry.kept, OpResult::failure(systemErrorText(kept.error)));
+        const QString keptName = fileNameOf(entry.kept);
+        const FileStatus kept = files.status(target, keptName, false);
+        const Place original = placeOf(entry.original);
+        const Place newName = placeOf(entry.target);
+        bool targetTaken = false;
+        if (kept.exists()) {
+            // True when the content is still in a visible file: the original or the new name
+            // holds that very file or the same bytes, or the file has another visible name.
+            bool inSight = kept.type != FileStatus::Type::Regular;
+            for (const Place &place : {original, newName}) {
+                if (inSight || !place.folder)
+                    continue;
+                inSight = files.status(*place.folder, place.name, true).sameFileAs(kept) ||
+                          files.sameContent(*place.folder, place.name, target, keptName);
+            }
+            inSight = inSight || (kept.links > 1 && visible.contains(kept));
+            if (inSight) {
+                if (const OpResult removed = files.removeFile(target, keptName); !removed)
+                    problem(entry.kept, removed);
+                else
+                    ++report.leftoversRemoved;
+            } else {
+                // Home first; an undo cut short may instead go back to the new name, and an
+                // undo's content that does not go home stays there.
+                QList<Place> places;
+                if (entry.home || journal.kind != BatchJournal::Kind::Undo)
+                    places.append(original);
+                if (journal.kind == BatchJournal::Kind::Undo)
+                    places.append(newName);
+                OpResult moved;
+                const QString now =
+                    bringBack(files, target, keptName, places, entry.original, moved);
+                if (now.isEmpty()) {
+                    problem(entry.kept, moved);
+                    continue;
+                }
+                report.restored.push_back({entry.original, now});
+                targetTaken = newName.folder && now == newName.folder->pathOf(newName.name);
+            }
+        } else if (kept.error != ENOENT) {
+            problem(entry.kept, OpResult::systemFailure(kept.error));
             continue;
         }
-        if (kept.type != FileStatus::Type::Regular || stillInSight(files, entry, visible)) {
-            if (const OpResult removed = files.removeFile(entry.kept); !removed)
-                problem(entry.kept, removed);
+        // An undo cut short: the replaced file comes back once its name is free again.
+        if (!entry.trashedAs.isEmpty() && !targetTaken && newName.folder &&
+            !files.status(*newName.folder, newName.name, false).exists() &&
+            sameTrashedFile(files.status(entry.trashedAs, false), entry.trashed)) {
+            if (const OpResult back =
+                    files.restoreFromTrash(entry.trashedAs, *newName.folder, newName.name);
+                back)
+                report.restored.push_back({entry.target, entry.target});
             else
-                ++report.leftoversRemoved;
-            continue;
+                problem(entry.trashedAs, back);
         }
-        // Back under its own name when that is free, else under a visible name beside it.
-        OpResult moved = files.renameNoReplace(entry.kept, entry.original);
-        QString now = entry.original;
-        const QString folder = Paths::folderOf(entry.kept);
-        const int nameMax = files.nameMax(folder);
-        for (int attempt = 1; !moved && attempt <= 100; ++attempt) {
-            now = Paths::join(folder, besideName(entry.original, attempt, nameMax));
-            moved = files.renameNoReplace(entry.kept, now);
-        }
-        if (moved)
-            report.restored.push_back({entry.original, now});
-        else
-            problem(entry.kept, moved);
     }
 
-    QStringList leftovers;
-    if (const OpResult listed =
-            files.listNamesStartingWith(journal.targetFolder, journal.hiddenPrefix(), leftovers);
-        !listed && files.status(journal.targetFolder, true).exists()) {
-        problem(journal.targetFolder, listed);
-    }
-    for (const QString &name : std::as_const(leftovers)) {
-        if (!name.endsWith(QStringLiteral(".part")))
-            continue;
-        const QString path = Paths::join(journal.targetFolder, name);
-        if (files.status(path, false).type != FileStatus::Type::Regular)
-            continue;
-        if (const OpResult removed = files.removeFile(path); removed)
-            ++report.leftoversRemoved;
-        else
-            problem(path, removed);
+    removeTemporaries(files, target, prefix, report);
+    // An undo copies back to a source folder on another drive under its hidden names too.
+    if (source && !source->sameFolderAs(target))
+        removeTemporaries(files, *source, prefix, report);
+    // A copy the trash was writing under a hidden name never got its trash name.
+    for (const QString &trash : journal.trashFolders) {
+        OpenFolder trashFiles;
+        if (files.openFolder(Paths::join(trash, QStringLiteral("files")), trashFiles))
+            removeTemporaries(files, trashFiles, prefix, report);
     }
     return report;
 }
+
+namespace {
+
+/// A journal that cannot be read whole: what its own hidden names still tell is put right (kept
+/// contents back under visible names, temporaries removed), in the target folder the damaged
+/// journal still names. Nothing else is acted on.
+RecoveryReport recoverByNames(FileOperations &files, const BatchJournal &salvaged)
+{
+    RecoveryReport report;
+    const QString prefix = salvaged.hiddenPrefix();
+    OpenFolder target;
+    if (!openRecorded(files, salvaged.targetFolder, salvaged.targetIdentity, prefix, target, report,
+                      true))
+        return report;
+    QStringList hidden;
+    if (const OpResult listed = files.listNamesStartingWith(target, prefix, hidden); !listed) {
+        report.problems.append(FileNames::display(target.path()) + QStringLiteral(": ") +
+                               listed.error);
+        return report;
+    }
+    hidden.sort();
+    const QStringList none;
+    VisibleFiles visible(files, {&target}, target, none);
+    for (const QString &name : std::as_const(hidden)) {
+        if (!name.endsWith(QLatin1String(keptSuffix)))
+            continue;
+        const FileStatus kept = files.status(target, name, false);
+        if (kept.type != FileStatus::Type::Regular)
+            continue;
+        const QString keptFor = BatchJournal::keptForOf(name, prefix);
+        const bool inSight =
+            (kept.links > 1 && visible.contains(kept)) ||
+            (!keptFor.isEmpty() && files.sameContent(target, keptFor, target, name));
+        if (inSight) {
+            if (files.removeFile(target, name))
+                ++report.leftoversRemoved;
+            continue;
+        }
+        const QString shown = keptFor.isEmpty()
+                                  ? name.mid(1, name.size() - 1 - qsizetype(sizeof keptSuffix - 1))
+                                  : keptFor;
+        OpResult moved;
+        QList<Place> places;
+        if (!keptFor.isEmpty())
+            places.append(Place{&target, keptFor});
+        const QString now = bringBack(files, target, name, places, shown, moved);
+        if (now.isEmpty())
+            report.problems.append(FileNames::display(target.pathOf(name)) + QStringLiteral(": ") +
+                                   moved.error);
+        else
+            report.restored.push_back({target.pathOf(shown), now});
+    }
+    removeTemporaries(files, target, prefix, report);
+    return report;
+}
+
+QString unreadableMessage(const QString &journalPath, const BatchJournal &salvaged,
+                          const RecoveryReport &report, const QString &setAsideAs)
+{
+    QString text = QStringLiteral("前回のリネームの記録が壊れていて、読めませんでした。\r\n") +
+                   FileNames::display(setAsideAs.isEmpty() ? journalPath : setAsideAs);
+    const QString hidden = FileNames::display(salvaged.hiddenPrefix()) + QStringLiteral("…");
+    if (salvaged.targetFolder.isEmpty()) {
+        text += QStringLiteral("\r\nリネーム先のフォルダーに隠しファイル「%1」が残っていれば、"
+                               "元の内容を持っています。")
+                    .arg(hidden);
+        return text;
+    }
+    text += QStringLiteral("\r\nフォルダー「%1」の隠しファイル「%2」を調べました。")
+                .arg(FileNames::display(salvaged.targetFolder), hidden);
+    if (report.restored.empty() && report.problems.isEmpty())
+        text += QStringLiteral("\r\n戻す必要のある内容はありませんでした。");
+    return text + restoredLines(report);
+}
+
+} // namespace
 
 QString restoredLines(const RecoveryReport &report)
 {
@@ -296,33 +643,51 @@ QString recoverAbandonedBatches(FileOperations &files, const QString &folder)
         } else if (name.startsWith(QLatin1Char('.') + journalPrefix)) {
             const QString path = Paths::join(folder, name);
             QByteArray ignored;
-            if (files.claimJournal(path, ignored))
+            const OpResult claimed = files.claimJournal(path, ignored, 0);
+            if (claimed || claimed.systemError == EFBIG)
                 files.finishJournal(path);
         }
     }
     names.sort();
+    QStringList messages;
     RecoveryReport all;
-    int recovered = 0;
+    int recoveredBatches = 0;
+    int recoveredUndos = 0;
+    const QString journalSuffix = QStringLiteral(".journal");
     for (const QString &name : std::as_const(names)) {
-        if (!name.endsWith(QStringLiteral(".journal")))
+        if (!name.endsWith(journalSuffix))
             continue;
         const QString path = Paths::join(folder, name);
         QByteArray bytes;
-        if (!files.claimJournal(path, bytes))
-            continue; // held by a batch that is still running, or gone meanwhile
-        std::optional<BatchJournal> journal = BatchJournal::fromBytes(bytes);
+        const OpResult claimed = files.claimJournal(path, bytes, BatchJournal::sizeLimit);
+        if (!claimed && claimed.systemError != EFBIG)
+            continue; // held by a batch that is still running, gone meanwhile, or not ours
+        const QString id = name.mid(journalPrefix.size(),
+                                    name.size() - journalPrefix.size() - journalSuffix.size());
+        std::optional<BatchJournal> journal;
+        if (claimed)
+            journal = BatchJournal::fromBytes(bytes);
         // A journal is the one its name says.
-        if (journal && name != fileNameOf(BatchJournal::pathIn(folder, journal->id)))
+        if (journal && journal->id != id)
             journal.reset();
         if (!journal) {
-            // Not ours to act on; set it aside so it is neither lost nor read at every start.
-            // (Its lock is released when the descriptor closes, at the latest when we exit.)
-            const OpResult moved =
-                files.renameNoReplace(path, path + QStringLiteral(".unreadable"));
+            // Never set aside in silence: the batch's hidden files may hold contents. What the
+            // damaged journal and their own names still tell is put right.
+            BatchJournal salvaged = BatchJournal::salvage(bytes);
+            salvaged.id = plainId(id) ? id : QString();
+            RecoveryReport report;
+            if (!salvaged.id.isEmpty() && !salvaged.targetFolder.isEmpty())
+                report = recoverByNames(files, salvaged);
+            const QString aside = path + QStringLiteral(".unreadable");
+            const OpResult moved = files.renameNoReplace(path, aside);
             if (moved)
                 files.finishJournal(path);
             else
-                all.problems.append(FileNames::display(path) + QStringLiteral(": ") + moved.error);
+                files.releaseJournal(path);
+            if (!moved)
+                report.problems.append(FileNames::display(path) + QStringLiteral(": ") +
+                                       moved.error);
+            messages.append(unreadableMessage(path, salvaged, report, moved ? aside : QString()));
             continue;
         }
         const RecoveryReport report = recoverBatch(files, *journal);
@@ -338,15 +703,21 @@ QString recoverAbandonedBatches(FileOperations &files, const QString &folder)
         // no news at every start.
         if (finished || !report.restored.empty() || report.leftoversRemoved > 0 ||
             !report.problems.isEmpty())
-            ++recovered;
+            ++(journal->kind == BatchJournal::Kind::Undo ? recoveredUndos : recoveredBatches);
     }
-    if (recovered == 0 && all.problems.isEmpty())
-        return {};
-    QString text = QStringLiteral("前回のリネームは最後まで終わっていませんでした。");
-    if (all.restored.empty() && all.problems.isEmpty())
-        text += QStringLiteral("\r\n失われた内容はありません。");
-    text += restoredLines(all);
-    if (!all.problems.isEmpty())
-        text += QStringLiteral("\r\n戻せなかったものは、次に起動したときにもう一度戻します。");
-    return text;
+    if (recoveredBatches + recoveredUndos > 0 || !all.problems.isEmpty()) {
+        QString text;
+        if (recoveredBatches > 0 || recoveredUndos == 0)
+            text = QStringLiteral("前回のリネームは最後まで終わっていませんでした。");
+        if (recoveredUndos > 0)
+            text += (text.isEmpty() ? QString() : QStringLiteral("\r\n")) +
+                    QStringLiteral("前回の「元に戻す」は最後まで終わっていませんでした。");
+        if (all.restored.empty() && all.problems.isEmpty())
+            text += QStringLiteral("\r\n失われた内容はありません。");
+        text += restoredLines(all);
+        if (!all.problems.isEmpty())
+            text += QStringLiteral("\r\n戻せなかったものは、次に起動したときにもう一度戻します。");
+        messages.prepend(text);
+    }
+    return messages.join(QStringLiteral("\r\n\r\n"));
 }

@@ -82,28 +82,18 @@ FileKey keyOf(const FileStatus &status)
     return {status.device, status.inode};
 }
 
-QString sourcePathOf(const RenameRequest &request, int entry)
-{
-    return Paths::join(request.sourceFolder, request.entries[size_t(entry)].name);
-}
-
-} // namespace
-
-namespace {
-
-/// Two folder paths that the system reports as different folders, yet list the same names
+/// Two open folders that the system reports as different folders, yet list the same names
 /// with the same sizes and times: one folder seen through two mounts (a FUSE or network view
 /// of a local folder has its own device number). The batch then keeps sources aside by name
 /// as well. A few files may be changing while they are looked at (a download in progress); a
 /// pair that only looks alike costs some needless keeping aside, nothing else, because what is
 /// replaced and what is one file are decided by identity.
-bool foldersLookAlike(FileOperations &files, const QString &a, const QString &b,
+bool foldersLookAlike(FileOperations &files, const OpenFolder &a, const OpenFolder &b,
                       const QHash<QString, FileStatus> &inA, const QHash<QString, FileStatus> &inB,
                       const std::function<void()> &keepAlive)
 {
     // Two folders of one device that are not one directory are two folders.
-    if (inA.isEmpty() || inA.size() != inB.size() ||
-        files.status(a, true).device == files.status(b, true).device)
+    if (inA.isEmpty() || inA.size() != inB.size() || a.device() == b.device())
         return false;
     for (auto it = inA.cbegin(); it != inA.cend(); ++it) {
         if (!inB.contains(it.key()))
@@ -114,8 +104,8 @@ bool foldersLookAlike(FileOperations &files, const QString &a, const QString &b,
     for (auto it = inA.cbegin(); it != inA.cend(); ++it) {
         if (keepAlive && ++looked % 1024 == 0)
             keepAlive();
-        const FileStatus x = files.status(Paths::join(a, it.key()), false);
-        const FileStatus y = files.status(Paths::join(b, it.key()), false);
+        const FileStatus x = files.status(a, it.key(), false);
+        const FileStatus y = files.status(b, it.key(), false);
         if ((x.type != y.type || x.size != y.size || x.modifiedNs != y.modifiedNs) &&
             ++differing > tolerated)
             return false;
@@ -136,6 +126,16 @@ LooseKey looseKeyOf(const FileStatus &status)
 BatchLayout layOutBatch(const RenameRequest &request, const BatchPlan &plan, FileOperations &files,
                         const std::function<void()> &keepAlive)
 {
+    OpenFolder source, target;
+    files.openFolder(request.sourceFolder, source);
+    files.openFolder(request.targetFolder, target);
+    return layOutBatch(request, plan, files, source, target, keepAlive);
+}
+
+BatchLayout layOutBatch(const RenameRequest &request, const BatchPlan &plan, FileOperations &files,
+                        const OpenFolder &sourceFolder, const OpenFolder &targetFolder,
+                        const std::function<void()> &keepAlive)
+{
     const auto nowAndThen = [&](size_t i) {
         if (keepAlive && i % 1024 == 0)
             keepAlive();
@@ -149,26 +149,25 @@ BatchLayout layOutBatch(const RenameRequest &request, const BatchPlan &plan, Fil
         return layout;
 
     // One reading of each folder tells what its entries are; only links and names that are
-    // taken are looked at one by one.
+    // taken are looked at one by one. A folder that could not be opened lists nothing.
     QHash<QString, FileStatus> inSource, inTarget;
-    const bool sourceListed = bool(files.listEntries(request.sourceFolder, inSource));
-    const bool oneDirectory = files.isSameFile(request.sourceFolder, request.targetFolder);
+    const bool sourceListed = bool(files.listEntries(sourceFolder, inSource));
+    const bool oneDirectory = sourceFolder.sameFolderAs(targetFolder);
     const bool targetListed =
-        oneDirectory ? sourceListed : bool(files.listEntries(request.targetFolder, inTarget));
+        oneDirectory ? sourceListed : bool(files.listEntries(targetFolder, inTarget));
     if (oneDirectory)
         inTarget = inSource;
-    layout.sameFolder =
-        oneDirectory || (sourceListed && targetListed &&
-                         foldersLookAlike(files, request.sourceFolder, request.targetFolder,
-                                          inSource, inTarget, keepAlive));
+    layout.sameFolder = oneDirectory || (sourceListed && targetListed &&
+                                         foldersLookAlike(files, sourceFolder, targetFolder,
+                                                          inSource, inTarget, keepAlive));
     const auto nameOf = [&](size_t p) -> const QString & {
         return request.entries[size_t(plan.items[p].entryIndex)].name;
     };
-    const auto listed = [&](bool wasListed, const QHash<QString, FileStatus> &folder,
-                            const QString &name, const QString &path) {
+    const auto listed = [&](bool wasListed, const QHash<QString, FileStatus> &entries,
+                            const OpenFolder &folder, const QString &name) {
         if (!wasListed)
-            return files.status(path, false);
-        if (const auto found = folder.constFind(name); found != folder.cend())
+            return files.status(folder, name, false);
+        if (const auto found = entries.constFind(name); found != entries.cend())
             return *found;
         FileStatus missing;
         missing.error = ENOENT;
@@ -186,21 +185,29 @@ BatchLayout layOutBatch(const RenameRequest &request, const BatchPlan &plan, Fil
     for (size_t p = 0; p < count; ++p) {
         nowAndThen(p);
         const BatchPlan::Item &item = plan.items[p];
-        const QString source = sourcePathOf(request, item.entryIndex);
-        entries[p] = listed(sourceListed, inSource, nameOf(p), source);
+        entries[p] = listed(sourceListed, inSource, sourceFolder, nameOf(p));
         if (entries[p].type == FileStatus::Type::SymbolicLink) {
-            entries[p] = files.status(source, false);
-            sources[p] = files.status(source, true);
+            entries[p] = files.status(sourceFolder, nameOf(p), false);
+            sources[p] = files.status(sourceFolder, nameOf(p), true);
         } else {
             sources[p] = entries[p];
         }
-        const QString target = Paths::join(request.targetFolder, item.newName);
-        targets[p] = listed(targetListed, inTarget, item.newName, target);
+        targets[p] = listed(targetListed, inTarget, targetFolder, item.newName);
         if (targets[p].exists() && targets[p].size < 0)
-            targets[p] = files.status(target, false);
+            targets[p] = files.status(targetFolder, item.newName, false);
         if (layout.reached == count && !request.overwrite && item.newName == nameOf(p) &&
-            files.isOrdinaryFile(target)) {
+            files.status(targetFolder, item.newName, true).type == FileStatus::Type::Regular) {
             layout.reached = p;
+        }
+    }
+    // A folder, pipe or device under a new name stops the batch when it is reached: known now,
+    // so the batch does not start.
+    for (size_t p = 0; p < layout.reached; ++p) {
+        const FileStatus::Type type = targets[p].type;
+        if (type == FileStatus::Type::Directory || type == FileStatus::Type::Other) {
+            layout.blocked = targetFolder.pathOf(plan.items[p].newName);
+            layout.blockedIsFolder = type == FileStatus::Type::Directory;
+            return layout;
         }
     }
 
@@ -245,10 +252,9 @@ BatchLayout layOutBatch(const RenameRequest &request, const BatchPlan &plan, Fil
             layout.keepAside.push_back(q);
             // The same entry as an earlier new name: the very same name, or one file with a
             // single name (which is how a file system that ignores case shows another spelling).
-            layout.nameTakenEarlier[q] =
-                (layout.sameFolder && earlierNames.contains(nameOf(q))) ||
-                (earlierTargets.contains(keyOf(entries[q])) &&
-                 files.status(sourcePathOf(request, plan.items[q].entryIndex), false).links == 1);
+            layout.nameTakenEarlier[q] = (layout.sameFolder && earlierNames.contains(nameOf(q))) ||
+                                         (earlierTargets.contains(keyOf(entries[q])) &&
+                                          files.status(sourceFolder, nameOf(q), false).links == 1);
         }
         if (targets[q].exists()) {
             replaced.add(targets[q]);
@@ -297,17 +303,16 @@ BatchLayout layOutBatch(const RenameRequest &request, const BatchPlan &plan, Fil
         }
     }
     for (const int entry : unreached) {
-        const QString source = sourcePathOf(request, entry);
-        FileStatus name =
-            listed(sourceListed, inSource, request.entries[size_t(entry)].name, source);
-        FileStatus file = name;
-        if (name.type == FileStatus::Type::SymbolicLink) {
-            name = files.status(source, false);
-            file = files.status(source, true);
+        const QString &name = request.entries[size_t(entry)].name;
+        FileStatus onDisk = listed(sourceListed, inSource, sourceFolder, name);
+        FileStatus file = onDisk;
+        if (onDisk.type == FileStatus::Type::SymbolicLink) {
+            onDisk = files.status(sourceFolder, name, false);
+            file = files.status(sourceFolder, name, true);
         }
         if (file.type == FileStatus::Type::Regular &&
-            replaced.holds(name, file, request.entries[size_t(entry)].name, layout.sameFolder)) {
-            layout.stranded = source;
+            replaced.holds(onDisk, file, name, layout.sameFolder)) {
+            layout.stranded = sourceFolder.pathOf(name);
             return layout;
         }
     }
@@ -319,37 +324,40 @@ class RenameJob::Batch
 {
 public:
     Batch(FileOperations &files, ProgressDisplay &progress, const RenameRequest &request,
-          JobResult &result)
-        : m_files(files), m_progress(progress), m_request(request), m_result(result),
-          m_journal(BatchJournal::begin(request.sourceFolder, request.targetFolder))
+          const BatchFolders &folders, JobResult &result)
+        : m_files(files), m_progress(progress), m_request(request), m_folders(folders),
+          m_source(folders.source), m_target(folders.target), m_result(result),
+          m_journal(BatchJournal::begin(folders.source, folders.target)), m_temporaries(*this)
     {}
 
-    QString sourcePath(int entry) const { return sourcePathOf(m_request, entry); }
+    const QString &sourceName(int entry) const { return m_request.entries[size_t(entry)].name; }
     /// The new name is the source's own entry: its own name in its own folder, and the same
     /// file by identity (two folders that only look alike are never taken for one).
     bool sameEntry(size_t index, const BatchPlan::Item &item, const BatchLayout &layout) const
     {
-        return layout.sameFolder &&
-               item.newName == m_request.entries[size_t(item.entryIndex)].name &&
+        return layout.sameFolder && item.newName == sourceName(item.entryIndex) &&
                layout.sourceEntries[index].sameFileAs(layout.targetEntries[index]);
-    }
-    QString targetPath(const BatchPlan::Item &item) const
-    {
-        return Paths::join(m_request.targetFolder, item.newName);
     }
 
     /// Writes the journal naming every hidden file the batch may leave, then keeps aside the
     /// sources that an earlier step replaces or moves.
     bool begin(const BatchPlan &plan, const BatchLayout &layout, const QString &journalFolder)
     {
+        const int nameMax = m_files.nameMax(m_target);
         int serial = 0;
         for (const size_t q : layout.keepAside) {
             const BatchPlan::Item &item = plan.items[q];
-            m_journal.kept.push_back(
-                {m_journal.keptPath(++serial), sourcePath(item.entryIndex), targetPath(item)});
+            const QString &name = sourceName(item.entryIndex);
+            const QString keptName = m_journal.keptName(++serial, name, nameMax);
+            m_journal.kept.push_back({m_target.pathOf(keptName),
+                                      m_source.pathOf(name),
+                                      m_target.pathOf(item.newName),
+                                      {},
+                                      {},
+                                      true});
             m_kept.emplace(item.entryIndex,
-                           Kept{m_journal.kept.back().kept, layout.sourceEntries[q],
-                                layout.sourceFiles[q], layout.nameTakenEarlier[q]});
+                           Kept{keptName, layout.sourceEntries[q], layout.sourceFiles[q],
+                                layout.nameTakenEarlier[q]});
         }
         m_serial = serial;
         // Only hidden files need a journal: kept sources, and temporaries, which a replace or a
@@ -358,23 +366,34 @@ public:
         const bool replaces =
             std::any_of(layout.targetEntries.cbegin(), layout.targetEntries.cend(),
                         [](const FileStatus &target) { return target.exists(); });
-        if (m_journal.kept.empty() && !replaces &&
-            m_files.writesUnnamedFiles(m_request.targetFolder))
+        if (m_journal.kept.empty() && !replaces && m_files.writesUnnamedFiles(m_target))
             return true;
+        // A trash that keeps copies writes them under the batch's hidden names first.
+        if (replaces) {
+            if (const QString trash = m_files.trashFolderFor(m_target); !trash.isEmpty())
+                m_journal.trashFolders.append(trash);
+        }
+        const QByteArray bytes = m_journal.toBytes();
+        if (bytes.size() > BatchJournal::sizeLimit) {
+            check(OpResult::systemFailure(EFBIG), {});
+            return false;
+        }
         m_journalPath = BatchJournal::pathIn(journalFolder, m_journal.id);
-        if (!check(m_files.writeJournal(m_journalPath, m_journal.toBytes()), m_journalPath)) {
+        if (!check(m_files.writeJournal(m_journalPath, bytes), m_journalPath)) {
             m_journalPath.clear();
             return false;
         }
         for (size_t k = 0; k < m_journal.kept.size(); ++k) {
             if (k % 256 == 0)
                 m_progress.keepAlive();
-            const BatchJournal::Kept &kept = m_journal.kept[k];
-            if (!check(m_files.setAside(kept.original, kept.kept), kept.original))
+            const size_t q = layout.keepAside[k];
+            const QString &name = sourceName(plan.items[q].entryIndex);
+            const QString &keptName = m_kept.at(plan.items[q].entryIndex).name;
+            if (!check(m_files.setAside(m_source, name, m_target, keptName), m_source.pathOf(name)))
                 return false;
-            m_item = int(layout.keepAside[k]);
-            m_itemSource = kept.original;
-            note(JobAction::Kind::SetAside, kept.original, kept.kept);
+            m_item = int(q);
+            m_itemSource = m_source.pathOf(name);
+            note(JobAction::Kind::SetAside, m_itemSource, m_target.pathOf(keptName));
         }
         m_item = -1;
         m_itemSource.clear();
@@ -385,38 +404,39 @@ public:
     bool process(size_t index, const BatchPlan::Item &item, const BatchLayout &layout)
     {
         const int entry = item.entryIndex;
+        const QString &source = sourceName(entry);
         m_item = int(index);
-        m_itemSource = sourcePath(entry);
-        const QString &source = m_itemSource;
+        m_itemSource = m_source.pathOf(source);
         m_notToTrash = layout.carriedTarget[index];
+        m_targetExists = layout.targetEntries[index].exists();
         // A source that was gone when the batch started is not taken from whatever has its
         // name now (a dangling link that an earlier step made point somewhere).
         if (const FileStatus &before = layout.sourceFiles[index]; !before.exists())
-            return check(OpResult::failure(systemErrorText(before.error ? before.error : ENOENT)),
+            return check(OpResult::systemFailure(before.error ? before.error : ENOENT),
                          m_itemSource);
-        const QString target = targetPath(item);
+        const QString &target = item.newName;
 
         if (const auto found = m_kept.find(entry); found != m_kept.end()) {
             const Kept kept = found->second;
             m_kept.erase(found);
-            const FileStatus entryNow = m_files.status(source, false);
+            const FileStatus entryNow = m_files.status(m_source, source, false);
             const bool entryUnchanged = entryNow.sameFileAs(kept.entryBefore);
             if (kept.nameTakenEarlier || !entryUnchanged ||
-                !m_files.status(source, true).sameFileAs(kept.fileBefore)) {
+                !m_files.status(m_source, source, true).sameFileAs(kept.fileBefore)) {
                 // An earlier step replaced the source, or its name is an earlier new name: the
                 // content lives on in the kept file.
-                if (!carryOutKept(kept.path, target))
+                if (!carryOutKept(kept.name, target))
                     return false;
                 // A link whose file was replaced is still the source: a move takes it away.
                 if (m_request.move && !kept.nameTakenEarlier && entryUnchanged &&
-                    entryNow.type == FileStatus::Type::SymbolicLink && !remove(source))
+                    entryNow.type == FileStatus::Type::SymbolicLink && !remove(m_source, source))
                     return false;
                 ++m_result.filesDone;
                 return true;
             }
             if (!processFrom(index, source, target, sameEntry(index, item, layout), layout))
                 return false;
-            return remove(kept.path);
+            return remove(m_target, kept.name);
         }
         return processFrom(index, source, target, sameEntry(index, item, layout), layout);
     }
@@ -429,13 +449,14 @@ public:
             return;
         if (!m_kept.empty() || m_result.outcome == JobResult::Outcome::Interrupted) {
             QStringList written;
+            const QString targetPrefix = m_target.pathOf(QString());
             for (const JobAction &action : m_result.record) {
                 if (action.kind == JobAction::Kind::Copied ||
                     action.kind == JobAction::Kind::Replaced ||
                     action.kind == JobAction::Kind::Moved)
-                    written.append(action.to);
+                    written.append(action.to.mid(action.to.lastIndexOf(QLatin1Char('/')) + 1));
             }
-            m_result.recovery = recoverBatch(m_files, m_journal, written);
+            m_result.recovery = recoverBatch(m_files, m_journal, written, &m_folders);
             m_item = -1;
             for (const RecoveryReport::Restored &restored : m_result.recovery.restored) {
                 m_itemSource = restored.original;
@@ -463,6 +484,17 @@ public:
     }
 
 private:
+    /// Names for temporaries in the target folder, under the journal's hidden prefix.
+    class Temporaries final : public TemporaryNames
+    {
+    public:
+        explicit Temporaries(Batch &batch) : m_batch(batch) {}
+        QString next() override { return m_batch.m_journal.temporaryName(++m_batch.m_serial); }
+
+    private:
+        Batch &m_batch;
+    };
+
     /// `sameEntry`: the new name is the source's own name in its own folder. What the source
     /// and the new name were comes from the look at the folders before the batch.
     bool processFrom(size_t index, const QString &source, const QString &target, bool sameEntry,
@@ -472,47 +504,55 @@ private:
         if (sameEntry && link) {
             // A link named as its own new name becomes a file with the content it shows, so
             // later steps that move or replace what it points to cannot change it.
-            const QString linkText = m_files.linkText(source);
+            const QString linkText = m_files.linkText(m_source, source);
             WriteReport report;
-            if (!checkPair(m_files.copyFile(source, target, nextWrite(), &report), source, target))
+            if (!checkPair(
+                    m_files.copyFile(m_source, source, m_target, target, nextWrite(), &report),
+                    m_source, source, target))
                 return false;
-            note(JobAction::Kind::Replaced, source, target, report);
+            note(JobAction::Kind::Replaced, m_source.pathOf(source), m_target.pathOf(target),
+                 report);
             m_result.record.back().linkText = linkText;
         } else if (sameEntry || (!m_request.move && layout.sourceFiles[index].sameFileAs(
                                                         layout.targetEntries[index]))) {
             // The new name already is this file: it is what the batch asks for.
-            note(JobAction::Kind::Kept, source, target);
+            note(JobAction::Kind::Kept, m_source.pathOf(source), m_target.pathOf(target));
         } else if (m_request.move) {
-            if (!move(source, target, link))
+            if (!move(m_source, source, target, link))
                 return false;
         } else {
             WriteReport report;
-            if (!checkPair(m_files.copyFile(source, target, nextWrite(), &report), source, target))
+            if (!checkPair(
+                    m_files.copyFile(m_source, source, m_target, target, nextWrite(), &report),
+                    m_source, source, target))
                 return false;
-            note(report.replaced ? JobAction::Kind::Replaced : JobAction::Kind::Copied, source,
-                 target, report);
+            note(report.replaced ? JobAction::Kind::Replaced : JobAction::Kind::Copied,
+                 m_source.pathOf(source), m_target.pathOf(target), report);
         }
         ++m_result.filesDone;
         return true;
     }
 
-    bool move(const QString &source, const QString &target, bool link)
+    bool move(const OpenFolder &folder, const QString &source, const QString &target, bool link)
     {
         // A link's text is kept in the record, so that an undo can make it again.
-        const QString linkText = link ? m_files.linkText(source) : QString();
+        const QString linkText = link ? m_files.linkText(folder, source) : QString();
         WriteReport report;
-        if (!checkPair(m_files.moveFile(source, target, nextWrite(), &report), source, target))
+        if (!checkPair(m_files.moveFile(folder, source, m_target, target, nextWrite(), &report),
+                       folder, source, target))
             return false;
+        const QString from = folder.pathOf(source);
+        const QString to = m_target.pathOf(target);
         if (report.alreadyThere) {
-            note(JobAction::Kind::Kept, source, target, report);
-            noteRemoved(source, linkText);
+            note(JobAction::Kind::Kept, from, to, report);
+            noteRemoved(from, linkText);
         } else if (report.copied) {
-            note(report.replaced ? JobAction::Kind::Replaced : JobAction::Kind::Copied, source,
-                 target, report);
+            note(report.replaced ? JobAction::Kind::Replaced : JobAction::Kind::Copied, from, to,
+                 report);
             if (!report.sourceKept)
-                noteRemoved(source, linkText);
+                noteRemoved(from, linkText);
         } else {
-            note(JobAction::Kind::Moved, source, target, report);
+            note(JobAction::Kind::Moved, from, to, report);
         }
         return true;
     }
@@ -521,34 +561,39 @@ private:
     {
         // A kept file that is a second name of another visible file is copied, so the two new
         // names do not end up as one file.
-        if (m_request.move && m_files.status(kept, false).links <= 1)
-            return move(kept, target, false);
+        if (m_request.move && m_files.status(m_target, kept, false).links <= 1)
+            return move(m_target, kept, target, false);
         WriteReport report;
-        if (!checkPair(m_files.copyFile(kept, target, nextWrite(), &report), kept, target))
+        if (!checkPair(m_files.copyFile(m_target, kept, m_target, target, nextWrite(), &report),
+                       m_target, kept, target))
             return false;
-        note(report.replaced ? JobAction::Kind::Replaced : JobAction::Kind::Copied, kept, target,
-             report);
-        return remove(kept);
+        note(report.replaced ? JobAction::Kind::Replaced : JobAction::Kind::Copied,
+             m_target.pathOf(kept), m_target.pathOf(target), report);
+        return remove(m_target, kept);
     }
 
     WriteOptions nextWrite()
     {
-        return WriteOptions(m_journal.temporaryPath(++m_serial), false, true, m_notToTrash);
+        WriteOptions options(&m_temporaries, false, true, m_notToTrash);
+        options.destinationExists = m_targetExists;
+        return options;
     }
 
     /// check() for a step between two files, named both only when it failed.
-    bool checkPair(const OpResult &result, const QString &from, const QString &to)
+    bool checkPair(const OpResult &result, const OpenFolder &folder, const QString &from,
+                   const QString &to)
     {
-        return result || check(result, from + QStringLiteral(" → ") + to);
+        return result ||
+               check(result, folder.pathOf(from) + QStringLiteral(" → ") + m_target.pathOf(to));
     }
 
-    bool remove(const QString &path)
+    bool remove(const OpenFolder &folder, const QString &name)
     {
         // A link's text is kept in the record, so that an undo can make it again.
-        const QString linkText = m_files.linkText(path);
-        if (!check(m_files.removeFile(path), path))
+        const QString linkText = m_files.linkText(folder, name);
+        if (!check(m_files.removeFile(folder, name), folder.pathOf(name)))
             return false;
-        noteRemoved(path, linkText);
+        noteRemoved(folder.pathOf(name), linkText);
         return true;
     }
 
@@ -578,13 +623,17 @@ private:
     FileOperations &m_files;
     ProgressDisplay &m_progress;
     const RenameRequest &m_request;
+    const BatchFolders &m_folders;
+    const OpenFolder &m_source;
+    const OpenFolder &m_target;
     JobResult &m_result;
     BatchJournal m_journal;
+    Temporaries m_temporaries;
     QString m_journalPath;
     int m_serial = 0;
     struct Kept
     {
-        QString path;
+        QString name; ///< the hidden name in the target folder
         FileStatus entryBefore;
         FileStatus fileBefore;
         bool nameTakenEarlier;
@@ -593,6 +642,7 @@ private:
     int m_item = -1;            ///< the plan item being carried out
     QString m_itemSource;
     FileStatus m_notToTrash; ///< the entry the current item may replace without the trash
+    bool m_targetExists = false;
 };
 
 RenameJob::RenameJob(FileOperations &files, ProgressDisplay &progress, MessageBoxes &messages,
@@ -607,7 +657,11 @@ JobResult RenameJob::run(const RenameRequest &request)
     // Long copies let the window answer too; the handler goes with the job.
     m_files.setBusyHandler([this] { m_progress.keepAlive(); });
     const auto unhook = qScopeGuard([this] { m_files.setBusyHandler({}); });
-    const int nameMax = m_files.nameMax(request.targetFolder);
+    // The batch works in the folders as they are opened now, whatever happens to their paths.
+    BatchFolders folders;
+    const OpResult sourceOpened = m_files.openFolder(request.sourceFolder, folders.source);
+    const OpResult targetOpened = m_files.openFolder(request.targetFolder, folders.target);
+    const int nameMax = targetOpened ? m_files.nameMax(folders.target) : 255;
     const BatchPlan plan = planBatch(request, nameMax);
     if (!plan.digitCheckPassed) {
         result.outcome = JobResult::Outcome::DigitCheckFailed;
@@ -622,17 +676,19 @@ JobResult RenameJob::run(const RenameRequest &request)
     };
     if (plan.nameProblem != NameProblem::None)
         return refuse(nameRefusedMessage(plan, nameMax));
-    const BatchLayout layout =
-        layOutBatch(request, plan, m_files, [this] { m_progress.keepAlive(); });
+    const BatchLayout layout = layOutBatch(request, plan, m_files, folders.source, folders.target,
+                                           [this] { m_progress.keepAlive(); });
     if (!layout.stranded.isEmpty())
         return refuse(strandedMessage(layout));
+    if (!layout.blocked.isEmpty())
+        return refuse(blockedMessage(layout));
 
     const int count = int(request.entries.size());
     m_progress.setRange(0, std::max(count - 1, 0));
     m_progress.setVisible(true);
     m_progress.setValue(0);
 
-    Batch batch(m_files, m_progress, request, result);
+    Batch batch(m_files, m_progress, request, folders, result);
     result.record.reserve(plan.items.size() + layout.keepAside.size() * 2);
     const auto interrupt = [&] {
         batch.finish();
@@ -643,6 +699,11 @@ JobResult RenameJob::run(const RenameRequest &request)
 
     if (plan.stop == BatchPlan::Stop::StartOutOfRange) {
         batch.check(OpResult::failure(startOutOfRangeMessage(request.startNumberText)), {});
+        return interrupt();
+    }
+    // A folder that cannot be opened stops the batch before its first file.
+    if (!plan.items.empty() && (!sourceOpened || !targetOpened)) {
+        batch.check(sourceOpened ? targetOpened : sourceOpened, {});
         return interrupt();
     }
     if (layout.reached > 0 && !batch.begin(plan, layout, m_journalFolder))
@@ -664,7 +725,7 @@ JobResult RenameJob::run(const RenameRequest &request)
             if (next == plan.items.size() && plan.stop == BatchPlan::Stop::NumberOverflow) {
                 batch.check(OpResult::failure(
                                 QStringLiteral("連番が 2147483647 を超えるため続けられません。")),
-                            Paths::join(request.targetFolder, plan.items.back().newName));
+                            folders.target.pathOf(plan.items.back().newName));
                 return interrupt();
             }
         }
@@ -733,8 +794,7 @@ QString RenameJob::notKeptLine(const JobResult &result)
 {
     if (result.replacedNotKept == 0)
         return {};
-    return QStringLiteral(
-               "\r\n置き換えたファイルのうち %1 件は、ごみ箱に残せませんでした。")
+    return QStringLiteral("\r\n置き換えたファイルのうち %1 件は、ごみ箱に残せませんでした。")
         .arg(result.replacedNotKept);
 }
 
@@ -781,6 +841,17 @@ QString RenameJob::nameRefusedMessage(const BatchPlan &plan, int nameMax)
     return QStringLiteral("新しいファイル名「%1」は使えません。\r\n")
                .arg(visibleName(plan.refusedName)) +
            reason + QStringLiteral("\r\nファイルは何も変更していません。");
+}
+
+QString RenameJob::blockedMessage(const BatchLayout &layout)
+{
+    const QString what = layout.blockedIsFolder
+                             ? QStringLiteral("フォルダー")
+                             : QStringLiteral("ファイルではないもの（パイプやデバイスなど）");
+    return QStringLiteral("このリネームは途中で止まるため、始めませんでした。\r\n"
+                          "新しい名前「%1」には%2があり、置き換えられません。\r\n"
+                          "ファイルは何も変更していません。")
+        .arg(FileNames::display(layout.blocked), what);
 }
 
 QString RenameJob::strandedMessage(const BatchLayout &layout)

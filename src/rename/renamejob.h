@@ -100,11 +100,19 @@ struct BatchLayout
     /// is reached (its content would be lost): the batch is refused. Empty when none.
     QString stranded;
     bool strandedBySameName = false;
+    /// A folder or other entry that is no file under a new name the batch reaches: it would
+    /// stop there, so it is refused. Empty when none.
+    QString blocked;
+    bool blockedIsFolder = false;
 };
 
 /// Looks at the sources and new names on disk (nothing is changed). Files are compared as
 /// resolved locations (device and inode), never as text.
 /// `keepAlive` is called now and then while many files are looked at.
+BatchLayout layOutBatch(const RenameRequest &request, const BatchPlan &plan, FileOperations &files,
+                        const OpenFolder &sourceFolder, const OpenFolder &targetFolder,
+                        const std::function<void()> &keepAlive = {});
+/// The same, with the folders opened by the request's paths.
 BatchLayout layOutBatch(const RenameRequest &request, const BatchPlan &plan, FileOperations &files,
                         const std::function<void()> &keepAlive = {});
 
@@ -210,6 +218,7 @@ public:
     static QString completedWithFailuresMessage(const JobResult &result);
     static QString nameRefusedMessage(const BatchPlan &plan, int nameMax);
     static QString strandedMessage(const BatchLayout &layout);
+    static QString blockedMessage(const BatchLayout &layout);
     /// The line a closing message adds for replaced files the trash could not keep.
     static QString notKeptLine(const JobResult &result);
 

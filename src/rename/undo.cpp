@@ -300,6 +300,21 @@ bool recordHolds(const std::vector<JobAction> &record)
     return true;
 }
 
+/// Temporaries of an undo's copy back to another drive, under the journal's hidden prefix.
+class TemporaryBack final : public TemporaryNames
+{
+public:
+    TemporaryBack(const BatchJournal &journal, int serial) : m_journal(journal), m_serial(serial) {}
+    QString next() override
+    {
+        return m_journal.hiddenPrefix() + QStringLiteral("back-%1.part").arg(++m_serial);
+    }
+
+private:
+    const BatchJournal &m_journal;
+    int m_serial;
+};
+
 } // namespace
 
 UndoReport undoBatch(FileOperations &files, const UndoEntry &entry, const QString &journalFolder,
@@ -364,20 +379,72 @@ UndoReport undoBatch(FileOperations &files, const UndoEntry &entry, const QStrin
         }
     }
 
-    // The files to take out of the way first, each under a hidden name the journal knows.
-    BatchJournal journal = BatchJournal::begin(targetFolder, targetFolder);
+    // The batch's folders, opened once: every step below works in them.
+    QString sourceFolder = targetFolder;
+    for (const auto &[index, item] : items) {
+        if (!item.source.isEmpty()) {
+            sourceFolder = Paths::folderOf(item.source);
+            break;
+        }
+    }
+    if (targetFolder.isEmpty())
+        targetFolder = sourceFolder;
+    BatchFolders folders;
+    if (targetFolder.isEmpty())
+        return report; // nothing the batch wrote
+    for (const auto &[path, folder] :
+         {std::pair{targetFolder, &folders.target}, std::pair{sourceFolder, &folders.source}}) {
+        if (const OpResult opened = files.openFolder(path, *folder); !opened) {
+            leave(path, opened.error);
+            return report;
+        }
+    }
+    const auto at = [&](const QString &path) {
+        const QString folder = Paths::folderOf(path);
+        const OpenFolder &open = folder == targetFolder ? folders.target : folders.source;
+        return std::pair<const OpenFolder &, QString>{open, path.mid(path.lastIndexOf('/') + 1)};
+    };
+    const auto statusOf = [&](const QString &path) {
+        const auto [folder, name] = at(path);
+        return files.status(folder, name, false);
+    };
+    const auto exists = [&](const QString &path) { return statusOf(path).exists(); };
+    const auto rename = [&](const QString &from, const QString &to) {
+        const auto [fromFolder, fromName] = at(from);
+        const auto [toFolder, toName] = at(to);
+        return files.renameNoReplace(fromFolder, fromName, toFolder, toName);
+    };
+
+    // The files to take out of the way first, each under a hidden name the journal knows,
+    // together with where its content goes home (the source's name, when this undo frees it or
+    // the batch took it) and the replaced file that comes back under its name. A recovery of an
+    // undo cut short finishes each item or puts it back, in the batch's own order.
+    BatchJournal journal = BatchJournal::begin(folders.source, folders.target);
+    journal.kind = BatchJournal::Kind::Undo;
+    QSet<QString> toFree;
+    for (const auto &[index, item] : items) {
+        if (item.wroteTarget && unchangedSince(statusOf(item.target), item.written))
+            toFree.insert(item.target);
+    }
+    const int nameMax = files.nameMax(folders.target);
     int serial = 0;
-    for (auto it = items.rbegin(); it != items.rend(); ++it) {
-        ItemDone &item = it->second;
+    for (auto &[index, item] : items) {
         if (!item.wroteTarget)
             continue;
-        if (!unchangedSince(files.status(item.target, false), item.written)) {
+        if (!toFree.contains(item.target)) {
             leave(item.target,
                   QStringLiteral("リネームの後に変更されたため、そのままにしました。"));
             continue;
         }
-        item.hidden = journal.keptPath(++serial);
-        journal.kept.push_back({item.hidden, item.target, item.source});
+        const bool goesHome =
+            item.linkText.isEmpty() && (item.sourceRemoved || toFree.contains(item.source));
+        item.hidden = journal.keptName(++serial,
+                                       Paths::folderOf(item.source) == sourceFolder
+                                           ? item.source.mid(item.source.lastIndexOf('/') + 1)
+                                           : QString(),
+                                       nameMax);
+        journal.kept.push_back({folders.target.pathOf(item.hidden), item.source, item.target,
+                                item.trashedAs, item.trashed, goesHome});
     }
     const QString journalPath = BatchJournal::pathIn(journalFolder, journal.id);
     const bool journaled = !journal.kept.empty();
@@ -396,7 +463,9 @@ UndoReport undoBatch(FileOperations &files, const UndoEntry &entry, const QStrin
         if (item.hidden.isEmpty())
             continue;
         nowAndThen();
-        if (const OpResult moved = files.renameNoReplace(item.target, item.hidden); !moved) {
+        const auto [folder, name] = at(item.target);
+        if (const OpResult moved = files.renameNoReplace(folder, name, folders.target, item.hidden);
+            !moved) {
             leave(item.target, moved.error);
             item.hidden.clear();
         } else {
@@ -420,33 +489,38 @@ UndoReport undoBatch(FileOperations &files, const UndoEntry &entry, const QStrin
             continue;
         }
         nowAndThen();
-        if (const OpResult back = files.restoreFromTrash(item.trashedAs, item.target); !back)
+        const auto [folder, name] = at(item.target);
+        if (const OpResult back = files.restoreFromTrash(item.trashedAs, folder, name); !back)
             leave(item.trashedAs, back.error);
     }
     // 3. Contents a stopped batch brought back beside their names go home.
     for (auto it = restored.rbegin(); it != restored.rend(); ++it) {
-        if (it->to == it->from || !files.status(it->to, false).exists())
+        if (it->to == it->from || !exists(it->to))
             continue;
-        if (files.status(it->from, false).exists())
+        if (exists(it->from))
             leave(it->to, QStringLiteral("元の名前が使われているため、そのままにしました。"));
-        else if (const OpResult back = files.renameNoReplace(it->to, it->from); !back)
+        else if (const OpResult back = rename(it->to, it->from); !back)
             leave(it->to, back.error);
     }
     // 4. Each content back under its source's name; copies whose source is still there go.
+    const OpenFolder &target = folders.target;
     for (auto it = items.rbegin(); it != items.rend(); ++it) {
         ItemDone &item = it->second;
+        const auto [sourceFolderOpen, sourceName] = at(item.source);
         if (item.alreadyThere && item.sourceRemoved) {
             // The source was a second name of the new name's file: make that name again.
-            if (files.status(item.source, false).exists()) {
+            const auto [targetFolderOpen, targetName] = at(item.target);
+            if (exists(item.source)) {
                 leave(item.source,
                       QStringLiteral("同じ名前のファイルがあるため、作り直せません。"));
-            } else if (!unchangedSince(files.status(item.target, false), item.written)) {
+            } else if (!unchangedSince(statusOf(item.target), item.written)) {
                 leave(item.target,
                       QStringLiteral("リネームの後に変更されたため、そのままにしました。"));
-            } else if (const OpResult made =
-                           item.linkText.isEmpty()
-                               ? files.makeHardLink(item.target, item.source)
-                               : files.makeSymbolicLink(item.linkText, item.source);
+            } else if (const OpResult made = item.linkText.isEmpty()
+                                                 ? files.makeHardLink(targetFolderOpen, targetName,
+                                                                      sourceFolderOpen, sourceName)
+                                                 : files.makeSymbolicLink(
+                                                       item.linkText, sourceFolderOpen, sourceName);
                        !made) {
                 leave(item.source, made.error);
             } else {
@@ -458,32 +532,31 @@ UndoReport undoBatch(FileOperations &files, const UndoEntry &entry, const QStrin
             continue;
         // The source's name is free because the batch took it (moved it, or wrote over it);
         // a source the user removed since is not made again.
-        const bool sourceFree = !files.status(item.source, false).exists() &&
-                                (item.sourceRemoved || freed.contains(item.source));
+        const bool sourceFree =
+            !exists(item.source) && (item.sourceRemoved || freed.contains(item.source));
         nowAndThen();
         OpResult done;
         if (sourceFree && !item.linkText.isEmpty()) {
             // A moved link is made again; the copy of what it showed goes only while the link
             // still shows the very same bytes.
-            done = files.makeSymbolicLink(item.linkText, item.source);
-            if (done && files.sameContent(item.source, item.hidden))
-                done = files.removeFile(item.hidden);
+            done = files.makeSymbolicLink(item.linkText, sourceFolderOpen, sourceName);
+            if (done && files.sameContent(sourceFolderOpen, sourceName, target, item.hidden))
+                done = files.removeFile(target, item.hidden);
             else if (done)
                 done = OpResult::failure(
                     QStringLiteral("リンク先の内容が変わっているため、新しい名前にも残しました。"));
         } else if (sourceFree) {
-            done = files.renameNoReplace(item.hidden, item.source);
-            if (!done && files.status(item.hidden, false).exists() &&
-                !files.status(item.source, false).exists()) {
+            done = files.renameNoReplace(target, item.hidden, sourceFolderOpen, sourceName);
+            if (!done && files.status(target, item.hidden, false).exists() &&
+                !exists(item.source)) {
                 // Back to another drive: the move copies, then removes its hidden file.
-                const QString temporary =
-                    Paths::join(Paths::folderOf(item.source),
-                                journal.hiddenPrefix() + QStringLiteral("back-%1.part").arg(steps));
-                done = files.moveFile(item.hidden, item.source, WriteOptions(temporary, true));
+                TemporaryBack temporaries(journal, steps);
+                done = files.moveFile(target, item.hidden, sourceFolderOpen, sourceName,
+                                      WriteOptions(&temporaries, true));
             }
-        } else if (files.sameContent(item.hidden, item.source)) {
-            done = files.removeFile(item.hidden); // a copy of what the source still holds
-        } else if (!files.status(item.source, false).exists()) {
+        } else if (files.sameContent(target, item.hidden, sourceFolderOpen, sourceName)) {
+            done = files.removeFile(target, item.hidden); // a copy of what the source still holds
+        } else if (!exists(item.source)) {
             done = OpResult::failure(
                 QStringLiteral("元のファイルがなくなっているため、新しい名前に残しました。"));
         } else {
@@ -500,7 +573,7 @@ UndoReport undoBatch(FileOperations &files, const UndoEntry &entry, const QStrin
 
     // Whatever is still hidden stays in sight, under its new name or beside it.
     if (journaled) {
-        report.recovery = recoverBatch(files, journal);
+        report.recovery = recoverBatch(files, journal, {}, &folders);
         if (report.recovery.problems.isEmpty())
             files.finishJournal(journalPath);
         else

@@ -606,7 +606,9 @@ void TrashTest::otherVolumeUsesItsTopTrash_data()
 {
     QTest::addColumn<QString>("setup");
     QTest::addColumn<QString>("operation");
-    QTest::addColumn<QString>("expected"); ///< the trash folder below the top, empty: none
+    /// The trash folder below the top; "home" where the drive's own trash cannot be used and
+    /// the home trash keeps a copy instead.
+    QTest::addColumn<QString>("expected");
     const QString uid = QString::number(::getuid());
     const QString own = QStringLiteral(".Trash-") + uid;
     const QString shared = QStringLiteral(".Trash/") + uid;
@@ -624,10 +626,14 @@ void TrashTest::otherVolumeUsesItsTopTrash_data()
                                         << "copy" << own;
     QTest::newRow("own-folder/link") << "own-link"
                                      << "copy"
-                                     << "";
+                                     << "home";
+    // Anyone can make .Trash-<uid> first on a shared drive: replaces there are still kept.
     QTest::newRow("own-folder/of-another-user") << "own-of-another-user"
                                                 << "copy"
-                                                << "";
+                                                << "home";
+    QTest::newRow("own-folder/of-another-user, move") << "own-of-another-user"
+                                                      << "move"
+                                                      << "home";
 }
 
 void TrashTest::otherVolumeUsesItsTopTrash()
@@ -671,13 +677,29 @@ void TrashTest::otherVolumeUsesItsTopTrash()
     const QDateTime to = QDateTime::currentDateTime();
     QVERIFY2(result, qPrintable(describe(result)));
     QCOMPARE(readExact(destination), QByteArray("new content"));
-    QCOMPARE(entriesOf(join(homeTrash(), QStringLiteral("files"))), QList<QByteArray>{});
-    if (expected.isEmpty()) {
-        QVERIFY2(report.replacedNotKept, "an unsafe trash is not used");
-        QVERIFY2(report.trashedAs.isEmpty(), qPrintable(report.trashedAs));
+    PosixFileOperations ops;
+    if (expected == QLatin1String("home")) {
+        // An unsafe trash is not used, and the file is not lost either: the home trash keeps a
+        // copy across the drives, recorded under its absolute path, and it restores.
+        QVERIFY2(!report.replacedNotKept, "the home trash keeps the replaced file");
+        QCOMPARE(report.trashedAs, join(homeTrash(), QStringLiteral("files/t")));
+        QCOMPARE(readExact(report.trashedAs), QByteArray("old content"));
+        const QString problem =
+            infoProblem(Trash::infoFileOf(report.trashedAs),
+                        sys(QFileInfo(destination).canonicalFilePath()), from, to);
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
         QCOMPARE(entriesOf(elsewhere), QList<QByteArray>{});
+        if (setup == QLatin1String("own-of-another-user"))
+            QCOMPARE(entriesOf(own), QList<QByteArray>{});
+        const QString back = join(volume->path(), QStringLiteral("back"));
+        const OpResult restored = ops.restoreFromTrash(report.trashedAs, back);
+        QVERIFY2(restored, qPrintable(describe(restored)));
+        QCOMPARE(readExact(back), QByteArray("old content"));
+        QCOMPARE(entriesOf(join(homeTrash(), QStringLiteral("files"))), QList<QByteArray>{});
+        QCOMPARE(entriesOf(join(homeTrash(), QStringLiteral("info"))), QList<QByteArray>{});
         return;
     }
+    QCOMPARE(entriesOf(join(homeTrash(), QStringLiteral("files"))), QList<QByteArray>{});
     const QString folder = join(top, expected);
     QString found;
     QVERIFY(Trash::folderFor(destination, found));
@@ -693,7 +715,6 @@ void TrashTest::otherVolumeUsesItsTopTrash()
     QVERIFY2(problem.isEmpty(), qPrintable(problem));
     QCOMPARE(entriesOf(elsewhere), QList<QByteArray>{});
 
-    PosixFileOperations ops;
     const QString back = join(volume->path(), QStringLiteral("back"));
     const OpResult restored = ops.restoreFromTrash(report.trashedAs, back);
     QVERIFY2(restored, qPrintable(describe(restored)));

@@ -121,19 +121,21 @@ class AliasedView final : public ForwardingFileOperations
 public:
     AliasedView(QString real, QString view) : m_real(std::move(real)), m_view(std::move(view)) {}
 
-    OpResult moveFile(const QString &s, const QString &d, const WriteOptions &o,
-                      WriteReport *r) override
+    KAENAMI_PATH_FORMS(ForwardingFileOperations);
+
+    OpResult moveFile(const OpenFolder &sf, const QString &s, const OpenFolder &df,
+                      const QString &d, const WriteOptions &o, WriteReport *r) override
     {
         // Across the two paths a rename fails as across devices: copy, then remove.
-        if (viewed(s) != viewed(d)) {
-            const FileStatus before = m_files.status(real(s), false);
-            if (OpResult copied = m_files.copyFile(real(s), real(d), realOptions(o), r); !copied)
+        if (viewed(sf.path()) != viewed(df.path())) {
+            const FileStatus before = m_files.status(sf, s, false);
+            if (OpResult copied = m_files.copyFile(sf, s, df, d, o, r); !copied)
                 return copied;
-            if (!m_files.status(real(s), false).sameFileAs(before))
+            if (!m_files.status(sf, s, false).sameFileAs(before))
                 return {}; // as the real move, which never removes what it just wrote
-            return m_files.removeFile(real(s));
+            return m_files.removeFile(sf, s);
         }
-        return ForwardingFileOperations::moveFile(s, d, o, r);
+        return ForwardingFileOperations::moveFile(sf, s, df, d, o, r);
     }
 
 protected:

@@ -69,59 +69,73 @@ public:
         : ForwardingFileOperations(options)
     {}
 
+    KAENAMI_PATH_FORMS(ForwardingFileOperations);
+
     Rule failWhen;
     QString reason = QStringLiteral("No space left on device");
     QList<QPair<Op, QString>> calls;
+    /// Called before every operation that changes files (a folder renamed meanwhile, say).
+    std::function<void(Op, const QString &path)> beforeChange;
 
-    OpResult copyFile(const QString &s, const QString &d, const WriteOptions &o,
-                      WriteReport *r = nullptr) override
+    OpResult copyFile(const OpenFolder &sf, const QString &s, const OpenFolder &df,
+                      const QString &d, const WriteOptions &o, WriteReport *r = nullptr) override
     {
-        return guarded(Op::Copy, d, [&] { return ForwardingFileOperations::copyFile(s, d, o, r); });
+        return guarded(Op::Copy, df.pathOf(d),
+                       [&] { return ForwardingFileOperations::copyFile(sf, s, df, d, o, r); });
     }
-    OpResult moveFile(const QString &s, const QString &d, const WriteOptions &o,
-                      WriteReport *r = nullptr) override
+    OpResult moveFile(const OpenFolder &sf, const QString &s, const OpenFolder &df,
+                      const QString &d, const WriteOptions &o, WriteReport *r = nullptr) override
     {
-        return guarded(Op::Move, d, [&] { return ForwardingFileOperations::moveFile(s, d, o, r); });
+        return guarded(Op::Move, df.pathOf(d),
+                       [&] { return ForwardingFileOperations::moveFile(sf, s, df, d, o, r); });
     }
-    OpResult removeFile(const QString &p) override
+    OpResult removeFile(const OpenFolder &f, const QString &n) override
     {
-        return guarded(Op::Remove, p, [&] { return ForwardingFileOperations::removeFile(p); });
+        return guarded(Op::Remove, f.pathOf(n),
+                       [&] { return ForwardingFileOperations::removeFile(f, n); });
     }
-    OpResult setAside(const QString &s, const QString &k) override
+    OpResult setAside(const OpenFolder &sf, const QString &s, const OpenFolder &kf,
+                      const QString &k) override
     {
-        return guarded(Op::SetAside, s, [&] { return ForwardingFileOperations::setAside(s, k); });
+        return guarded(Op::SetAside, sf.pathOf(s),
+                       [&] { return ForwardingFileOperations::setAside(sf, s, kf, k); });
     }
-    OpResult renameNoReplace(const QString &f, const QString &t) override
+    OpResult renameNoReplace(const OpenFolder &ff, const QString &f, const OpenFolder &tf,
+                             const QString &t) override
     {
-        return guarded(Op::Rename, t,
-                       [&] { return ForwardingFileOperations::renameNoReplace(f, t); });
+        return guarded(Op::Rename, tf.pathOf(t),
+                       [&] { return ForwardingFileOperations::renameNoReplace(ff, f, tf, t); });
     }
-    OpResult restoreFromTrash(const QString &f, const QString &t) override
+    OpResult restoreFromTrash(const QString &trashed, const OpenFolder &f,
+                              const QString &n) override
     {
-        return guarded(Op::Rename, t,
-                       [&] { return ForwardingFileOperations::restoreFromTrash(f, t); });
+        return guarded(Op::Rename, f.pathOf(n),
+                       [&] { return ForwardingFileOperations::restoreFromTrash(trashed, f, n); });
     }
-    OpResult makeSymbolicLink(const QString &t, const QString &p) override
+    OpResult makeSymbolicLink(const QString &t, const OpenFolder &f, const QString &n) override
     {
-        return guarded(Op::Link, p,
-                       [&] { return ForwardingFileOperations::makeSymbolicLink(t, p); });
+        return guarded(Op::Link, f.pathOf(n),
+                       [&] { return ForwardingFileOperations::makeSymbolicLink(t, f, n); });
     }
-    OpResult makeHardLink(const QString &e, const QString &p) override
+    OpResult makeHardLink(const OpenFolder &ef, const QString &e, const OpenFolder &f,
+                          const QString &n) override
     {
-        return guarded(Op::Link, p, [&] { return ForwardingFileOperations::makeHardLink(e, p); });
+        return guarded(Op::Link, f.pathOf(n),
+                       [&] { return ForwardingFileOperations::makeHardLink(ef, e, f, n); });
     }
     OpResult listFiles(const QString &f, QStringList &n) override
     {
         return guarded(Op::List, f, [&] { return ForwardingFileOperations::listFiles(f, n); });
     }
-    OpResult listNamesStartingWith(const QString &f, const QString &p, QStringList &n) override
+    OpResult listNamesStartingWith(const OpenFolder &f, const QString &p, QStringList &n) override
     {
-        return guarded(Op::List, f,
+        return guarded(Op::List, f.path(),
                        [&] { return ForwardingFileOperations::listNamesStartingWith(f, p, n); });
     }
-    OpResult listEntries(const QString &f, QHash<QString, FileStatus> &e) override
+    OpResult listEntries(const OpenFolder &f, QHash<QString, FileStatus> &e) override
     {
-        return guarded(Op::List, f, [&] { return ForwardingFileOperations::listEntries(f, e); });
+        return guarded(Op::List, f.path(),
+                       [&] { return ForwardingFileOperations::listEntries(f, e); });
     }
     OpResult readFile(const QString &p, QByteArray &b) override
     {
@@ -142,6 +156,8 @@ private:
     template <typename F> OpResult guarded(Op op, const QString &path, F &&real)
     {
         calls.append({op, path});
+        if (beforeChange && op != Op::List && op != Op::Read)
+            beforeChange(op, path);
         if (failWhen && failWhen(op, path))
             return OpResult::failure(reason);
         return real();

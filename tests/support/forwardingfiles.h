@@ -2,80 +2,102 @@
 
 #include "posixfileoperations.h"
 
-/// Real file operations seen through a lens: every path goes through real() on its way to the
-/// system and every status through seen() on its way back. Doubles override those, or single
-/// operations.
+/// Real file operations seen through a lens: every folder path goes through real() on its way
+/// to the system and every status through seen() on its way back (an open folder keeps the
+/// path and identity it is seen under). Doubles override those, or single operations.
 class ForwardingFileOperations : public FileOperations
 {
 public:
     ForwardingFileOperations() = default;
     explicit ForwardingFileOperations(PosixFileOperations::Options options) : m_files(options) {}
 
+    KAENAMI_PATH_FORMS(FileOperations);
+
     void setBusyHandler(std::function<void()> h) override { m_files.setBusyHandler(std::move(h)); }
-    OpResult copyFile(const QString &s, const QString &d, const WriteOptions &o,
-                      WriteReport *r) override
+    OpResult openFolder(const QString &path, OpenFolder &folder) override
     {
-        return m_files.copyFile(real(s), real(d), realOptions(o), r);
+        OpenFolder opened;
+        const OpResult result = m_files.openFolder(real(path), opened);
+        if (!result) {
+            folder = {};
+            return result;
+        }
+        FileStatus identity;
+        identity.type = FileStatus::Type::Directory;
+        identity.device = opened.device();
+        identity.inode = opened.inode();
+        identity = seen(path, identity);
+        folder = opened.relabelled(path, identity.device, identity.inode);
+        return result;
     }
-    OpResult moveFile(const QString &s, const QString &d, const WriteOptions &o,
-                      WriteReport *r) override
+    OpResult copyFile(const OpenFolder &sf, const QString &s, const OpenFolder &df,
+                      const QString &d, const WriteOptions &o, WriteReport *r) override
     {
-        return m_files.moveFile(real(s), real(d), realOptions(o), r);
+        return m_files.copyFile(sf, s, df, d, o, r);
     }
-    OpResult removeFile(const QString &p) override { return m_files.removeFile(real(p)); }
-    OpResult setAside(const QString &s, const QString &k) override
+    OpResult moveFile(const OpenFolder &sf, const QString &s, const OpenFolder &df,
+                      const QString &d, const WriteOptions &o, WriteReport *r) override
     {
-        return m_files.setAside(real(s), real(k));
+        return m_files.moveFile(sf, s, df, d, o, r);
     }
-    OpResult renameNoReplace(const QString &f, const QString &t) override
+    OpResult removeFile(const OpenFolder &f, const QString &n) override
     {
-        return m_files.renameNoReplace(real(f), real(t));
+        return m_files.removeFile(f, n);
     }
-    OpResult restoreFromTrash(const QString &f, const QString &t) override
+    OpResult setAside(const OpenFolder &sf, const QString &s, const OpenFolder &kf,
+                      const QString &k) override
     {
-        return m_files.restoreFromTrash(real(f), real(t));
+        return m_files.setAside(sf, s, kf, k);
     }
-    OpResult makeSymbolicLink(const QString &t, const QString &p) override
+    OpResult renameNoReplace(const OpenFolder &ff, const QString &f, const OpenFolder &tf,
+                             const QString &t) override
     {
-        return m_files.makeSymbolicLink(t, real(p));
+        return m_files.renameNoReplace(ff, f, tf, t);
     }
-    OpResult makeHardLink(const QString &e, const QString &p) override
+    OpResult restoreFromTrash(const QString &trashed, const OpenFolder &f,
+                              const QString &n) override
     {
-        return m_files.makeHardLink(real(e), real(p));
+        return m_files.restoreFromTrash(real(trashed), f, n);
     }
-    FileStatus status(const QString &p, bool follow) override
+    OpResult makeSymbolicLink(const QString &t, const OpenFolder &f, const QString &n) override
     {
-        return seen(p, m_files.status(real(p), follow));
+        return m_files.makeSymbolicLink(t, f, n);
     }
-    QString linkText(const QString &p) override { return m_files.linkText(real(p)); }
-    bool isOrdinaryFile(const QString &p) override { return m_files.isOrdinaryFile(real(p)); }
-    bool isSameFile(const QString &a, const QString &b) override
+    OpResult makeHardLink(const OpenFolder &ef, const QString &e, const OpenFolder &f,
+                          const QString &n) override
     {
-        return status(a, true).sameFileAs(status(b, true));
+        return m_files.makeHardLink(ef, e, f, n);
     }
-    bool sameContent(const QString &a, const QString &b) override
+    FileStatus status(const OpenFolder &f, const QString &n, bool follow) override
     {
-        return m_files.sameContent(real(a), real(b));
+        return seen(f.pathOf(n), m_files.status(f, n, follow));
     }
-    bool writesUnnamedFiles(const QString &f) override
+    QString linkText(const OpenFolder &f, const QString &n) override
     {
-        return m_files.writesUnnamedFiles(real(f));
+        return m_files.linkText(f, n);
     }
-    int nameMax(const QString &f) override { return m_files.nameMax(real(f)); }
+    bool sameContent(const OpenFolder &fa, const QString &a, const OpenFolder &fb,
+                     const QString &b) override
+    {
+        return m_files.sameContent(fa, a, fb, b);
+    }
+    bool writesUnnamedFiles(const OpenFolder &f) override { return m_files.writesUnnamedFiles(f); }
+    int nameMax(const OpenFolder &f) override { return m_files.nameMax(f); }
+    QString trashFolderFor(const OpenFolder &f) override { return m_files.trashFolderFor(f); }
+    OpResult listEntries(const OpenFolder &f, QHash<QString, FileStatus> &e) override
+    {
+        const OpResult listed = m_files.listEntries(f, e);
+        for (auto it = e.begin(); it != e.end(); ++it)
+            *it = seen(f.pathOf(it.key()), *it);
+        return listed;
+    }
+    OpResult listNamesStartingWith(const OpenFolder &f, const QString &p, QStringList &n) override
+    {
+        return m_files.listNamesStartingWith(f, p, n);
+    }
     OpResult listFiles(const QString &f, QStringList &n) override
     {
         return m_files.listFiles(real(f), n);
-    }
-    OpResult listNamesStartingWith(const QString &f, const QString &p, QStringList &n) override
-    {
-        return m_files.listNamesStartingWith(real(f), p, n);
-    }
-    OpResult listEntries(const QString &f, QHash<QString, FileStatus> &e) override
-    {
-        const OpResult listed = m_files.listEntries(real(f), e);
-        for (auto it = e.begin(); it != e.end(); ++it)
-            *it = seen(f + QLatin1Char('/') + it.key(), *it);
-        return listed;
     }
     OpResult readFile(const QString &p, QByteArray &b) override
     {
@@ -91,18 +113,14 @@ public:
     }
     OpResult finishJournal(const QString &p) override { return m_files.finishJournal(p); }
     void releaseJournal(const QString &p) override { m_files.releaseJournal(p); }
-    OpResult claimJournal(const QString &p, QByteArray &b) override
+    OpResult claimJournal(const QString &p, QByteArray &b,
+                          qint64 limit = std::numeric_limits<qint64>::max()) override
     {
-        return m_files.claimJournal(p, b);
+        return m_files.claimJournal(p, b, limit);
     }
 
 protected:
     virtual QString real(const QString &path) const { return path; }
     virtual FileStatus seen(const QString &, const FileStatus &status) const { return status; }
-    WriteOptions realOptions(WriteOptions options) const
-    {
-        options.temporary = real(options.temporary);
-        return options;
-    }
     PosixFileOperations m_files;
 };
