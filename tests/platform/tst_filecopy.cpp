@@ -354,6 +354,14 @@ void FileCopyTest::aDriveThatCannotHoldAttributes()
     const QString drive = path("drive");
 
     const int code = onOwnDrive(sys(drive), type.constData(), options.constData(), [&] {
+        if (!copied) {
+            // Room runs out only where the drive keeps user attributes at all.
+            const int probe = ::open(sys(drive).constData(), O_TMPFILE | O_WRONLY, 0600);
+            const bool kept = ::fsetxattr(probe, "user.probe", "x", 1, 0) == 0;
+            ::close(probe);
+            if (!kept)
+                return 4;
+        }
         PosixFileOperations ops;
         const OpResult result = ops.copyFile(path("s"), drive + "/t", {drive + "/.t.tmp"});
         if (bool(result) != copied)
@@ -364,6 +372,8 @@ void FileCopyTest::aDriveThatCannotHoldAttributes()
     });
     if (code == -1)
         QSKIP("cannot mount a file system of the test's own here");
+    if (code == 4)
+        QSKIP("this kernel's tmpfs keeps no user attributes");
     QVERIFY2(code != 1, copied ? "the copy failed" : "the copy went ahead without its attribute");
     QVERIFY2(code != 2, "the failed copy left a file behind");
     QCOMPARE(code, 0);
