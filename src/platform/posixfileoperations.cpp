@@ -184,9 +184,11 @@ qsizetype readChunk(int fd, char *buffer, qsizetype size)
     return filled;
 }
 
+/// The copy's final permission bits as far as the umask lets them through, so that most copies
+/// need no change of mode after their data.
 mode_t creationMode(const struct stat &source)
 {
-    return (source.st_mode & 0777) | S_IWUSR;
+    return source.st_mode & 0777;
 }
 
 /// Returns 0 or the errno of the failure.
@@ -377,9 +379,13 @@ private:
             m_refusedByFolder = refused;
             return refused ? OpResult::success() : failureOf(errno, m_destination);
         }
-        if (const int error = fillCopy(m_in, m_source, out.get(), m_options.sync); error != 0)
+        struct stat written
+        {
+        };
+        if (const int error = fillCopy(m_in, m_source, out.get(), m_options.sync, &written);
+            error != 0)
             return failureOf(error, m_destination);
-        noteWritten(out.get());
+        noteWritten(written);
         if (!m_exists) {
             const int linked = SystemCalls::linkUnnamed(out.get(), m_fd, m_name.constData());
             if (linked == 0)
@@ -406,9 +412,12 @@ private:
                                     creationMode(m_source)));
         if (!out.valid())
             return failureOf(errno, m_destination);
-        int error = fillCopy(m_in, m_source, out.get(), m_options.sync);
+        struct stat written
+        {
+        };
+        int error = fillCopy(m_in, m_source, out.get(), m_options.sync, &written);
         if (error == 0)
-            noteWritten(out.get());
+            noteWritten(written);
         if (!out.close() && error == 0)
             error = errno;
         if (error != 0) {
@@ -433,15 +442,10 @@ private:
     }
 
     /// The file as written, for the report (the name it gets keeps this file).
-    void noteWritten(int fd)
+    void noteWritten(const struct stat &written)
     {
-        struct stat st
-        {
-        };
-        if (::fstat(fd, &st) == 0) {
-            m_written = statusOf(st);
-            m_written.links = 1;
-        }
+        m_written = statusOf(written);
+        m_written.links = 1;
     }
 
     /// The destination came into being while we wrote: replace it by the same rules.
