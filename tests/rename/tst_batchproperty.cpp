@@ -73,6 +73,54 @@ struct Scenario
     ~Scenario() { TestFiles::removeTree(FileNames::encode(root.path())); }
 };
 
+/// A folder renamed away during a batch, and perhaps a new folder (with a file of its own)
+/// under its old name; put back afterwards so that the batch can be judged where it ran.
+struct FolderMove
+{
+    QByteArray folder;
+    int countdown = -1;
+    bool swap = false;
+    bool moved = false;
+
+    QByteArray away() const { return folder + ".moved"; }
+    void maybeNow(const QByteArray &path)
+    {
+        if (moved || countdown < 0 || !(path.startsWith(folder + '/') || path == folder))
+            return;
+        if (countdown-- > 0)
+            return;
+        moved = ::rename(folder.constData(), away().constData()) == 0;
+        if (moved && swap && ::mkdir(folder.constData(), 0755) == 0) {
+            const int fd = ::open((folder + "/decoy.jpg").constData(),
+                                  O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+            if (fd >= 0)
+                ::close(fd);
+        }
+    }
+    /// What went wrong with the folder under the old name; the moved folder is back there.
+    QStringList putBack() const
+    {
+        QStringList wrong;
+        if (swap) {
+            const BatchInvariant::Snapshot decoy = BatchInvariant::snapshot({folder});
+            if (decoy.size() != 1 || !decoy.contains(folder + "/decoy.jpg") ||
+                !decoy.first().content.isEmpty())
+                wrong.append(QStringLiteral("the new folder under the old name was touched: ") +
+                             QStringList([&] {
+                                 QStringList names;
+                                 for (auto it = decoy.cbegin(); it != decoy.cend(); ++it)
+                                     names.append(FileNames::decode(it.key()));
+                                 return names;
+                             }())
+                                 .join(QStringLiteral(", ")));
+            TestFiles::removeTree(folder);
+        }
+        if (::rename(away().constData(), folder.constData()) != 0)
+            wrong.append(QStringLiteral("the moved folder could not be put back"));
+        return wrong;
+    }
+};
+
 class Generator
 {
 public:
@@ -199,6 +247,7 @@ void BatchPropertyTest::randomBatchesKeepEveryContent()
     const auto emptyTrash =
         qScopeGuard([&] { TestFiles::removeTree(QFile::encodeName(data.path())); });
     QHash<int, int> outcomes;
+    int foldersMoved = 0;
     for (int round = 0; round < batches; ++round) {
         Scenario s;
         QVERIFY(s.root.isValid());
@@ -263,8 +312,27 @@ void BatchPropertyTest::randomBatchesKeepEveryContent()
             return failAt-- == 0;
         };
 
+        // Sometimes a folder of the batch is renamed away while it runs (a file manager, a sync
+        // client), and sometimes a new folder appears under its old name: the batch goes on in
+        // the folder it opened and never touches the new one.
+        FolderMove folderMove;
+        if (random.chance(15)) {
+            folderMove.folder = random.chance(50) ? s.src : s.dst;
+            folderMove.countdown = random.below(6);
+            folderMove.swap = random.chance(70);
+        }
+        files.beforeChange = [&](FaultyFileOperations::Op, const QString &path) {
+            folderMove.maybeNow(FileNames::encode(path));
+        };
+
         const JobResult result = job.run(request);
+        files.beforeChange = {};
         ++outcomes[int(result.outcome)];
+        QStringList wrong;
+        if (folderMove.moved) {
+            ++foldersMoved;
+            wrong.append(folderMove.putBack());
+        }
         // What a failure kept the batch from putting right, the next start does.
         if (!result.recovery.problems.isEmpty()) {
             failAt = -1;
@@ -272,7 +340,7 @@ void BatchPropertyTest::randomBatchesKeepEveryContent()
         }
         const BatchInvariant::Snapshot after = BatchInvariant::snapshot(folders);
 
-        QStringList wrong = BatchInvariant::violations(batch, before, after);
+        wrong.append(BatchInvariant::violations(batch, before, after));
         if (result.outcome == JobResult::Outcome::Refused ||
             result.outcome == JobResult::Outcome::DigitCheckFailed) {
             if (!(before == after))
@@ -384,9 +452,9 @@ void BatchPropertyTest::randomBatchesKeepEveryContent()
                     .arg(wrong.join("\n  "), entries.join("\n  "), messages.informed.join(" | "))));
         }
     }
-    qInfo("seed %llu: %d batches; outcomes: completed %d, interrupted %d, refused %d, "
-          "same-name stop %d, digit check %d",
-          seed, batches, outcomes.value(int(JobResult::Outcome::Completed)),
+    qInfo("seed %llu: %d batches (%d with a folder renamed away meanwhile); outcomes: completed "
+          "%d, interrupted %d, refused %d, same-name stop %d, digit check %d",
+          seed, batches, foldersMoved, outcomes.value(int(JobResult::Outcome::Completed)),
           outcomes.value(int(JobResult::Outcome::Interrupted)),
           outcomes.value(int(JobResult::Outcome::Refused)),
           outcomes.value(int(JobResult::Outcome::SameNameStop)),

@@ -200,6 +200,10 @@ private Q_SLOTS:
     void unusableNamesAreRefusedBeforeAnything();
     void sourcesAStopWouldStrandAreRefused_data();
     void sourcesAStopWouldStrandAreRefused();
+    void aNonFileUnderANewNameIsRefused_data();
+    void aNonFileUnderANewNameIsRefused();
+    void aFolderRenamedMidwayCarriesTheBatch_data();
+    void aFolderRenamedMidwayCarriesTheBatch();
     void linksAreReadAsTheirFiles_data();
     void linksAreReadAsTheirFiles();
     void laterSourceReachedThroughALinkKeepsItsContent();
@@ -592,6 +596,100 @@ void RenameJobTest::unusableNamesAreRefusedBeforeAnything()
         QVERIFY(TestFiles::names(f.root.path() + "/other").isEmpty());
         QVERIFY(TestFiles::names(f.program()).isEmpty());
     }
+}
+
+void RenameJobTest::aNonFileUnderANewNameIsRefused_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("sameFolder");
+    QTest::newRow("folder/two folders") << "folder" << false;
+    QTest::newRow("folder/one folder") << "folder" << true;
+    QTest::newRow("pipe/two folders") << "pipe" << false;
+}
+
+void RenameJobTest::aNonFileUnderANewNameIsRefused()
+{
+    // The second new name is taken by something no file can replace: the batch would stop
+    // there half-way, so it does not start.
+    QFETCH(QString, kind);
+    QFETCH(bool, sameFolder);
+    Fixture f;
+    RenameRequest r = f.request({"a.jpg", "b.jpg", "c.jpg"});
+    r.overwrite = true;
+    if (sameFolder)
+        r.targetFolder = r.sourceFolder;
+    const QString blocked = r.targetFolder + "/photo008.jpg";
+    if (kind == "folder")
+        QVERIFY(QDir().mkdir(blocked));
+    else
+        QVERIFY(::mkfifo(QFile::encodeName(blocked).constData(), 0644) == 0);
+    const QStringList before = TestFiles::names(r.targetFolder);
+    const JobResult result = f.job.run(r);
+    QCOMPARE(result.outcome, JobResult::Outcome::Refused);
+    QCOMPARE(f.messages.informed.size(), 1);
+    const QString message = f.messages.informed.first();
+    QVERIFY2(message.contains("始めませんでした") && message.contains(blocked) &&
+                 message.contains(kind == "folder" ? "フォルダー" : "パイプ"),
+             qPrintable(message));
+    QCOMPARE(TestFiles::names(r.targetFolder), before);
+    QCOMPARE(TestFiles::names(f.program()), QStringList{});
+    QVERIFY(!f.progress.visible);
+}
+
+void RenameJobTest::aFolderRenamedMidwayCarriesTheBatch_data()
+{
+    QTest::addColumn<bool>("move");
+    QTest::addColumn<bool>("newFolderUnderTheOldName");
+    QTest::newRow("renumber by moving/folder swapped") << true << true;
+    QTest::newRow("renumber by moving/folder renamed") << true << false;
+    QTest::newRow("renumber by copying/folder swapped") << false << true;
+}
+
+void RenameJobTest::aFolderRenamedMidwayCarriesTheBatch()
+{
+    // p1..p400 become p2..p401 in their own folder (every later source is kept aside first),
+    // and the folder is renamed away while the batch runs, perhaps with a new folder appearing
+    // under its old name: the whole batch goes on in the folder it opened, and the new folder
+    // is never touched.
+    QFETCH(bool, move);
+    QFETCH(bool, newFolderUnderTheOldName);
+    Fixture f;
+    QStringList names;
+    for (int i = 1; i <= 400; ++i)
+        names.append(QStringLiteral("p%1.jpg").arg(i));
+    RenameRequest r = f.request(names);
+    r.baseName = "p";
+    r.startNumberText = "2";
+    r.digitCountText = "1";
+    r.move = move;
+    r.overwrite = true;
+    r.targetFolder = r.sourceFolder;
+    const QString moved = f.root.path() + "/moved";
+    int changes = 0;
+    f.files.failWhen = [&](FaultyFileOperations::Op op, const QString &) {
+        if (op != FaultyFileOperations::Op::List && op != FaultyFileOperations::Op::Read &&
+            ++changes == 150) {
+            QDir().rename(f.src(), moved);
+            if (newFolderUnderTheOldName)
+                QDir().mkdir(f.src());
+        }
+        return false;
+    };
+    const JobResult result = f.job.run(r);
+    QVERIFY2(changes > 150, "the folder was renamed before the batch ended");
+    QCOMPARE(result.outcome, JobResult::Outcome::Completed);
+    QCOMPARE(result.filesDone, 400);
+    if (newFolderUnderTheOldName)
+        QCOMPARE(TestFiles::names(f.src()), QStringList{});
+    // Every content under its new name in the moved folder, nothing hidden left there.
+    QStringList expected;
+    for (int i = move ? 2 : 1; i <= 401; ++i)
+        expected.append(QStringLiteral("p%1.jpg").arg(i));
+    expected.sort();
+    QCOMPARE(TestFiles::names(moved), expected);
+    for (int i = 1; i <= 400; ++i)
+        QCOMPARE(TestFiles::read(moved + QStringLiteral("/p%1.jpg").arg(i + 1)),
+                 QStringLiteral("p%1.jpg").arg(i).toUtf8());
 }
 
 void RenameJobTest::sourcesAStopWouldStrandAreRefused_data()
