@@ -1,8 +1,11 @@
 #pragma once
 
 #include "fileoperations.h"
+#include "systemcalls.h"
 
 #include <QHash>
+
+#include <map>
 
 /// File operations through the kernel's fast paths (reflink, copy_file_range, O_TMPFILE,
 /// renameat2).
@@ -48,9 +51,15 @@ public:
     OpResult finishJournal(const QString &path) override;
     void releaseJournal(const QString &path) override;
     OpResult claimJournal(const QString &path, QByteArray &bytes) override;
+    OpResult lockSharedFile(const QString &path, bool create, FileStatus &locked) override;
+    OpResult readLockedFile(const QString &path, qint64 maxBytes, QByteArray &bytes) override;
+    OpResult replaceLockedFile(const QString &path, const QByteArray &bytes,
+                               const QString &temporary) override;
+    void unlockSharedFile(const QString &path) override;
 
 private:
     Options m_options;
     std::function<void()> m_busy;
     QHash<QString, int> m_heldJournals; ///< path -> the locked descriptor
+    std::map<QString, SystemCalls::FileDescriptor> m_lockedFiles;
 };

@@ -272,13 +272,12 @@ void UndoTest::historySurvivesARestart()
     TestFiles::write(f.src() + "/c.jpg", "c.jpg");
     const QStringList before = f.state();
     {
-        UndoHistory history;
-        history.push(f.job.run(first));
-        history.push(f.job.run(f.request({"c.jpg"}, false, false)));
-        QVERIFY(history.save(f.files, path));
+        UndoHistoryFile history(f.files, path);
+        QVERIFY(history.record(f.job.run(first)));
+        QVERIFY(history.record(f.job.run(f.request({"c.jpg"}, false, false))));
     }
     UndoHistory restarted;
-    restarted.load(f.files, path);
+    QVERIFY(UndoHistoryFile(f.files, path).read(restarted));
     QCOMPARE(restarted.size(), size_t(2));
     QCOMPARE(restarted.newest().files, 1);
     // Newest first: the copy of c.jpg, then the move of a.jpg and b.jpg.

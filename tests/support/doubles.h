@@ -137,6 +137,16 @@ public:
         return guarded(Op::Journal, p,
                        [&] { return ForwardingFileOperations::writeJournal(p, b); });
     }
+    OpResult readLockedFile(const QString &p, qint64 maxBytes, QByteArray &b) override
+    {
+        return guarded(Op::Read, p,
+                       [&] { return ForwardingFileOperations::readLockedFile(p, maxBytes, b); });
+    }
+    OpResult replaceLockedFile(const QString &p, const QByteArray &b, const QString &t) override
+    {
+        return guarded(Op::Write, p,
+                       [&] { return ForwardingFileOperations::replaceLockedFile(p, b, t); });
+    }
 
 private:
     template <typename F> OpResult guarded(Op op, const QString &path, F &&real)
