@@ -8,6 +8,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <utility>
 
 /// Records every message and plays scripted answers to Retry/Cancel prompts (Cancel when the
 /// script runs out).
@@ -32,6 +33,9 @@ public:
     bool askYesNo(const QString &text) override
     {
         questions.append(text);
+        // Once, while the question is open: what happens elsewhere before the user answers.
+        if (const auto meanwhile = std::exchange(whileAsking, {}))
+            meanwhile(text);
         return !yesNoAnswers.isEmpty() && yesNoAnswers.takeFirst();
     }
 
@@ -42,6 +46,7 @@ public:
     QList<bool> answers;      ///< true = Retry
     std::function<void(const QString &)> onMessage;
     std::function<void(const QString &, bool)> onPrompt;
+    std::function<void(const QString &)> whileAsking;
 };
 
 /// Real file operations with faults on demand: an operation fails when the rule says so,
