@@ -102,6 +102,14 @@ void UndoHistoryTest::twoWindowsKeepEachOthersBatches()
     QCOMPARE(f.messages.informed, QStringList(3, "リネームを元に戻しました（2 件）。"));
     QCOMPARE(batchesIn(f), size_t(0));
     QCOMPARE(TestFiles::names(f.path("a/home")), (QStringList{"a.jpg", "b.jpg"}));
+    QVERIFY2(!first.ui().mnuUndo->isEnabled(), "the window knows there is nothing to undo");
+
+    // A batch in the other window is there to undo when this one is used again.
+    renameAll(f, *second, "b/dcim", "four");
+    first.show();
+    first.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&first));
+    QVERIFY(first.ui().mnuUndo->isEnabled());
 }
 
 void UndoHistoryTest::aBatchChangedElsewhereWhileAskedIsNotUndone_data()
