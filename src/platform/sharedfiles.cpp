@@ -26,6 +26,13 @@ OpResult PosixFileOperations::lockSharedFile(const QString &path, bool create, F
     // Another run may replace the file between our open and our lock: then the name is
     // opened again.
     for (int attempt = 0; attempt < 100; ++attempt) {
+        // Devices and pipes are refused before they are opened (opening some does something).
+        struct stat entry
+        {
+        };
+        if (::lstat(name.constData(), &entry) == 0 && !S_ISREG(entry.st_mode))
+            return OpResult::failure(
+                S_ISDIR(entry.st_mode) ? systemErrorText(EISDIR) : notARegularFileText(), path);
         FileDescriptor fd(::open(name.constData(), flags, 0600));
         if (!fd.valid()) {
             if (errno == ENOENT && !create)

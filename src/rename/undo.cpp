@@ -322,9 +322,9 @@ std::optional<UndoHistory> UndoHistory::parse(const QByteArray &bytes)
     };
     bool ended = false;
     while (at < bytes.size() && !ended) {
-        const qsizetype lineEnd = bytes.indexOf('\n', at);
+        qsizetype lineEnd = bytes.indexOf('\n', at);
         if (lineEnd < 0)
-            return std::nullopt;
+            lineEnd = bytes.size();
         const QByteArrayView line(bytes.constData() + at, lineEnd - at);
         if (line == "end") {
             closeEntry(at);
@@ -499,8 +499,8 @@ OpResult UndoHistoryFile::setAsideDamaged()
         if (!m_files.status(name, false).exists())
             break;
     }
-    return OpResult::failure(QStringLiteral("壊れていますが、別の名前にできません。") + moved.error,
-                             m_path);
+    return OpResult::failure(
+        QStringLiteral("壊れていますが、別の名前に移せませんでした。") + moved.error, m_path);
 }
 
 QString UndoHistoryFile::takeSetAsideNote()

@@ -1,4 +1,5 @@
 #include "doubles.h"
+#include "exfatdrive.h"
 #include "quietjob.h"
 #include "renamejob.h"
 #include "testfiles.h"
@@ -115,6 +116,7 @@ private Q_SLOTS:
     void aBatchWhoseUndoCouldNotStartGoesBackInItsPlace();
     void aKilledChangesTemporaryGoesAtTheNextChange();
     void twoRunsAtOnceLoseNoBatch();
+    void theUsersHistoryOnADriveWithoutPermissionsIsUsed();
 };
 
 void UndoTest::undoPutsEveryNameBack_data()
@@ -671,6 +673,33 @@ void UndoTest::twoRunsAtOnceLoseNoBatch()
     QCOMPARE(now.size(), size_t(20));
     QCOMPARE(ids.size(), 20);
     QCOMPARE(recorded, made);
+}
+
+void UndoTest::theUsersHistoryOnADriveWithoutPermissionsIsUsed()
+{
+    // A portable copy on a USB stick keeps its history there, where every file looks writable
+    // by all: the user's own history still counts.
+    Fixture f;
+    const ExfatDrive drive(f.root.path() + "/stick.img", f.root.path() + "/stick");
+    if (!drive.skipReason.isEmpty())
+        QSKIP(qPrintable(drive.skipReason));
+    const QString program = f.root.path() + "/stick/program";
+    QVERIFY(QDir().mkpath(program));
+    const QString path = program + "/" + UndoHistory::fileName;
+    UndoHistoryFile history(f.files, path);
+    QVERIFY(history.record(f.job.run(f.request({"a.jpg"}, false, false))));
+    QVERIFY(history.record(f.job.run(f.request({"b.jpg"}, false, false))));
+    QVERIFY2(QFileInfo(path).permissions() & QFileDevice::WriteOther,
+             "the drive shows every file writable by all");
+    UndoHistory now;
+    QVERIFY(history.read(now));
+    QCOMPARE(now.size(), size_t(2));
+    UndoHistoryFile::Claimed claimed;
+    OpResult failure;
+    QCOMPARE(history.claimNewest(now.newest().id, claimed, failure), UndoHistoryFile::Claim::Taken);
+    // The second batch wrote over the first one's copy: the undo brings that back.
+    QVERIFY(undoBatch(f.files, claimed.entry, f.program()).leftAlone.isEmpty());
+    QCOMPARE(TestFiles::read(f.dst() + "/p1.jpg"), QByteArray("a.jpg"));
 }
 
 QTEST_GUILESS_MAIN(UndoTest)
