@@ -25,6 +25,7 @@ struct Quiet final : ProgressDisplay, JobHost, MessageBoxes
     OpResult refreshLists() override { return OpResult::success(); }
     OpResult saveData() override { return OpResult::success(); }
     void focusBaseName() override {}
+    UndoRecording recordForUndo(const JobResult &) override { return {}; }
     void inform(const QString &text) override { messages.append(text); }
     bool retryOrCancel(const QString &) override { return false; }
     bool askYesNo(const QString &) override { return false; }

@@ -70,13 +70,17 @@ QString listFailureText(const OpResult &failure)
 
 } // namespace
 
-/// The window's steps after a completed rename.
+/// The window's steps after a rename.
 class Form1::JobHostAdapter final : public JobHost
 {
 public:
     explicit JobHostAdapter(Form1 &form) : m_form(form) {}
     OpResult refreshLists() override { return m_form.refreshLists(); }
     OpResult saveData() override { return m_form.SaveData(); }
+    UndoRecording recordForUndo(const JobResult &result) override
+    {
+        return m_form.recordForUndo(result);
+    }
     void focusBaseName() override
     {
         m_form.m_ui.Text1->setFocus(Qt::OtherFocusReason);
@@ -421,53 +425,88 @@ void Form1::Command1_Click()
     m_batchRunning = true;
     const JobResult result = job.run(request);
     m_batchRunning = false;
-    // Whatever the batch did, done or cut short, can be undone; a history that cannot be
-    // written only costs the undo after a restart.
-    if (history().push(result))
-        history().save(m_services.files, m_historyPath);
     updateUndo();
+}
+
+UndoRecording Form1::recordForUndo(const JobResult &result)
+{
+    // Whatever the batch did, done or cut short, can be undone; the closing message tells
+    // when it cannot.
+    UndoHistoryFile history(m_services.files, m_historyPath);
+    UndoRecording recording{history.record(result), history.takeSetAsideNote()};
+    noteHistory(history);
+    return recording;
+}
+
+void Form1::noteHistory(const UndoHistoryFile &history)
+{
+    if (!history.batches())
+        return;
+    m_historySeen = m_services.files.status(m_historyPath, false);
+    m_historySeenEmpty = *history.batches() == 0;
 }
 
 void Form1::mnuUndo_Click()
 {
-    if (m_batchRunning || history().isEmpty()) {
-        updateUndo();
+    if (m_batchRunning)
+        return;
+    // Always the newest batch as the file holds it now, whichever window or run added it.
+    UndoHistoryFile historyFile(m_services.files, m_historyPath);
+    UndoHistory history;
+    const OpResult read = historyFile.read(history);
+    noteHistory(historyFile);
+    updateUndo();
+    if (const QString note = historyFile.takeSetAsideNote(); !note.isEmpty())
+        m_services.messages.inform(note);
+    if (!read) {
+        m_services.messages.inform(historyRefusedMessage(read));
         return;
     }
-    if (!m_services.messages.askYesNo(undoQuestion(history().newest())))
+    if (history.isEmpty())
         return;
+    if (!m_services.messages.askYesNo(undoQuestion(history.newest())))
+        return;
+    // Taken out of the file before anything is touched, so that no other window undoes it too
+    // and an undo cut short is not offered again.
+    UndoHistoryFile::Claimed claimed;
+    OpResult claimFailure;
+    const UndoHistoryFile::Claim claim =
+        historyFile.claimNewest(history.newest().id, claimed, claimFailure);
+    noteHistory(historyFile);
+    if (claim != UndoHistoryFile::Claim::Taken) {
+        updateUndo();
+        m_services.messages.inform(claim == UndoHistoryFile::Claim::Failed
+                                       ? historyRefusedMessage(claimFailure)
+                                       : undoChangedMessage());
+        return;
+    }
     // The window keeps answering while files are put back, as during a batch.
     WindowProgress progress(m_ui.ProgressBar1);
     m_services.files.setBusyHandler([&progress] { progress.keepAlive(); });
     m_batchRunning = true;
-    const UndoReport report =
-        undoBatch(m_services.files, history().newest(), m_services.programFolder,
-                  [&progress] { progress.keepAlive(); });
+    const UndoReport report = undoBatch(m_services.files, claimed.entry, m_services.programFolder,
+                                        [&progress] { progress.keepAlive(); });
     m_batchRunning = false;
     m_services.files.setBusyHandler({});
-    // An undo that could not start leaves the batch to be undone later.
-    if (report.started) {
-        history().dropNewest();
-        history().save(m_services.files, m_historyPath);
+    // An undo that could not start leaves the batch to be undone later, in its place.
+    OpResult putBack;
+    if (!report.started) {
+        putBack = historyFile.putBack(claimed);
+        noteHistory(historyFile);
     }
     updateUndo();
     refreshLists();
-    m_services.messages.inform(undoMessage(report));
+    m_services.messages.inform(undoMessage(report, putBack));
 }
 
 void Form1::updateUndo()
 {
-    m_ui.mnuUndo->setEnabled(m_history ? !m_history->isEmpty()
-                                       : m_services.files.isOrdinaryFile(m_historyPath));
-}
-
-UndoHistory &Form1::history()
-{
-    if (!m_history) {
-        m_history.emplace();
-        m_history->load(m_services.files, m_historyPath);
-    }
-    return *m_history;
+    // Another window or run may have changed the file since: then it may hold a batch.
+    const FileStatus now = m_services.files.status(m_historyPath, false);
+    const bool knownEmpty = m_historySeenEmpty && now.sameFileAs(m_historySeen) &&
+                            now.size == m_historySeen.size &&
+                            now.modifiedNs == m_historySeen.modifiedNs;
+    m_ui.mnuUndo->setEnabled(now.exists() && !knownEmpty);
 }
 
 RenameRequest Form1::currentRequest() const
@@ -555,6 +594,14 @@ bool Form1::eventFilter(QObject *watched, QEvent *event)
     if (watched == m_ui.Text1 && event->type() == QEvent::KeyPress)
         Text1_KeyDown(static_cast<QKeyEvent *>(event)->key()); // the key still does its work
     return QMainWindow::eventFilter(watched, event);
+}
+
+void Form1::changeEvent(QEvent *event)
+{
+    QMainWindow::changeEvent(event);
+    // Back in this window: another one may have renamed or undone meanwhile.
+    if (event->type() == QEvent::ActivationChange && isActiveWindow() && !m_historyPath.isEmpty())
+        updateUndo();
 }
 
 void Form1::closeEvent(QCloseEvent *event)

@@ -107,6 +107,7 @@ Q_SIGNALS:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void changeEvent(QEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
@@ -134,8 +135,12 @@ private:
     void LoadImage();
     void mnuNameCheck_Click();
     void mnuUndo_Click();
-    /// The undo item is there only while a batch can be undone.
+    /// The undo item is there unless the history file is known to hold no batch.
     void updateUndo();
+    /// Keeps the batch's record in the shared undo history.
+    UndoRecording recordForUndo(const JobResult &result);
+    /// Remembers what the history file held after a change or a reading of it.
+    void noteHistory(const UndoHistoryFile &history);
 
     void driveChanged(DriveList *drive, FolderList *folder);
     void folderChanged(FolderList *folder, FileList *files);
@@ -157,8 +162,8 @@ private:
     QString m_imagePath;
     bool m_batchRunning = false;
     QPointer<NameCheckWindow> m_nameCheck;
-    /// The undo history, read on first use.
-    UndoHistory &history();
-    std::optional<UndoHistory> m_history;
     QString m_historyPath;
+    /// The history file as last read or written, and whether it held no batch then.
+    FileStatus m_historySeen;
+    bool m_historySeenEmpty = false;
 };

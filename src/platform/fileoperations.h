@@ -213,6 +213,23 @@ public:
     virtual OpResult claimJournal(const QString &path, QByteArray &bytes,
                                   qint64 sizeLimit = std::numeric_limits<qint64>::max()) = 0;
 
+    /// Locks the program's shared file `path` (the undo history, changed by several runs at
+    /// once) for this process, waiting while another run holds it. Only a regular file of this
+    /// user's own that no one else may write is taken (on drives that keep no permissions, the
+    /// owner's file), opened without following links; anything else is refused with the reason.
+    /// After locking, the name is checked to still be the locked file. A missing file is made
+    /// (empty, for the user only) when `create` is set; otherwise nothing is locked. `locked`
+    /// is the file as locked, Missing when there is none.
+    virtual OpResult lockSharedFile(const QString &path, bool create, FileStatus &locked) = 0;
+    /// Reads the file locked under `path` from its start, at most `maxBytes`.
+    virtual OpResult readLockedFile(const QString &path, qint64 maxBytes, QByteArray &bytes) = 0;
+    /// Replaces the file locked under `path` as a whole, for the user's eyes only: written under
+    /// `temporary` (a fixed name beside it; whatever a killed run left there goes first) and
+    /// renamed over it. On failure the file stays as it was.
+    virtual OpResult replaceLockedFile(const QString &path, const QByteArray &bytes,
+                                       const QString &temporary) = 0;
+    virtual void unlockSharedFile(const QString &path) = 0;
+
     // The same on full paths: the folder part is opened for the one call.
     OpResult copyFile(const QString &source, const QString &destination,
                       const WriteOptions &options, WriteReport *report = nullptr);

@@ -1186,23 +1186,9 @@ OpResult PosixFileOperations::claimJournal(const QString &path, QByteArray &byte
                 return result;
         }
         // Recovery renames files as the journal says: only a journal of this user's own, that
-        // no one else may have written, is acted on. Drives without permissions (FAT, exFAT)
-        // show every file writable by all, whatever is asked; there the owner's journal counts.
-        if (opened.st_uid != ::geteuid())
+        // no one else may have written, is acted on.
+        if (!SystemCalls::ownedByTheUserAlone(fd.get(), opened))
             return failureOf(EPERM, path);
-        if ((opened.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
-            struct stat after
-            {
-            };
-            const bool honoured = ::fchmod(fd.get(), opened.st_mode & 0700) == 0 &&
-                                  ::fstat(fd.get(), &after) == 0 &&
-                                  (after.st_mode & (S_IWGRP | S_IWOTH)) == 0;
-            if (honoured) {
-                // Left as it was found, so that it is refused again next time.
-                ::fchmod(fd.get(), opened.st_mode & 07777);
-                return failureOf(EPERM, path);
-            }
-        }
         if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0)
             return failureOf(errno, path);
         // A running batch may have renamed a newer journal over the one we opened and locked.

@@ -1,8 +1,11 @@
 #pragma once
 
 #include "fileoperations.h"
+#include "systemcalls.h"
 
 #include <QHash>
+
+#include <map>
 
 /// File operations through the kernel's fast paths (reflink, copy_file_range, O_TMPFILE,
 /// renameat2), relative to open folders.
@@ -59,9 +62,15 @@ public:
     void releaseJournal(const QString &path) override;
     OpResult claimJournal(const QString &path, QByteArray &bytes,
                           qint64 sizeLimit = std::numeric_limits<qint64>::max()) override;
+    OpResult lockSharedFile(const QString &path, bool create, FileStatus &locked) override;
+    OpResult readLockedFile(const QString &path, qint64 maxBytes, QByteArray &bytes) override;
+    OpResult replaceLockedFile(const QString &path, const QByteArray &bytes,
+                               const QString &temporary) override;
+    void unlockSharedFile(const QString &path) override;
 
 private:
     Options m_options;
     std::function<void()> m_busy;
     QHash<QString, int> m_heldJournals; ///< path -> the locked descriptor
+    std::map<QString, SystemCalls::FileDescriptor> m_lockedFiles;
 };

@@ -12,6 +12,11 @@ QString notARegularFileText()
     return QStringLiteral("通常のファイルではありません。");
 }
 
+QString notTheUsersOwnText()
+{
+    return QStringLiteral("ほかのユーザーのファイルか、ほかのユーザーも書き込めるファイルです。");
+}
+
 OpResult openRegularFile(const QString &path, QFile &file)
 {
     // Pipes and devices are refused before they are opened (opening some devices does

@@ -12,3 +12,6 @@ OpResult openRegularFile(const QString &path, QFile &file);
 
 /// The reason given for something that is not a regular file.
 QString notARegularFileText();
+
+/// The reason given for a file of the program's own that another user owns or may write.
+QString notTheUsersOwnText();

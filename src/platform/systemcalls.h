@@ -103,6 +103,28 @@ inline QByteArray fileNameOf(const QByteArray &path)
     return path.mid(path.lastIndexOf('/') + 1);
 }
 
+/// The open file `fd` (as `opened` shows it) is this user's own and no one else may write it:
+/// owned by the effective user, not writable by group or others. Drives without permissions
+/// (FAT, exFAT) show every file writable by all, whatever is asked; there the owner's file
+/// counts.
+inline bool ownedByTheUserAlone(int fd, const struct stat &opened)
+{
+    if (opened.st_uid != ::geteuid())
+        return false;
+    if ((opened.st_mode & (S_IWGRP | S_IWOTH)) == 0)
+        return true;
+    struct stat after
+    {
+    };
+    const bool honoured = ::fchmod(fd, opened.st_mode & 0700) == 0 && ::fstat(fd, &after) == 0 &&
+                          (after.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+    if (!honoured)
+        return true;
+    // Left as it was found, so that it is refused again next time.
+    ::fchmod(fd, opened.st_mode & 07777);
+    return false;
+}
+
 } // namespace SystemCalls
 
 namespace SystemCalls {

@@ -2,6 +2,7 @@
 
 #include "filenames.h"
 #include "paths.h"
+#include "undo.h"
 
 #include <QRandomGenerator>
 #include <QSet>
@@ -630,6 +631,7 @@ QString restoredLines(const RecoveryReport &report)
 
 QString recoverAbandonedBatches(FileOperations &files, const QString &folder)
 {
+    UndoHistoryFile::removeLeftovers(files, folder);
     // One reading of the folder finds both the journals and those still being written when
     // their batch was killed (those named nothing yet, and simply go).
     QStringList inFolder;

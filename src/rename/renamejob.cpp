@@ -692,6 +692,7 @@ JobResult RenameJob::run(const RenameRequest &request)
     result.record.reserve(plan.items.size() + layout.keepAside.size() * 2);
     const auto interrupt = [&] {
         batch.finish();
+        result.undoRecording = m_host.recordForUndo(result);
         if (result.outcome == JobResult::Outcome::Interrupted)
             m_messages.inform(interruptedMessage(result));
         return result;
@@ -716,7 +717,8 @@ JobResult RenameJob::run(const RenameRequest &request)
                 // The same name with overwriting off, as foreseen before the batch started.
                 result.outcome = JobResult::Outcome::SameNameStop;
                 batch.finish();
-                m_messages.inform(sameNameMessage());
+                result.undoRecording = m_host.recordForUndo(result);
+                m_messages.inform(sameNameMessage() + undoLines(result));
                 return result;
             }
             if (!batch.process(next, plan.items[next], layout))
@@ -732,6 +734,7 @@ JobResult RenameJob::run(const RenameRequest &request)
         m_progress.setValue(j);
     }
     batch.finish();
+    result.undoRecording = m_host.recordForUndo(result);
 
     m_progress.setVisible(false);
     m_progress.setValue(0);
@@ -743,7 +746,7 @@ JobResult RenameJob::run(const RenameRequest &request)
     m_host.focusBaseName();
     m_messages.inform((result.completionFailures.empty() ? completedMessage()
                                                          : completedWithFailuresMessage(result)) +
-                      notKeptLine(result));
+                      notKeptLine(result) + undoLines(result));
     return result;
 }
 
@@ -787,7 +790,7 @@ QString RenameJob::interruptedMessage(const JobResult &result)
         text += QStringLiteral("\r\n失敗したファイル: ") + FileNames::display(result.failure.path);
     text += QStringLiteral("\r\n理由: ") + result.failure.error;
     text += QStringLiteral("\r\n中断までに処理したファイル: %1 件").arg(result.filesDone);
-    return text + restoredLines(result.recovery) + notKeptLine(result);
+    return text + restoredLines(result.recovery) + notKeptLine(result) + undoLines(result);
 }
 
 QString RenameJob::notKeptLine(const JobResult &result)
@@ -796,6 +799,17 @@ QString RenameJob::notKeptLine(const JobResult &result)
         return {};
     return QStringLiteral("\r\n置き換えたファイルのうち %1 件は、ごみ箱に残せませんでした。")
         .arg(result.replacedNotKept);
+}
+
+QString RenameJob::undoLines(const JobResult &result)
+{
+    QString text;
+    if (!result.undoRecording.note.isEmpty())
+        text += QStringLiteral("\r\n") + result.undoRecording.note;
+    if (!result.undoRecording.saved)
+        text += QStringLiteral("\r\nこのリネームは元に戻せません。理由: ") +
+                result.undoRecording.saved.error;
+    return text;
 }
 
 namespace {

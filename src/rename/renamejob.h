@@ -130,11 +130,23 @@ public:
     virtual void keepAlive() {}
 };
 
-/// The window's steps after a completed batch, in the order the job calls them.
+struct JobResult;
+
+/// What became of a batch's record for a later undo.
+struct UndoRecording
+{
+    OpResult saved; ///< a failure says why the batch cannot be undone
+    QString note;   ///< a further line for the closing message, empty for none
+};
+
+/// The window's steps after a batch, in the order the job calls them.
 class JobHost
 {
 public:
     virtual ~JobHost() = default;
+    /// Keeps the record of a batch that ran (completed or cut short) for a later undo, before
+    /// its closing message.
+    virtual UndoRecording recordForUndo(const JobResult &result) = 0;
     /// Re-reads both file lists; the first failure, if any.
     virtual OpResult refreshLists() = 0;
     virtual OpResult saveData() = 0;
@@ -198,6 +210,7 @@ struct JobResult
     /// Every file was done, but these completion steps failed.
     std::vector<CompletionFailure> completionFailures;
     QString refusal; ///< the message of a refused batch
+    UndoRecording undoRecording;
 };
 
 /// The rename batch: numbered copies (or moves) of the selected source files in the target
@@ -221,6 +234,8 @@ public:
     static QString blockedMessage(const BatchLayout &layout);
     /// The line a closing message adds for replaced files the trash could not keep.
     static QString notKeptLine(const JobResult &result);
+    /// The lines a closing message adds when the batch's record could not be kept for undo.
+    static QString undoLines(const JobResult &result);
 
 private:
     class Batch;

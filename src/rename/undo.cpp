@@ -3,13 +3,20 @@
 #include "filenames.h"
 #include "paths.h"
 
+#include <QCryptographicHash>
+#include <QDate>
+#include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QSet>
 
+#include <algorithm>
+#include <cerrno>
 #include <map>
 
 namespace {
 
 constexpr char historyHeader[] = "kaenami undo history 2";
+constexpr char historyEnd[] = "end\n";
 constexpr int actionFields = 22;
 
 /// The exact bytes, with only what would break the line format escaped as %XX.
@@ -108,9 +115,9 @@ private:
     bool m_ok = true;
 };
 
-std::optional<JobAction> parseAction(const QByteArray &line)
+std::optional<JobAction> parseAction(QByteArrayView line)
 {
-    const QList<QByteArray> f = line.split(' ');
+    const QList<QByteArray> f = line.toByteArray().split(' ');
     if (f.size() != actionFields || f.first() != "a" || f.last() != ".")
         return std::nullopt;
     ActionReader read(f);
@@ -131,6 +138,54 @@ std::optional<JobAction> parseAction(const QByteArray &line)
     if (!read.ok())
         return std::nullopt;
     return a;
+}
+
+/// A batch's id: a random token, or one derived from the batch's bytes for a batch written
+/// without one. Letters and digits only, so it is one field of the batch line.
+QByteArray newId()
+{
+    return QByteArray::number(QRandomGenerator::system()->generate64(), 36);
+}
+
+QByteArray derivedId(QByteArrayView bytes)
+{
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex().left(16);
+}
+
+bool plainId(QByteArrayView id)
+{
+    return !id.isEmpty() && id.size() <= 64 && std::all_of(id.cbegin(), id.cend(), [](char c) {
+        return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z');
+    });
+}
+
+/// "batch <files> <id>"; histories written before ids read without one.
+bool parseBatchLine(QByteArrayView line, UndoEntry &entry)
+{
+    const QList<QByteArray> f = line.toByteArray().split(' ');
+    if (f.size() != 2 && f.size() != 3)
+        return false;
+    bool good = false;
+    entry.files = f[1].toInt(&good);
+    if (!good || entry.files < 0)
+        return false;
+    if (f.size() == 3) {
+        if (!plainId(f[2]))
+            return false;
+        entry.id = f[2];
+    }
+    return true;
+}
+
+/// One batch as the file holds it: its batch line and its actions.
+QByteArray entryBytes(const UndoEntry &entry)
+{
+    QByteArray text;
+    text.reserve(qsizetype(entry.record.size()) * 160 + 64);
+    text += "batch " + QByteArray::number(entry.files) + ' ' + entry.id + '\n';
+    for (const JobAction &action : entry.record)
+        appendAction(text, action);
+    return text;
 }
 
 bool changesFiles(const JobAction &a)
@@ -173,80 +228,317 @@ struct ItemDone
 
 } // namespace
 
-void UndoHistory::load(FileOperations &files, const QString &path)
+bool UndoHistory::worthKeeping(const JobResult &result)
 {
-    QByteArray bytes;
-    m_entries.clear();
-    if (files.isOrdinaryFile(path) && files.readFile(path, bytes))
-        *this = fromBytes(bytes);
-}
-
-OpResult UndoHistory::save(FileOperations &files, const QString &path) const
-{
-    // It names the user's files: for the user's eyes only.
-    return files.writeFileAtomically(path, toBytes(), true);
+    return std::any_of(result.record.cbegin(), result.record.cend(), changesFiles);
 }
 
 bool UndoHistory::push(const JobResult &result)
 {
-    if (std::none_of(result.record.cbegin(), result.record.cend(), changesFiles))
+    if (!worthKeeping(result))
         return false;
-    m_entries.push_back({result.filesDone, result.record});
-    // A count of batches, and of actions, so that the file stays small enough to read and
-    // write in a moment; the newest batch is always kept.
-    size_t actions = 0;
-    for (const UndoEntry &entry : m_entries)
-        actions += entry.record.size();
-    while (m_entries.size() > 1 &&
-           (m_entries.size() > size_t(capacity) || actions > size_t(actionCapacity))) {
-        actions -= m_entries.front().record.size();
-        m_entries.erase(m_entries.begin());
-    }
+    UndoEntry entry{newId(), result.filesDone, result.record};
+    // Over the limit on its own, it would push everything else out and still be too large to
+    // be read back.
+    if (headerLine().size() + entryBytes(entry).size() + qsizetype(sizeof historyEnd) - 1 >
+        byteCapacity)
+        return false;
+    add(std::move(entry));
     return true;
+}
+
+void UndoHistory::add(UndoEntry entry)
+{
+    m_entries.push_back(std::move(entry));
+    fit();
+}
+
+void UndoHistory::restore(UndoEntry entry, const std::vector<QByteArray> &older)
+{
+    auto place = m_entries.begin();
+    for (auto it = m_entries.begin(); it != m_entries.end(); ++it) {
+        if (std::find(older.cbegin(), older.cend(), it->id) != older.cend())
+            place = it + 1;
+    }
+    m_entries.insert(place, std::move(entry));
+    fit();
+}
+
+void UndoHistory::fit()
+{
+    // Counts of batches, actions and bytes, so that the file stays small enough to read and
+    // write in a moment; the newest batch is kept unless it alone is over the byte limit.
+    size_t actions = 0;
+    std::vector<qint64> sizes;
+    qint64 bytes = headerLine().size() + qsizetype(sizeof historyEnd) - 1;
+    for (const UndoEntry &entry : m_entries) {
+        actions += entry.record.size();
+        sizes.push_back(entryBytes(entry).size());
+        bytes += sizes.back();
+    }
+    size_t dropped = 0;
+    while (m_entries.size() - dropped > 1 &&
+           (m_entries.size() - dropped > size_t(capacity) || actions > size_t(actionCapacity) ||
+            bytes > byteCapacity)) {
+        actions -= m_entries[dropped].record.size();
+        bytes -= sizes[dropped];
+        ++dropped;
+    }
+    if (m_entries.size() - dropped == 1 && bytes > byteCapacity)
+        ++dropped;
+    m_entries.erase(m_entries.begin(), m_entries.begin() + qsizetype(dropped));
+}
+
+QByteArray UndoHistory::headerLine()
+{
+    return QByteArray(historyHeader) + '\n';
 }
 
 QByteArray UndoHistory::toBytes() const
 {
-    QByteArray text;
-    size_t actions = 0;
+    QByteArray text = headerLine();
     for (const UndoEntry &entry : m_entries)
-        actions += entry.record.size();
-    text.reserve(qsizetype(actions) * 160 + 64);
-    text += historyHeader;
-    text += '\n';
-    for (const UndoEntry &entry : m_entries) {
-        text += "batch " + QByteArray::number(entry.files) + '\n';
-        for (const JobAction &action : entry.record)
-            appendAction(text, action);
-    }
-    return text + "end\n";
+        text += entryBytes(entry);
+    return text + historyEnd;
 }
 
 UndoHistory UndoHistory::fromBytes(const QByteArray &bytes)
 {
+    return parse(bytes).value_or(UndoHistory{});
+}
+
+std::optional<UndoHistory> UndoHistory::parse(const QByteArray &bytes)
+{
     UndoHistory history;
-    const QList<QByteArray> lines = bytes.split('\n');
-    if (lines.isEmpty() || lines.first() != historyHeader)
-        return history;
+    const QByteArray header = headerLine();
+    if (!bytes.startsWith(header))
+        return std::nullopt;
+    // Line by line in place: the file may be large, and a copy of every line would double it.
+    qsizetype at = header.size();
+    qsizetype entryStart = -1;
+    const auto closeEntry = [&](qsizetype end) {
+        if (entryStart >= 0 && history.m_entries.back().id.isEmpty())
+            history.m_entries.back().id = derivedId(bytes.sliced(entryStart, end - entryStart));
+    };
     bool ended = false;
-    for (qsizetype i = 1; i < lines.size() && !ended; ++i) {
-        const QByteArray &line = lines[i];
+    while (at < bytes.size() && !ended) {
+        qsizetype lineEnd = bytes.indexOf('\n', at);
+        if (lineEnd < 0)
+            lineEnd = bytes.size();
+        const QByteArrayView line(bytes.constData() + at, lineEnd - at);
         if (line == "end") {
+            closeEntry(at);
             ended = true;
         } else if (line.startsWith("batch ")) {
-            history.m_entries.push_back({line.mid(6).toInt(), {}});
+            closeEntry(at);
+            UndoEntry entry;
+            if (!parseBatchLine(line, entry))
+                return std::nullopt;
+            history.m_entries.push_back(std::move(entry));
+            entryStart = at;
         } else if (const std::optional<JobAction> action = parseAction(line);
                    action && !history.m_entries.empty()) {
             history.m_entries.back().record.push_back(*action);
         } else {
-            return {}; // a damaged history is no guide to what is safe to undo
+            return std::nullopt;
         }
+        at = lineEnd + 1;
     }
     if (!ended)
-        return {};
+        return std::nullopt;
+    // Ids tell batches apart: two alike (written without ids, byte for byte the same) are
+    // numbered.
+    QSet<QByteArray> seen;
+    for (UndoEntry &entry : history.m_entries) {
+        const QByteArray id = entry.id;
+        for (int n = 2; seen.contains(entry.id); ++n)
+            entry.id = id + 'x' + QByteArray::number(n);
+        seen.insert(entry.id);
+    }
     while (history.m_entries.size() > size_t(capacity))
         history.m_entries.erase(history.m_entries.begin());
     return history;
+}
+
+UndoHistoryFile::UndoHistoryFile(FileOperations &files, QString path)
+    : m_files(files), m_path(std::move(path))
+{}
+
+QString UndoHistoryFile::temporaryPath(const QString &path)
+{
+    return path + QStringLiteral(".part");
+}
+
+OpResult UndoHistoryFile::read(UndoHistory &history)
+{
+    return change(false, [&](UndoHistory &now) {
+        history = now;
+        return false;
+    });
+}
+
+OpResult UndoHistoryFile::record(const JobResult &result)
+{
+    if (!UndoHistory::worthKeeping(result))
+        return OpResult::success();
+    UndoHistory alone;
+    if (!alone.push(result))
+        return OpResult::failure(QStringLiteral("記録が大きすぎます（%1 MiB まで）。")
+                                     .arg(UndoHistory::byteCapacity >> 20));
+    return change(true, [&](UndoHistory &now) {
+        now.add(alone.newest());
+        return true;
+    });
+}
+
+UndoHistoryFile::Claim UndoHistoryFile::claimNewest(const QByteArray &id, Claimed &claimed,
+                                                    OpResult &failure)
+{
+    bool taken = false;
+    failure = change(false, [&](UndoHistory &now) {
+        if (now.isEmpty() || now.newest().id != id)
+            return false;
+        claimed.entry = now.newest();
+        claimed.older.clear();
+        for (const UndoEntry &entry : now.entries())
+            claimed.older.push_back(entry.id);
+        claimed.older.pop_back();
+        now.dropNewest();
+        taken = true;
+        return true;
+    });
+    if (!failure)
+        return Claim::Failed;
+    return taken ? Claim::Taken : Claim::NoLongerNewest;
+}
+
+OpResult UndoHistoryFile::putBack(const Claimed &claimed)
+{
+    return change(true, [&](UndoHistory &now) {
+        now.restore(claimed.entry, claimed.older);
+        return true;
+    });
+}
+
+OpResult UndoHistoryFile::change(bool create, const std::function<bool(UndoHistory &)> &edit)
+{
+    // A damaged file set aside frees the name: the change starts again on a new history.
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        FileStatus locked;
+        if (OpResult lockedNow = m_files.lockSharedFile(m_path, create, locked); !lockedNow)
+            return lockedNow;
+        const auto unlock = qScopeGuard([&] { m_files.unlockSharedFile(m_path); });
+        UndoHistory history;
+        bool damaged = false;
+        if (locked.exists()) {
+            if (OpResult read = readLocked(locked, history, damaged); !read)
+                return read;
+        }
+        if (damaged) {
+            if (OpResult setAside = setAsideDamaged(); !setAside)
+                return setAside;
+            continue;
+        }
+        const bool changed = edit(history);
+        if (changed && locked.exists()) {
+            if (OpResult written =
+                    m_files.replaceLockedFile(m_path, history.toBytes(), temporaryPath(m_path));
+                !written)
+                return written;
+        }
+        // What a caller may tell of the file: what it holds now.
+        m_batches = history.size();
+        return OpResult::success();
+    }
+    return OpResult::failure(systemErrorText(EAGAIN), m_path);
+}
+
+OpResult UndoHistoryFile::readLocked(const FileStatus &locked, UndoHistory &history, bool &damaged)
+{
+    // An empty file is an empty history (one made for its lock).
+    if (locked.size == 0)
+        return OpResult::success();
+    // Header and size first: a large or foreign file is never read into memory.
+    damaged = true;
+    if (locked.size > UndoHistory::byteCapacity)
+        return OpResult::success();
+    const QByteArray header = UndoHistory::headerLine();
+    QByteArray bytes;
+    if (OpResult read = m_files.readLockedFile(m_path, header.size(), bytes); !read)
+        return read;
+    if (bytes != header)
+        return OpResult::success();
+    if (OpResult read = m_files.readLockedFile(m_path, UndoHistory::byteCapacity, bytes); !read)
+        return read;
+    std::optional<UndoHistory> parsed = UndoHistory::parse(bytes);
+    if (!parsed)
+        return OpResult::success();
+    history = std::move(*parsed);
+    damaged = false;
+    return OpResult::success();
+}
+
+OpResult UndoHistoryFile::setAsideDamaged()
+{
+    // A visible name, so the user finds it; never over another.
+    const QString folder = Paths::folderOf(m_path);
+    const QString stem = QStringLiteral("kaenami-undo-damaged-") +
+                         QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
+    OpResult moved;
+    for (int n = 1; n <= 100; ++n) {
+        const QString name =
+            Paths::join(folder, stem + (n == 1 ? QString() : QStringLiteral("-%1").arg(n)) +
+                                    QStringLiteral(".txt"));
+        if (m_files.status(name, false).exists())
+            continue;
+        moved = m_files.renameNoReplace(m_path, name);
+        if (moved) {
+            m_setAside.append(name);
+            return moved;
+        }
+        if (!m_files.status(name, false).exists())
+            break;
+    }
+    return OpResult::failure(
+        QStringLiteral("壊れていますが、別の名前に移せませんでした。") + moved.error, m_path);
+}
+
+QString UndoHistoryFile::takeSetAsideNote()
+{
+    QString note;
+    for (const QString &name : std::as_const(m_setAside))
+        note += (note.isEmpty() ? QString() : QStringLiteral("\r\n")) +
+                QStringLiteral("元に戻す記録が壊れていたため、%1 として残しました。")
+                    .arg(FileNames::display(name));
+    m_setAside.clear();
+    return note;
+}
+
+void UndoHistoryFile::removeLeftovers(FileOperations &files, const QString &folder)
+{
+    const QString path = Paths::join(folder, QLatin1String(UndoHistory::fileName));
+    const QString temporary = temporaryPath(path);
+    if (files.status(temporary, false).type != FileStatus::Type::Regular)
+        return;
+    // Only a change holding the lock writes it: under the lock, it is a killed change's.
+    FileStatus locked;
+    if (!files.lockSharedFile(path, false, locked))
+        return;
+    if (files.status(temporary, false).type == FileStatus::Type::Regular)
+        files.removeFile(temporary);
+    files.unlockSharedFile(path);
+}
+
+QString historyRefusedMessage(const OpResult &failure)
+{
+    return QStringLiteral("元に戻す記録 %1 は使えません。\r\n理由: %2")
+        .arg(FileNames::display(failure.path), failure.error);
+}
+
+QString undoChangedMessage()
+{
+    return QStringLiteral("確かめている間に、直前のリネームが変わりました（ほかのウィンドウで"
+                          "元に戻したか、リネームしたため）。何も元に戻していません。");
 }
 
 namespace {
@@ -587,7 +879,7 @@ QString undoQuestion(const UndoEntry &entry)
     return QStringLiteral("直前のリネーム（%1 件）を元に戻しますか？").arg(entry.files);
 }
 
-QString undoMessage(const UndoReport &report)
+QString undoMessage(const UndoReport &report, const OpResult &notPutBack)
 {
     QString text = QStringLiteral("リネームを元に戻しました（%1 件）。").arg(report.undone);
     if (!report.leftAlone.isEmpty()) {
@@ -595,5 +887,9 @@ QString undoMessage(const UndoReport &report)
         for (const QString &line : report.leftAlone)
             text += QStringLiteral("\r\n") + line;
     }
+    if (!notPutBack)
+        text += QStringLiteral("\r\nこのリネームを元に戻す記録に戻せなかったため、"
+                               "後から元に戻すことはできません。理由: ") +
+                notPutBack.error;
     return text + restoredLines(report.recovery);
 }

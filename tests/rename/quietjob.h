@@ -17,4 +17,5 @@ public:
     OpResult refreshLists() override { return {}; }
     OpResult saveData() override { return {}; }
     void focusBaseName() override {}
+    UndoRecording recordForUndo(const JobResult &) override { return {}; }
 };

@@ -16,6 +16,8 @@
 #include <QThread>
 
 #include <algorithm>
+#include <csignal>
+#include <sys/resource.h>
 
 namespace {
 
@@ -54,6 +56,41 @@ struct Layout
     QString start;
 };
 
+/// The batch the child makes of the folders: every file, in byte order.
+RenameRequest requestFor(const Folders &place, const Layout &layout, const QString &digits)
+{
+    RenameRequest request;
+    request.sourceFolder = FileNames::decode(place.src);
+    request.targetFolder = FileNames::decode(place.dst);
+    request.baseName = layout.base;
+    request.startNumberText = layout.start;
+    request.digitCountText = digits;
+    request.extension = QStringLiteral("jpg");
+    request.move = layout.move;
+    PosixFileOperations files;
+    QStringList names;
+    files.listFiles(request.sourceFolder, names);
+    std::sort(names.begin(), names.end(), [](const QString &a, const QString &b) {
+        return FileNames::encode(a) < FileNames::encode(b);
+    });
+    for (const QString &name : std::as_const(names))
+        request.entries.push_back({name, true});
+    return request;
+}
+
+/// What the invariant needs to know of that batch.
+BatchInvariant::Batch plannedBatch(const Folders &place, const RenameRequest &request)
+{
+    BatchInvariant::Batch batch{place.src, place.dst, {}, place.program, request.move, {}};
+    for (const BatchPlan::Item &item : planBatch(request).items) {
+        const QByteArray source =
+            place.src + '/' + FileNames::encode(request.entries[size_t(item.entryIndex)].name);
+        batch.items.append({source, BatchInvariant::resolvedContent(source),
+                            place.dst + '/' + FileNames::encode(item.newName)});
+    }
+    return batch;
+}
+
 } // namespace
 
 class BatchKillTest : public QObject
@@ -65,6 +102,8 @@ private Q_SLOTS:
     void killedBatchesAreRecovered();
     void killedUndosAreRecovered_data();
     void killedUndosAreRecovered();
+
+    void aKillWhileTheHistoryIsSavedLeavesNothing();
 
 private:
     PosixFileOperations &undoFiles() { return m_files; }
@@ -128,30 +167,9 @@ void BatchKillTest::killedBatchesAreRecovered()
         const QByteArray &src = place.src, &dst = place.dst, &program = place.program;
         populate(random, layout, src, dst);
 
-        // The plan as the child will make it: every file, in byte order.
-        RenameRequest request;
-        request.sourceFolder = FileNames::decode(src);
-        request.targetFolder = FileNames::decode(dst);
-        request.baseName = layout.base;
-        request.startNumberText = layout.start;
-        request.digitCountText = QStringLiteral("1");
-        request.extension = QStringLiteral("jpg");
-        request.move = move;
         PosixFileOperations files;
-        QStringList names;
-        QVERIFY(files.listFiles(request.sourceFolder, names));
-        std::sort(names.begin(), names.end(), [](const QString &a, const QString &b) {
-            return FileNames::encode(a) < FileNames::encode(b);
-        });
-        for (const QString &name : std::as_const(names))
-            request.entries.push_back({name, true});
-        BatchInvariant::Batch batch{src, dst, {}, program, move, {}};
-        for (const BatchPlan::Item &item : planBatch(request).items) {
-            const QByteArray source =
-                src + '/' + FileNames::encode(request.entries[size_t(item.entryIndex)].name);
-            batch.items.append({source, BatchInvariant::resolvedContent(source),
-                                dst + '/' + FileNames::encode(item.newName)});
-        }
+        const RenameRequest request = requestFor(place, layout, QStringLiteral("1"));
+        const BatchInvariant::Batch batch = plannedBatch(place, request);
         const QList<QByteArray> folders{src, dst, program};
         const BatchInvariant::Snapshot before = BatchInvariant::snapshot(folders);
 
@@ -287,6 +305,43 @@ void BatchKillTest::killedUndosAreRecovered()
     qInfo("seed %llu: a whole undo took %lld us; %d of %d kills landed mid-undo", seed, fullUndoUs,
           killedMidway, kills);
     QVERIFY2(killedMidway >= std::min(1, kills), "no kill landed while the undo ran");
+}
+
+void BatchKillTest::aKillWhileTheHistoryIsSavedLeavesNothing()
+{
+    // The photos fit, the batch's history (over 1 KiB for this many files) does not: the
+    // kernel kills the batch (SIGXFSZ) in the middle of writing the history, as a kill could.
+    const Folders place(false);
+    QVERIFY(place.root.isValid());
+    for (int i = 1; i <= 12; ++i)
+        QVERIFY(writeFile(place.src + "/p" + QByteArray::number(i) + ".jpg",
+                          "#" + QByteArray::number(i) + "#"));
+    const Layout layout{false, false, true, QStringLiteral("p"), QStringLiteral("1")};
+    const RenameRequest request = requestFor(place, layout, QStringLiteral("2"));
+    const BatchInvariant::Batch batch = plannedBatch(place, request);
+    const QList<QByteArray> folders{place.src, place.dst, place.program};
+    const BatchInvariant::Snapshot before = BatchInvariant::snapshot(folders);
+
+    QProcess child;
+    child.setChildProcessModifier([] {
+        const struct rlimit fileSize = {1024, 1024};
+        const struct rlimit noCore = {0, 0};
+        ::setrlimit(RLIMIT_FSIZE, &fileSize);
+        ::setrlimit(RLIMIT_CORE, &noCore);
+        std::signal(SIGXFSZ, SIG_DFL);
+    });
+    child.start(QStringLiteral(KAENAMI_BATCH_CHILD),
+                {FileNames::decode(place.program), request.sourceFolder, request.targetFolder, "0",
+                 "1", layout.base, layout.start, request.digitCountText, "1"});
+    QVERIFY(child.waitForFinished(60000));
+    QVERIFY2(child.exitStatus() == QProcess::CrashExit, "the history's save was not cut short");
+    QCOMPARE(TestFiles::names(FileNames::decode(place.dst)).size(), 12);
+
+    PosixFileOperations files;
+    const QString message = recoverAbandonedBatches(files, FileNames::decode(place.program));
+    const QStringList wrong =
+        BatchInvariant::violations(batch, before, BatchInvariant::snapshot(folders));
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join("\n") + "\nrecovery said: " + message));
 }
 
 QTEST_GUILESS_MAIN(BatchKillTest)

@@ -60,6 +60,7 @@ public:
         return saveResult;
     }
     void focusBaseName() override { m_journal.events.append(QStringLiteral("focus")); }
+    UndoRecording recordForUndo(const JobResult &) override { return {}; }
     OpResult saveResult;
     OpResult refreshResult;
 

@@ -1,4 +1,5 @@
 #include "doubles.h"
+#include "exfatdrive.h"
 #include "quietjob.h"
 #include "renamejob.h"
 #include "testfiles.h"
@@ -6,9 +7,12 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <memory>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -107,6 +111,12 @@ private Q_SLOTS:
     void replacedFilesNoTrashCouldKeepAreCounted();
     void aNewVersionSavedUnderACarriedNameGoesToTheTrash();
     void foldersThatOnlyLookAlikeLoseNothing();
+    void theHistoryStaysWithinItsByteLimit();
+    void historiesWrittenWithoutIdsStillRead();
+    void aBatchWhoseUndoCouldNotStartGoesBackInItsPlace();
+    void aKilledChangesTemporaryGoesAtTheNextChange();
+    void twoRunsAtOnceLoseNoBatch();
+    void theUsersHistoryOnADriveWithoutPermissionsIsUsed();
 };
 
 void UndoTest::undoPutsEveryNameBack_data()
@@ -272,13 +282,12 @@ void UndoTest::historySurvivesARestart()
     TestFiles::write(f.src() + "/c.jpg", "c.jpg");
     const QStringList before = f.state();
     {
-        UndoHistory history;
-        history.push(f.job.run(first));
-        history.push(f.job.run(f.request({"c.jpg"}, false, false)));
-        QVERIFY(history.save(f.files, path));
+        UndoHistoryFile history(f.files, path);
+        QVERIFY(history.record(f.job.run(first)));
+        QVERIFY(history.record(f.job.run(f.request({"c.jpg"}, false, false))));
     }
     UndoHistory restarted;
-    restarted.load(f.files, path);
+    QVERIFY(UndoHistoryFile(f.files, path).read(restarted));
     QCOMPARE(restarted.size(), size_t(2));
     QCOMPARE(restarted.newest().files, 1);
     // Newest first: the copy of c.jpg, then the move of a.jpg and b.jpg.
@@ -513,6 +522,184 @@ void UndoTest::foldersThatOnlyLookAlikeLoseNothing()
     QCOMPARE(TestFiles::read(f.dst() + "/3.bmp"), QByteArray("SET-A frame 2"));
     QCOMPARE(TestFiles::read(f.root.path() + "/data/Trash/files/2.bmp"),
              QByteArray("SET-B frame 2"));
+}
+
+void UndoTest::theHistoryStaysWithinItsByteLimit()
+{
+    // Every action names a far path whose spaces the file spells as %20: about 12 KB each.
+    const QString far = "/t/" + QString(4000, ' ');
+    const auto batchOf = [&](int actions) {
+        JobResult result;
+        result.filesDone = actions;
+        for (int i = 0; i < actions; ++i)
+            result.record.push_back(
+                {JobAction::Kind::Copied, "/s/a", far, {}, false, i, "/s/a", {}, {}, {}});
+        return result;
+    };
+    UndoHistory history;
+    for (int i = 0; i < 3; ++i)
+        QVERIFY(history.push(batchOf(2000)));
+    // Three are over the limit: the oldest goes.
+    QCOMPARE(history.size(), size_t(2));
+    QVERIFY(history.toBytes().size() <= UndoHistory::byteCapacity);
+    QVERIFY(history.toBytes().size() > UndoHistory::byteCapacity / 2);
+    // One batch over the limit on its own is not kept, and pushes nothing out.
+    QVERIFY(!history.push(batchOf(6000)));
+    QCOMPARE(history.size(), size_t(2));
+    Fixture f;
+    const OpResult recorded =
+        UndoHistoryFile(f.files, f.program() + "/" + UndoHistory::fileName).record(batchOf(6000));
+    QVERIFY(!recorded);
+    QCOMPARE(recorded.error, QString("記録が大きすぎます（64 MiB まで）。"));
+}
+
+void UndoTest::historiesWrittenWithoutIdsStillRead()
+{
+    // As the version before ids wrote it.
+    const QByteArray action = "a 0 0 /s/a /s/a /t/p1.jpg 1 2 3 4 5 1 0  0 0 0 0 0 0  .\n";
+    const QByteArray old =
+        "kaenami undo history 2\nbatch 1\n" + action + "batch 2\n" + action + action + "end\n";
+    const UndoHistory read = UndoHistory::fromBytes(old);
+    QCOMPARE(read.size(), size_t(2));
+    QCOMPARE(read.newest().files, 2);
+    QCOMPARE(read.newest().record.size(), size_t(2));
+    const QByteArray id = read.newest().id;
+    QVERIFY(!id.isEmpty());
+    QVERIFY(read.entries().front().id != id);
+    // The same batch has the same id at every reading, and keeps it once written again.
+    QCOMPARE(UndoHistory::fromBytes(old).newest().id, id);
+    QCOMPARE(UndoHistory::fromBytes(read.toBytes()).newest().id, id);
+    Fixture f;
+    const QString path = f.program() + "/" + UndoHistory::fileName;
+    QVERIFY(TestFiles::write(path, old));
+    UndoHistoryFile history(f.files, path);
+    UndoHistoryFile::Claimed claimed;
+    OpResult failure;
+    QCOMPARE(history.claimNewest(id, claimed, failure), UndoHistoryFile::Claim::Taken);
+    QCOMPARE(claimed.entry.files, 2);
+    QCOMPARE(history.batches(), std::optional<size_t>(1));
+}
+
+void UndoTest::aBatchWhoseUndoCouldNotStartGoesBackInItsPlace()
+{
+    Fixture f;
+    const QString path = f.program() + "/" + UndoHistory::fileName;
+    const auto batchTo = [](const QString &name) {
+        JobResult result;
+        result.filesDone = 1;
+        result.record.push_back(
+            {JobAction::Kind::Copied, "/s/a", "/t/" + name, {}, false, 0, "/s/a", {}, {}, {}});
+        return result;
+    };
+    UndoHistoryFile history(f.files, path);
+    QVERIFY(history.record(batchTo("first")));
+    QVERIFY(history.record(batchTo("second")));
+    UndoHistory now;
+    QVERIFY(history.read(now));
+    UndoHistoryFile::Claimed claimed;
+    OpResult failure;
+    QCOMPARE(history.claimNewest(now.newest().id, claimed, failure), UndoHistoryFile::Claim::Taken);
+    // Asked again about the same batch, the file no longer offers it.
+    QCOMPARE(history.claimNewest(now.newest().id, claimed, failure),
+             UndoHistoryFile::Claim::NoLongerNewest);
+    // Another window's batch meanwhile stays the newest.
+    QVERIFY(history.record(batchTo("third")));
+    QVERIFY(history.putBack(claimed));
+    QVERIFY(history.read(now));
+    QStringList order;
+    for (const UndoEntry &entry : now.entries())
+        order.append(entry.record.front().to);
+    QCOMPARE(order, (QStringList{"/t/first", "/t/second", "/t/third"}));
+}
+
+void UndoTest::aKilledChangesTemporaryGoesAtTheNextChange()
+{
+    Fixture f;
+    const QString path = f.program() + "/" + UndoHistory::fileName;
+    const QString temporary = UndoHistoryFile::temporaryPath(path);
+    QVERIFY(QFileInfo(temporary).fileName().startsWith(UndoHistory::fileName));
+    UndoHistoryFile history(f.files, path);
+    QVERIFY(history.record(f.job.run(f.request({"a.jpg"}, false, false))));
+    // Left by a change killed while it wrote: the next change, and the next start, remove it.
+    QVERIFY(TestFiles::write(temporary, "kaenami undo history 2\nbatch"));
+    QVERIFY(history.record(f.job.run(f.request({"b.jpg"}, false, false))));
+    QVERIFY(!QFileInfo::exists(temporary));
+    QVERIFY(TestFiles::write(temporary, "kaenami undo history 2\nbatch"));
+    QCOMPARE(recoverAbandonedBatches(f.files, f.program()), QString());
+    QVERIFY(!QFileInfo::exists(temporary));
+    QCOMPARE(TestFiles::names(f.program()), QStringList{UndoHistory::fileName});
+    UndoHistory now;
+    QVERIFY(history.read(now));
+    QCOMPARE(now.size(), size_t(2));
+}
+
+void UndoTest::twoRunsAtOnceLoseNoBatch()
+{
+    // Two runs of the program batch into their own folders at the same time, ten batches
+    // each, with one history between them.
+    Fixture f;
+    QStringList runs;
+    std::vector<std::unique_ptr<QProcess>> children;
+    for (const QString run : {"x", "y"}) {
+        for (const QString &folder : {"src-" + run, "dst-" + run})
+            QVERIFY(QDir(f.root.path()).mkdir(folder));
+        for (const char *name : {"a.jpg", "b.jpg"})
+            QVERIFY(TestFiles::write(f.root.path() + "/src-" + run + "/" + name, name));
+        auto &child = children.emplace_back(std::make_unique<QProcess>());
+        child->start(QStringLiteral(KAENAMI_BATCH_CHILD),
+                     {"repeat", "10", f.program(), f.root.path() + "/src-" + run,
+                      f.root.path() + "/dst-" + run, "0", "0", run, "1", "1", "1"});
+    }
+    for (const auto &child : children) {
+        QVERIFY(child->waitForFinished(60000));
+        QVERIFY2(child->exitStatus() == QProcess::NormalExit && child->exitCode() == 0,
+                 child->readAllStandardError().constData());
+    }
+    UndoHistory now;
+    QVERIFY(UndoHistoryFile(f.files, f.program() + "/" + UndoHistory::fileName).read(now));
+    QSet<QString> recorded;
+    QSet<QByteArray> ids;
+    for (const UndoEntry &entry : now.entries()) {
+        ids.insert(entry.id);
+        for (const JobAction &action : entry.record)
+            recorded.insert(action.to);
+    }
+    QSet<QString> made;
+    for (const QString run : {"x", "y"}) {
+        for (const QString &name : TestFiles::names(f.root.path() + "/dst-" + run))
+            made.insert(f.root.path() + "/dst-" + run + "/" + name);
+    }
+    QCOMPARE(made.size(), 40);
+    QCOMPARE(now.size(), size_t(20));
+    QCOMPARE(ids.size(), 20);
+    QCOMPARE(recorded, made);
+}
+
+void UndoTest::theUsersHistoryOnADriveWithoutPermissionsIsUsed()
+{
+    // A portable copy on a USB stick keeps its history there, where every file looks writable
+    // by all: the user's own history still counts.
+    Fixture f;
+    const ExfatDrive drive(f.root.path() + "/stick.img", f.root.path() + "/stick");
+    if (!drive.skipReason.isEmpty())
+        QSKIP(qPrintable(drive.skipReason));
+    const QString program = f.root.path() + "/stick/program";
+    QVERIFY(QDir().mkpath(program));
+    const QString path = program + "/" + UndoHistory::fileName;
+    UndoHistoryFile history(f.files, path);
+    QVERIFY(history.record(f.job.run(f.request({"a.jpg"}, false, false))));
+    QVERIFY(history.record(f.job.run(f.request({"b.jpg"}, false, false))));
+    QVERIFY2(QFileInfo(path).permissions() & QFileDevice::WriteOther,
+             "the drive shows every file writable by all");
+    UndoHistory now;
+    QVERIFY(history.read(now));
+    QCOMPARE(now.size(), size_t(2));
+    UndoHistoryFile::Claimed claimed;
+    OpResult failure;
+    QCOMPARE(history.claimNewest(now.newest().id, claimed, failure), UndoHistoryFile::Claim::Taken);
+    // The second batch wrote over the first one's copy: the undo brings that back.
+    QVERIFY(undoBatch(f.files, claimed.entry, f.program()).leftAlone.isEmpty());
+    QCOMPARE(TestFiles::read(f.dst() + "/p1.jpg"), QByteArray("a.jpg"));
 }
 
 QTEST_GUILESS_MAIN(UndoTest)

@@ -8,6 +8,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <utility>
 
 /// Records every message and plays scripted answers to Retry/Cancel prompts (Cancel when the
 /// script runs out).
@@ -32,6 +33,9 @@ public:
     bool askYesNo(const QString &text) override
     {
         questions.append(text);
+        // Once, while the question is open: what happens elsewhere before the user answers.
+        if (const auto meanwhile = std::exchange(whileAsking, {}))
+            meanwhile(text);
         return !yesNoAnswers.isEmpty() && yesNoAnswers.takeFirst();
     }
 
@@ -42,6 +46,7 @@ public:
     QList<bool> answers;      ///< true = Retry
     std::function<void(const QString &)> onMessage;
     std::function<void(const QString &, bool)> onPrompt;
+    std::function<void(const QString &)> whileAsking;
 };
 
 /// Real file operations with faults on demand: an operation fails when the rule says so,
@@ -150,6 +155,16 @@ public:
     {
         return guarded(Op::Journal, p,
                        [&] { return ForwardingFileOperations::writeJournal(p, b); });
+    }
+    OpResult readLockedFile(const QString &p, qint64 maxBytes, QByteArray &b) override
+    {
+        return guarded(Op::Read, p,
+                       [&] { return ForwardingFileOperations::readLockedFile(p, maxBytes, b); });
+    }
+    OpResult replaceLockedFile(const QString &p, const QByteArray &b, const QString &t) override
+    {
+        return guarded(Op::Write, p,
+                       [&] { return ForwardingFileOperations::replaceLockedFile(p, b, t); });
     }
 
 private:

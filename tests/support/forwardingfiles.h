@@ -118,6 +118,21 @@ public:
     {
         return m_files.claimJournal(p, b, limit);
     }
+    OpResult lockSharedFile(const QString &p, bool create, FileStatus &locked) override
+    {
+        const OpResult result = m_files.lockSharedFile(real(p), create, locked);
+        locked = seen(p, locked);
+        return result;
+    }
+    OpResult readLockedFile(const QString &p, qint64 maxBytes, QByteArray &b) override
+    {
+        return m_files.readLockedFile(real(p), maxBytes, b);
+    }
+    OpResult replaceLockedFile(const QString &p, const QByteArray &b, const QString &t) override
+    {
+        return m_files.replaceLockedFile(real(p), b, real(t));
+    }
+    void unlockSharedFile(const QString &p) override { m_files.unlockSharedFile(real(p)); }
 
 protected:
     virtual QString real(const QString &path) const { return path; }
