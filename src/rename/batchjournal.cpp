@@ -470,51 +470,79 @@ RecoveryReport recoverBatch(FileOperations &files, const BatchJournal &journal,
     if (source && !source->sameFolderAs(target))
         visibleFolders.append(source);
     VisibleFiles visible(files, visibleFolders, target, alsoInSight);
+    // First what each kept file is: gone already, still in sight, or the only holder of its
+    // content.
+    struct Look
+    {
+        QString keptName;
+        FileStatus kept;
+        Place original, newName;
+        bool inSight = false;
+    };
+    std::vector<Look> looks;
+    looks.reserve(journal.kept.size());
     for (const BatchJournal::Kept &entry : journal.kept) {
-        const QString keptName = fileNameOf(entry.kept);
-        const FileStatus kept = files.status(target, keptName, false);
-        const Place original = placeOf(entry.original);
-        const Place newName = placeOf(entry.target);
+        Look look{fileNameOf(entry.kept), {}, placeOf(entry.original), placeOf(entry.target)};
+        look.kept = files.status(target, look.keptName, false);
+        if (look.kept.exists()) {
+            // In sight when the original or the new name holds that very file or the same
+            // bytes, or the file has another visible name.
+            look.inSight = look.kept.type != FileStatus::Type::Regular;
+            for (const Place &place : {look.original, look.newName}) {
+                if (look.inSight || !place.folder)
+                    continue;
+                look.inSight =
+                    files.status(*place.folder, place.name, true).sameFileAs(look.kept) ||
+                    files.sameContent(*place.folder, place.name, target, look.keptName);
+            }
+            look.inSight = look.inSight || (look.kept.links > 1 && visible.contains(look.kept));
+        }
+        looks.push_back(look);
+    }
+    // An undo cut short is finished when every content it took out of the way can go home, and
+    // otherwise put back as the batch left it, so that no content needs a name beside its own.
+    bool forward = true;
+    for (size_t k = 0; k < looks.size() && journal.kind == BatchJournal::Kind::Undo; ++k) {
+        const Look &look = looks[k];
+        if (look.kept.exists() && !look.inSight && journal.kept[k].home &&
+            (!look.original.folder ||
+             files.status(*look.original.folder, look.original.name, false).exists()))
+            forward = false;
+    }
+
+    for (size_t k = 0; k < looks.size(); ++k) {
+        const BatchJournal::Kept &entry = journal.kept[k];
+        const Look &look = looks[k];
         bool targetTaken = false;
-        if (kept.exists()) {
-            // True when the content is still in a visible file: the original or the new name
-            // holds that very file or the same bytes, or the file has another visible name.
-            bool inSight = kept.type != FileStatus::Type::Regular;
-            for (const Place &place : {original, newName}) {
-                if (inSight || !place.folder)
-                    continue;
-                inSight = files.status(*place.folder, place.name, true).sameFileAs(kept) ||
-                          files.sameContent(*place.folder, place.name, target, keptName);
-            }
-            inSight = inSight || (kept.links > 1 && visible.contains(kept));
-            if (inSight) {
-                if (const OpResult removed = files.removeFile(target, keptName); !removed)
-                    problem(entry.kept, removed);
+        if (look.inSight) {
+            if (const OpResult removed = files.removeFile(target, look.keptName); !removed)
+                problem(entry.kept, removed);
+            else
+                ++report.leftoversRemoved;
+        } else if (look.kept.exists()) {
+            QList<Place> places{look.original};
+            if (journal.kind == BatchJournal::Kind::Undo) {
+                if (forward && entry.home)
+                    places = {look.original, look.newName};
                 else
-                    ++report.leftoversRemoved;
-            } else {
-                // Home first; an undo cut short may instead go back to the new name, and an
-                // undo's content that does not go home stays there.
-                QList<Place> places;
-                if (entry.home || journal.kind != BatchJournal::Kind::Undo)
-                    places.append(original);
-                if (journal.kind == BatchJournal::Kind::Undo)
-                    places.append(newName);
-                OpResult moved;
-                const QString now =
-                    bringBack(files, target, keptName, places, entry.original, moved);
-                if (now.isEmpty()) {
-                    problem(entry.kept, moved);
-                    continue;
-                }
-                report.restored.push_back({entry.original, now});
-                targetTaken = newName.folder && now == newName.folder->pathOf(newName.name);
+                    places = {look.newName, look.original};
             }
-        } else if (kept.error != ENOENT) {
-            problem(entry.kept, OpResult::systemFailure(kept.error));
+            OpResult moved;
+            const QString now =
+                bringBack(files, target, look.keptName, places, entry.original, moved);
+            if (now.isEmpty()) {
+                problem(entry.kept, moved);
+                continue;
+            }
+            report.restored.push_back({entry.original, now});
+            targetTaken =
+                look.newName.folder && now == look.newName.folder->pathOf(look.newName.name);
+        } else if (look.kept.error != ENOENT) {
+            problem(entry.kept, OpResult::systemFailure(look.kept.error));
             continue;
         }
         // An undo cut short: the replaced file comes back once its name is free again.
+        const Place &newName = look.newName;
         if (!entry.trashedAs.isEmpty() && !targetTaken && newName.folder &&
             !files.status(*newName.folder, newName.name, false).exists() &&
             sameTrashedFile(files.status(entry.trashedAs, false), entry.trashed)) {
