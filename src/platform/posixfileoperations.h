@@ -42,6 +42,7 @@ public:
                                    QStringList &names) override;
     OpResult listEntries(const QString &folder, QHash<QString, FileStatus> &entries) override;
     OpResult readFile(const QString &path, QByteArray &bytes) override;
+    OpResult readFileStart(const QString &path, qint64 maxBytes, QByteArray &bytes) override;
     OpResult writeFileAtomically(const QString &path, const QByteArray &bytes,
                                  bool onlyForTheUser = false) override;
     OpResult writeJournal(const QString &path, const QByteArray &bytes) override;

@@ -114,6 +114,8 @@ private Q_SLOTS:
     void helpText();
     void missingReadmeIsNamed();
     void readmeThatIsAPipeIsNotWaitedFor();
+    void longReadmeIsCutShort_data();
+    void longReadmeIsCutShort();
     void getKeyValue_data();
     void getKeyValue();
     void startSysInfo_data();
@@ -190,6 +192,41 @@ void HelpTest::readmeThatIsAPipeIsNotWaitedFor()
                                   .arg(readme, notARegularFileText()));
     QVERIFY2(form.Text1->toPlainText().contains(notARegularFileText()),
              qPrintable(form.Text1->toPlainText()));
+}
+
+void HelpTest::longReadmeIsCutShort_data()
+{
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<bool>("cut");
+    QTest::newRow("fits/short") << qint64(1000) << false;
+    QTest::newRow("fits/exactly the limit") << HelpText::maxBytes << false;
+    QTest::newRow("cut/one byte over") << HelpText::maxBytes + 1 << true;
+    QTest::newRow("cut/200 MB") << qint64(200) * 1000 * 1000 << true;
+}
+
+void HelpTest::longReadmeIsCutShort()
+{
+    QFETCH(qint64, size);
+    QFETCH(bool, cut);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    // One line, then a hole of zeros (no disk) without a line end.
+    const QString readme = writeReadme(dir, "first\r\n") + "/Readme.txt";
+    QVERIFY(::truncate(FileNames::encode(readme).constData(), off_t(size)) == 0);
+    FaultyFileOperations files;
+    const QString text = HelpText::load(files, dir.path());
+    QCOMPARE(files.calls.size(), 1);
+    if (!cut) {
+        QCOMPARE(text.size(), size + 2);
+        QVERIFY(text.startsWith("first\r\n"));
+        QVERIFY(!text.contains(HelpText::cutShortNote()));
+        return;
+    }
+    // Whole lines up to the limit, then the note.
+    QCOMPARE(text, "first\r\n" + HelpText::cutShortNote());
+    Form2 form(files, dir.path());
+    form.Form_Load();
+    QCOMPARE(form.Text1->toPlainText(), "first\n" + HelpText::cutShortNote().replace("\r\n", "\n"));
 }
 
 void HelpTest::getKeyValue_data()
