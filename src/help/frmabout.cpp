@@ -20,6 +20,14 @@ frmAbout::frmAbout(Registry &registry, FileOperations &files, Launcher &launcher
     setModal(false);
     setWindowTitle(QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報"));
     setFixedSize(Twips::size(4845, 2355));
+    // The black and blue texts were chosen for a light window: the window keeps one whatever the
+    // desktop's colours, so that they stay readable on a dark desktop too.
+    QPalette light(QColor(0xF0, 0xF0, 0xF0));
+    light.setColor(QPalette::WindowText, Qt::black);
+    light.setColor(QPalette::Text, Qt::black);
+    light.setColor(QPalette::ButtonText, Qt::black);
+    light.setColor(QPalette::Base, Qt::white);
+    setPalette(light);
 
     picIcon = new QLabel(this);
     place(picIcon, 240, 240, 540, 540);

@@ -18,12 +18,14 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
 
+#include <cmath>
 #include <csignal>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -124,6 +126,8 @@ private Q_SLOTS:
     void helpWindowLayoutAndText();
     void helpWindowIsOneInstanceReadOnce();
     void aboutWindowTexts();
+    void aboutTextsStayReadableOnADarkDesktop_data();
+    void aboutTextsStayReadableOnADarkDesktop();
     void aboutWindowKeys();
     void aboutWindowIsOneInstance();
     void aboutIconIsATabStopBetweenTheButtons();
@@ -398,6 +402,62 @@ void HelpTest::aboutWindowTexts()
     QVERIFY(about.lblTitle->font().bold());
     QCOMPARE(about.lblTitle->palette().color(QPalette::WindowText), QColor(0, 0, 255));
     QVERIFY(about.cmdOK->isDefault());
+}
+
+void HelpTest::aboutTextsStayReadableOnADarkDesktop_data()
+{
+    QTest::addColumn<QString>("label");
+    for (const char *label : {"lblTitle", "lblVersion", "lblDescription", "lblDisclaimer"})
+        QTest::newRow(label) << label;
+}
+
+void HelpTest::aboutTextsStayReadableOnADarkDesktop()
+{
+    QFETCH(QString, label);
+    const QPalette before = QApplication::palette();
+    QPalette dark(QColor(0x35, 0x35, 0x35), QColor(0x2b, 0x2b, 0x2b));
+    dark.setColor(QPalette::WindowText, QColor(0xee, 0xee, 0xee));
+    dark.setColor(QPalette::Text, QColor(0xee, 0xee, 0xee));
+    dark.setColor(QPalette::ButtonText, QColor(0xee, 0xee, 0xee));
+    dark.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x1e));
+    QApplication::setPalette(dark);
+    const auto restore = qScopeGuard([&] { QApplication::setPalette(before); });
+
+    Outside o;
+    frmAbout about(o.registry, o.files, o.launcher, o.messages);
+    about.Form_Load();
+    about.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&about));
+    const QMap<QString, QLabel *> labels{{"lblTitle", about.lblTitle},
+                                         {"lblVersion", about.lblVersion},
+                                         {"lblDescription", about.lblDescription},
+                                         {"lblDisclaimer", about.lblDisclaimer}};
+    const QLabel *shown = labels.value(label);
+    const QColor text = shown->palette().color(shown->foregroundRole());
+    // The background actually painted behind the label: the commonest colour of its area.
+    const QImage painted = about.grab(shown->geometry()).toImage();
+    QHash<QRgb, int> counts;
+    for (int y = 0; y < painted.height(); ++y) {
+        for (int x = 0; x < painted.width(); ++x)
+            ++counts[painted.pixel(x, y)];
+    }
+    QVERIFY(!counts.isEmpty());
+    const QColor background(std::max_element(counts.begin(), counts.end()).key());
+    // WCAG 2 contrast ratio of relative luminances.
+    const auto luminance = [](QColor c) {
+        const auto channel = [](double v) {
+            return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) +
+               0.0722 * channel(c.blueF());
+    };
+    const double lighter = std::max(luminance(text), luminance(background));
+    const double darker = std::min(luminance(text), luminance(background));
+    const double ratio = (lighter + 0.05) / (darker + 0.05);
+    QVERIFY2(
+        ratio >= 4.5,
+        qPrintable(
+            QString("%1 on %2: %3:1").arg(text.name(), background.name()).arg(ratio, 0, 'f', 2)));
 }
 
 void HelpTest::aboutWindowKeys()
