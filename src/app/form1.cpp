@@ -79,6 +79,10 @@ public:
     OpResult saveData() override { return m_form.SaveData(); }
     void focusBaseName() override
     {
+        // The batch is now the newest thing to undo: typing from before it is no longer the
+        // boxes' own to undo, so that Ctrl+Z undoes the batch.
+        for (QLineEdit *box : m_form.textBoxes())
+            box->setText(box->text()); // keeps the text, forgets its undo steps
         m_form.m_ui.Text1->setFocus(Qt::OtherFocusReason);
         m_form.m_ui.Text1->selectAll();
     }
@@ -210,6 +214,9 @@ void Form1::createControls()
     ui.mnuVa = ui.mnuHelp->addAction(QStringLiteral("バージョン情報"));
 
     ui.Text1->installEventFilter(this);
+    ui.Text2->installEventFilter(this);
+    // The combo box hands shortcut checks to its line edit directly, past any filter there.
+    ui.Combo1->installEventFilter(this);
     resize(clientSize().width(), clientSize().height() + menuBar()->sizeHint().height());
 }
 
@@ -550,8 +557,24 @@ void Form1::Text1_KeyDown(int keyCode)
     }
 }
 
+QList<QLineEdit *> Form1::textBoxes() const
+{
+    return {m_ui.Text1, m_ui.Text2, m_ui.Combo1->lineEdit()};
+}
+
 bool Form1::eventFilter(QObject *watched, QEvent *event)
 {
+    if (event->type() == QEvent::ShortcutOverride &&
+        static_cast<QKeyEvent *>(event)->matches(QKeySequence::Undo)) {
+        // Ctrl+Z in a text box with no typing of its own to undo is the batch undo (the menu's
+        // shortcut): the box does not claim the key.
+        QLineEdit *box =
+            watched == m_ui.Combo1 ? m_ui.Combo1->lineEdit() : qobject_cast<QLineEdit *>(watched);
+        if (box && textBoxes().contains(box) && !box->isUndoAvailable()) {
+            event->ignore();
+            return true;
+        }
+    }
     if (watched == m_ui.Text1 && event->type() == QEvent::KeyPress)
         Text1_KeyDown(static_cast<QKeyEvent *>(event)->key()); // the key still does its work
     return QMainWindow::eventFilter(watched, event);

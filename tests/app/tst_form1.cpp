@@ -53,6 +53,8 @@ private Q_SLOTS:
     void doubleClickPicksUpBeforeThePreview();
     void editMenuStandsBeforeHelp();
     void ctrlZUndoesTheLastBatches();
+    void ctrlZRightAfterABatchUndoesIt_data();
+    void ctrlZRightAfterABatchUndoesIt();
     void previewInTheWindow_data();
     void previewInTheWindow();
     void combo1TakesTheTextAsTyped_data();
@@ -662,6 +664,68 @@ void Form1Test::ctrlZUndoesTheLastBatches()
     QCOMPARE(TestFiles::read(f.path("b/dcim/photo1.jpg")), QByteArray("an older photo"));
     QCOMPARE(f.ui().File1->listCount(), 3); // the lists show it
     QVERIFY(!f.ui().mnuUndo->isEnabled());
+}
+
+void Form1Test::ctrlZRightAfterABatchUndoesIt_data()
+{
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<QString>("typed"); // after the batch, before Ctrl+Z
+    QTest::newRow("base name/where the batch left the focus") << "Text1"
+                                                              << "";
+    QTest::newRow("base name/typed into") << "Text1"
+                                          << "_x";
+    QTest::newRow("start number/untouched") << "Text2"
+                                            << "";
+    QTest::newRow("start number/typed into") << "Text2"
+                                             << "0";
+    QTest::newRow("extension/typed into") << "Combo1"
+                                          << "x";
+}
+
+void Form1Test::ctrlZRightAfterABatchUndoesIt()
+{
+    QFETCH(QString, box);
+    QFETCH(QString, typed);
+    Form1Fixture f;
+    for (const char *name : {"a.jpg", "b.jpg"})
+        TestFiles::write(f.path("a/home/") + name, name);
+    Form1 &form = f.start();
+    form.show();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    const Form1Controls &ui = f.ui();
+    QVERIFY(ui.Dir2->setPath(f.path("b/dcim")));
+    QTest::mouseClick(ui.Command4, Qt::LeftButton);
+    // Typed by hand, so that the boxes have typing of their own from before the batch.
+    ui.Text1->setFocus();
+    QTest::keyClicks(ui.Text1, "photo");
+    ui.Text2->setFocus();
+    QTest::keyClick(ui.Text2, Qt::Key_End);
+    QTest::keyClicks(ui.Text2, "1");
+    QTest::mouseClick(ui.Command1, Qt::LeftButton);
+    QCOMPARE(f.messages.informed, QStringList{"リネームが完了しました。"});
+    QCOMPARE(TestFiles::names(f.path("b/dcim")), (QStringList{"photo00001.jpg", "photo00002.jpg"}));
+    QCOMPARE(QApplication::focusWidget(), ui.Text1);
+
+    const QMap<QString, QLineEdit *> boxes{
+        {"Text1", ui.Text1}, {"Text2", ui.Text2}, {"Combo1", ui.Combo1->lineEdit()}};
+    QLineEdit *edit = boxes.value(box);
+    if (edit != ui.Text1)
+        QTest::mouseClick(edit, Qt::LeftButton);
+    // An editable combo box keeps the focus itself and hands the keys to its line edit.
+    QCOMPARE(QApplication::focusWidget(),
+             box == "Combo1" ? static_cast<QWidget *>(ui.Combo1) : edit);
+    const QString before = edit->text();
+    if (!typed.isEmpty()) {
+        QTest::keyClick(edit, Qt::Key_End);
+        QTest::keyClicks(edit, typed);
+        // The box's own typing is undone first.
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(edit->text(), before);
+        QVERIFY2(f.messages.questions.isEmpty(), qPrintable(f.messages.questions.join(" | ")));
+    }
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(f.messages.questions, QStringList{"直前のリネーム（2 件）を元に戻しますか？"});
+    QCOMPARE(edit->text(), before);
 }
 
 void Form1Test::helpMenu()
