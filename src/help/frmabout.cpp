@@ -33,6 +33,7 @@ frmAbout::frmAbout(Registry &registry, FileOperations &files, Launcher &launcher
     place(picIcon, 240, 240, 540, 540);
     picIcon->setPixmap(QApplication::windowIcon().pixmap(32, 32));
     picIcon->setAlignment(Qt::AlignCenter);
+    picIcon->setAccessibleName(QStringLiteral("カエナミのアイコン"));
     // A tab stop of its own, between the two buttons; a dotted frame shows when it has the focus.
     picIcon->setFocusPolicy(Qt::TabFocus);
     picIcon->setStyleSheet(QStringLiteral("QLabel:focus { border: 1px dotted palette(text); }"));
@@ -68,6 +69,7 @@ frmAbout::frmAbout(Registry &registry, FileOperations &files, Launcher &launcher
     place(cmdOK, 3360, 1440, 1380, 345);
     cmdOK->setDefault(true);
     cmdSysInfo = new QPushButton(QStringLiteral("ｼｽﾃﾑ情報(&S)..."), this);
+    cmdSysInfo->setAccessibleName(QStringLiteral("システム情報"));
     place(cmdSysInfo, 3360, 1800, 1380, 345);
 
     setTabOrder(cmdOK, picIcon);

@@ -11,6 +11,7 @@
 #include "testfiles.h"
 #include "textfit.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QLabel>
@@ -130,6 +131,8 @@ private Q_SLOTS:
     void aboutTextsStayReadableOnADarkDesktop();
     void aboutWindowKeys();
     void aboutWindowIsOneInstance();
+    void windowsTellScreenReadersWhatTheyAre_data();
+    void windowsTellScreenReadersWhatTheyAre();
     void aboutIconIsATabStopBetweenTheButtons();
     void readmeReadsWithoutScrollingSideways_data();
     void readmeReadsWithoutScrollingSideways();
@@ -503,6 +506,37 @@ void HelpTest::aboutWindowIsOneInstance()
     QCOMPARE(std::count_if(windowsOpen.begin(), windowsOpen.end(),
                            [](QWidget *w) { return qobject_cast<frmAbout *>(w) != nullptr; }),
              1);
+}
+
+void HelpTest::windowsTellScreenReadersWhatTheyAre_data()
+{
+    QTest::addColumn<bool>("about");
+    QTest::addColumn<QString>("name");
+    QTest::newRow("help") << false << "カエナミヘルプ";
+    QTest::newRow("about") << true << "カエナミのﾊﾞｰｼﾞｮﾝ情報";
+}
+
+void HelpTest::windowsTellScreenReadersWhatTheyAre()
+{
+    QFETCH(bool, about);
+    QFETCH(QString, name);
+    Outside o;
+    HelpWindows windows(o.files, o.registry, o.launcher, o.messages, QString());
+    about ? windows.mnuVa_Click() : windows.mnuH_Click();
+    QWidget *window = about ? static_cast<QWidget *>(windows.about()) : windows.help();
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(window);
+    QVERIFY(accessible);
+    QCOMPARE(accessible->role(), QAccessible::Dialog);
+    QCOMPARE(accessible->text(QAccessible::Name), name);
+    // Whatever takes the focus says what it is.
+    for (int i = 0; i < accessible->childCount(); ++i) {
+        QAccessibleInterface *child = accessible->child(i);
+        if (child->state().focusable)
+            QVERIFY2(!child->text(QAccessible::Name).isEmpty(),
+                     child->object()->metaObject()->className());
+    }
+    window->close();
 }
 
 void HelpTest::readmeReadsWithoutScrollingSideways_data()
