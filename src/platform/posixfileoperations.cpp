@@ -841,8 +841,7 @@ OpResult PosixFileOperations::readFile(const QString &path, QByteArray &bytes)
     return OpResult::success();
 }
 
-OpResult PosixFileOperations::readFileStart(const QString &path, qint64 maxBytes,
-                                            QByteArray &bytes)
+OpResult PosixFileOperations::readFileStart(const QString &path, qint64 maxBytes, QByteArray &bytes)
 {
     bytes.clear();
     FileDescriptor fd;
