@@ -84,9 +84,11 @@ depends_on_qt() {
     local depends
     depends=$(dpkg-deb -f "$deb" Depends)
     echo "Depends: $depends"
-    [[ $depends == *libqt6widgets6* && $depends == *qt6-qpa-plugins* && $depends == *libc6* ]]
+    [[ $depends == *libqt6widgets6* && $depends == *qt6-qpa-plugins* && $depends == *libc6* &&
+       $depends == *qt6-translations-l10n* ]]
 }
-check "the package depends on the libraries it links (dpkg-shlibdeps)" depends_on_qt
+check "the package depends on the libraries it links (dpkg-shlibdeps) and Qt's translations" \
+    depends_on_qt
 check "the package recommends the image plugins and a Japanese font" \
     bash -c '[ "$(dpkg-deb -f "$0" Recommends)" = "qt6-image-formats-plugins, fonts-noto-cjk" ]' "$deb"
 dpkg-deb -c "$deb"

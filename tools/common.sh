@@ -3,7 +3,7 @@ set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 packages=(build-essential cmake ninja-build qt6-base-dev qt6-image-formats-plugins libgl-dev
-          fonts-noto-cjk)
+          fonts-noto-cjk qt6-translations-l10n)
 
 install_missing() {
     local missing=()

@@ -83,6 +83,10 @@ public:
     }
     void focusBaseName() override
     {
+        // The batch is now the newest thing to undo: typing from before it is no longer the
+        // boxes' own to undo, so that Ctrl+Z undoes the batch.
+        for (QLineEdit *box : m_form.textBoxes())
+            box->setText(box->text()); // keeps the text, forgets its undo steps
         m_form.m_ui.Text1->setFocus(Qt::OtherFocusReason);
         m_form.m_ui.Text1->selectAll();
     }
@@ -196,6 +200,42 @@ void Form1::createControls()
     for (QPushButton *button : {ui.Command1, ui.Command2, ui.Command3, ui.Command4, ui.Command5})
         button->setAutoDefault(false);
 
+    // What a screen reader says of each control. Each heading is its box's buddy; Qt on Linux
+    // names a combo box by its current entry and its purpose by the label it has, so the
+    // drive lists have labels of their own that are never shown.
+    const QList<QPair<QWidget *, QString>> names{{ui.Drive1, QStringLiteral("元のドライブ")},
+                                                 {ui.Dir1, QStringLiteral("元のフォルダー")},
+                                                 {ui.File1, QStringLiteral("元のファイル")},
+                                                 {ui.Drive2, QStringLiteral("コピー先のドライブ")},
+                                                 {ui.Dir2, QStringLiteral("コピー先のフォルダー")},
+                                                 {ui.File2, QStringLiteral("コピー先のファイル")},
+                                                 {ui.Command1, QStringLiteral("リネーム")},
+                                                 {ui.Text1, QStringLiteral("ファイル名")},
+                                                 {ui.Text2, QStringLiteral("開始No")},
+                                                 {ui.List1, QStringLiteral("桁数")},
+                                                 {ui.Combo1, QStringLiteral("拡張子")},
+                                                 {ui.Combo1->lineEdit(), QStringLiteral("拡張子")},
+                                                 {ui.Command2, QStringLiteral("終了")},
+                                                 {ui.Check1, QStringLiteral("移動する")},
+                                                 {ui.Command3, QStringLiteral("拡張子を登録")},
+                                                 {ui.Check2, QStringLiteral("上書きする")},
+                                                 {ui.Command4, QStringLiteral("全選択")},
+                                                 {ui.Command5, QStringLiteral("更新")},
+                                                 {ui.Picture1, QStringLiteral("プレビュー")},
+                                                 {ui.Image1, QStringLiteral("プレビューの画像")},
+                                                 {ui.ProgressBar1, QStringLiteral("進行状況")}};
+    for (const auto &[control, name] : names)
+        control->setAccessibleName(name);
+    ui.Label1->setBuddy(ui.Text1);
+    ui.Label2->setBuddy(ui.Text2);
+    ui.Label3->setBuddy(ui.Combo1);
+    ui.Label4->setBuddy(ui.List1);
+    for (DriveList *drive : {ui.Drive1, ui.Drive2}) {
+        auto *heading = new QLabel(drive->accessibleName(), client);
+        heading->setBuddy(drive);
+        heading->hide();
+    }
+
     // Tab order as laid out; labels, the preview area and the bar take no focus.
     QWidget *order[] = {ui.Drive1,   ui.Dir1,     ui.File1,  ui.Drive2,   ui.Dir2,    ui.File2,
                         ui.Command1, ui.Text1,    ui.Text2,  ui.List1,    ui.Combo1,  ui.Command2,
@@ -214,6 +254,9 @@ void Form1::createControls()
     ui.mnuVa = ui.mnuHelp->addAction(QStringLiteral("バージョン情報"));
 
     ui.Text1->installEventFilter(this);
+    ui.Text2->installEventFilter(this);
+    // The combo box hands shortcut checks to its line edit directly, past any filter there.
+    ui.Combo1->installEventFilter(this);
     resize(clientSize().width(), clientSize().height() + menuBar()->sizeHint().height());
 }
 
@@ -227,9 +270,15 @@ void Form1::connectHandlers()
     connect(ui.Dir1, &FolderList::openFailed, this, &Form1::reportListFailure);
     connect(ui.Dir2, &FolderList::openFailed, this, &Form1::reportListFailure);
     connect(ui.File1, &QAbstractItemView::doubleClicked, this, &Form1::File1_DblClick);
+    connect(ui.File1, &FileList::entryOpened, this, &Form1::File1_DblClick);
     connect(ui.File2, &QAbstractItemView::clicked, this, &Form1::File2_Click);
     connect(ui.File2, &FileList::keyboardMoved, this, &Form1::File2_Click);
     connect(ui.File2, &QAbstractItemView::doubleClicked, this, &Form1::File2_DblClick);
+    // As a double-click, whose first click picks up the name.
+    connect(ui.File2, &FileList::entryOpened, this, [this] {
+        File2_Click();
+        File2_DblClick();
+    });
     connect(ui.Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
     connect(ui.Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
     connect(ui.Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
@@ -589,8 +638,24 @@ void Form1::Text1_KeyDown(int keyCode)
     }
 }
 
+QList<QLineEdit *> Form1::textBoxes() const
+{
+    return {m_ui.Text1, m_ui.Text2, m_ui.Combo1->lineEdit()};
+}
+
 bool Form1::eventFilter(QObject *watched, QEvent *event)
 {
+    if (event->type() == QEvent::ShortcutOverride &&
+        static_cast<QKeyEvent *>(event)->matches(QKeySequence::Undo)) {
+        // Ctrl+Z in a text box with no typing of its own to undo is the batch undo (the menu's
+        // shortcut): the box does not claim the key.
+        QLineEdit *box =
+            watched == m_ui.Combo1 ? m_ui.Combo1->lineEdit() : qobject_cast<QLineEdit *>(watched);
+        if (box && textBoxes().contains(box) && !box->isUndoAvailable()) {
+            event->ignore();
+            return true;
+        }
+    }
     if (watched == m_ui.Text1 && event->type() == QEvent::KeyPress)
         Text1_KeyDown(static_cast<QKeyEvent *>(event)->key()); // the key still does its work
     return QMainWindow::eventFilter(watched, event);
@@ -709,6 +774,11 @@ void Form1::LoadImage()
     const QSizeF area(inner.width() * Twips::perPixel, inner.height() * Twips::perPixel);
     const PreviewOutcome outcome =
         ::LoadImage(m_imagePath, *m_ui.Image1, area, m_ui.Image1->devicePixelRatioF());
+    // A screen reader tells which file the picture is.
+    m_ui.Image1->setAccessibleDescription(
+        outcome == PreviewOutcome::Shown
+            ? FileNames::display(m_imagePath.mid(m_imagePath.lastIndexOf(QLatin1Char('/')) + 1))
+            : QString());
     if (outcome == PreviewOutcome::NotAPicture)
         m_services.messages.inform(QStringLiteral("対応していないファイルが選択されました。"));
 }

@@ -115,6 +115,8 @@ private:
 
     void createControls();
     void connectHandlers();
+    /// The one-line text boxes: base name, start number and the extension's edit field.
+    QList<QLineEdit *> textBoxes() const;
 
     void Command1_Click();
     void Command2_Click();

@@ -1,3 +1,4 @@
+#include "desktopsetup.h"
 #include "form1.h"
 #include "helpwindows.h"
 #include "posixfileoperations.h"
@@ -63,20 +64,23 @@ void answerOnTheTerminal(int &argc, char **argv)
     }
     if (help)
         CommandLine().parser.showHelp(); // exits
-    line.parser.showVersion();           // exits
+    // The name people read, as the window titles give it (the application's name is the ASCII
+    // one the desktop knows).
+    std::printf("%s\n",
+                qPrintable(QStringLiteral("カエナミ %1").arg(QStringLiteral(KAENAMI_VERSION))));
+    std::exit(0);
 }
 
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    QCoreApplication::setApplicationName(QStringLiteral("カエナミ"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(KAENAMI_VERSION));
+    DesktopSetup::nameApplication();
     answerOnTheTerminal(argc, argv);
 
     QApplication app(argc, argv);
     CommandLine().parser.process(app);
-    QGuiApplication::setDesktopFileName(QStringLiteral(KAENAMI_APP_ID));
+    DesktopSetup::loadQtTranslations();
     QApplication::setWindowIcon(ProgramIcon::icon());
     QFont font = QApplication::font();
     font.setPointSize(9);

@@ -1,5 +1,6 @@
 #include "namecheckwindow.h"
 
+#include "accessibility.h"
 #include "namecheckmodel.h"
 #include "twips.h"
 
@@ -55,7 +56,9 @@ NameCheckWindow::NameCheckWindow(RequestSource request, TargetNames targetNames,
       m_targetNames(std::move(targetNames)), m_model(new NameCheckModel(this)),
       m_summary(new QLabel(this)), m_table(new QTableView(this))
 {
+    Accessibility::exposeAs("NameCheckWindow", QAccessible::Window);
     setWindowTitle(QStringLiteral("名前の確認"));
+    m_table->setAccessibleName(QStringLiteral("元の名前と新しい名前"));
 
     m_summary->setWordWrap(true);
     m_summary->setTextFormat(Qt::PlainText);

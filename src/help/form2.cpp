@@ -1,5 +1,6 @@
 #include "form2.h"
 
+#include "accessibility.h"
 #include "helptext.h"
 #include "twips.h"
 
@@ -11,6 +12,7 @@ Form2::Form2(FileOperations &files, QString programFolder, QWidget *parent)
                           Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
       m_files(files), m_programFolder(std::move(programFolder))
 {
+    Accessibility::exposeAs("Form2", QAccessible::Dialog);
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("カエナミヘルプ"));
     setFixedSize(Twips::size(8070, 7020));
@@ -20,6 +22,7 @@ Form2::Form2(FileOperations &files, QString programFolder, QWidget *parent)
     Text1->setLineWrapMode(QPlainTextEdit::NoWrap);
     Text1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Text1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Text1->setAccessibleName(QStringLiteral("ヘルプの本文"));
 
     Command1 = new QPushButton(QStringLiteral("プログラムへ戻る"), this);
     Twips::place(Command1, 6120, 6600, 1935, 375);

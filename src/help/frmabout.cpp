@@ -20,11 +20,20 @@ frmAbout::frmAbout(Registry &registry, FileOperations &files, Launcher &launcher
     setModal(false);
     setWindowTitle(QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報"));
     setFixedSize(Twips::size(4845, 2355));
+    // The black and blue texts were chosen for a light window: the window keeps one whatever the
+    // desktop's colours, so that they stay readable on a dark desktop too.
+    QPalette light(QColor(0xF0, 0xF0, 0xF0));
+    light.setColor(QPalette::WindowText, Qt::black);
+    light.setColor(QPalette::Text, Qt::black);
+    light.setColor(QPalette::ButtonText, Qt::black);
+    light.setColor(QPalette::Base, Qt::white);
+    setPalette(light);
 
     picIcon = new QLabel(this);
     place(picIcon, 240, 240, 540, 540);
     picIcon->setPixmap(QApplication::windowIcon().pixmap(32, 32));
     picIcon->setAlignment(Qt::AlignCenter);
+    picIcon->setAccessibleName(QStringLiteral("カエナミのアイコン"));
     // A tab stop of its own, between the two buttons; a dotted frame shows when it has the focus.
     picIcon->setFocusPolicy(Qt::TabFocus);
     picIcon->setStyleSheet(QStringLiteral("QLabel:focus { border: 1px dotted palette(text); }"));
@@ -60,6 +69,7 @@ frmAbout::frmAbout(Registry &registry, FileOperations &files, Launcher &launcher
     place(cmdOK, 3360, 1440, 1380, 345);
     cmdOK->setDefault(true);
     cmdSysInfo = new QPushButton(QStringLiteral("ｼｽﾃﾑ情報(&S)..."), this);
+    cmdSysInfo->setAccessibleName(QStringLiteral("システム情報"));
     place(cmdSysInfo, 3360, 1800, 1380, 345);
 
     setTabOrder(cmdOK, picIcon);

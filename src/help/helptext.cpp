@@ -2,6 +2,8 @@
 
 #include "textcodec.h"
 
+#include <algorithm>
+
 namespace HelpText {
 
 QString fromBytes(const QByteArray &bytes)
@@ -24,16 +26,29 @@ QString fromBytes(const QByteArray &bytes)
     return result;
 }
 
+QString cutShortNote()
+{
+    return QStringLiteral("（ヘルプファイルが長すぎるため、ここまでを表示しています。）\r\n");
+}
+
 QString load(FileOperations &files, const QString &programFolder)
 {
     const QString path = programFolder + QStringLiteral("/Readme.txt");
     QByteArray bytes;
-    const OpResult read = files.readFile(path, bytes);
+    // One byte more than is shown tells whether there is more.
+    const OpResult read = files.readFileStart(path, maxBytes + 1, bytes);
     if (!read) {
         return QStringLiteral("ヘルプファイル %1 を読み込めませんでした。\r\n%2\r\n")
             .arg(path, read.error);
     }
-    return fromBytes(bytes);
+    if (bytes.size() <= maxBytes)
+        return fromBytes(bytes);
+    bytes.truncate(maxBytes);
+    // Whole lines only, so that no character is cut in two.
+    const qsizetype lineEnd = std::max(bytes.lastIndexOf('\n'), bytes.lastIndexOf('\r'));
+    if (lineEnd >= 0)
+        bytes.truncate(lineEnd + 1);
+    return fromBytes(bytes) + cutShortNote();
 }
 
 } // namespace HelpText

@@ -95,6 +95,12 @@ QString FileList::fileName() const
 
 void FileList::keyPressEvent(QKeyEvent *event)
 {
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+        currentIndex().isValid()) {
+        event->accept();
+        Q_EMIT entryOpened();
+        return;
+    }
     const QModelIndex before = currentIndex();
     QListView::keyPressEvent(event);
     if (currentIndex() != before && currentIndex().isValid())

@@ -53,6 +53,8 @@ public:
 Q_SIGNALS:
     /// The user moved the current entry with the keyboard (a click by other means).
     void keyboardMoved();
+    /// The user pressed Enter on the current entry (a double-click by other means).
+    void entryOpened();
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;

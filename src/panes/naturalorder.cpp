@@ -8,9 +8,25 @@
 
 namespace NaturalOrder {
 
-// A digit run becomes a marker (the code of '0', so digits still sort before letters as in
-// plain text), its length without leading zeros, then its digits: shorter numbers come first.
-// Digit characters never appear in the key outside such runs, so the marker is unambiguous.
+namespace {
+
+/// The value of an ASCII or full-width digit (U+FF10 to U+FF19), or -1.
+int digitValue(QChar c)
+{
+    const char16_t u = c.unicode();
+    if (u >= u'0' && u <= u'9')
+        return u - u'0';
+    if (u >= u'\uFF10' && u <= u'\uFF19')
+        return u - u'\uFF10';
+    return -1;
+}
+
+} // namespace
+
+// A digit run (ASCII and full-width digits alike) becomes a marker (the code of '0', so digits
+// still sort before letters as in plain text), its length without leading zeros, then its
+// digits as ASCII: shorter numbers come first. ASCII digits never appear in the key outside
+// such runs, so the marker is unambiguous.
 QString sortKey(const QString &name)
 {
     QString key;
@@ -18,22 +34,22 @@ QString sortKey(const QString &name)
     const qsizetype n = name.size();
     qsizetype i = 0;
     while (i < n) {
-        const QChar c = name[i];
-        if (c >= QLatin1Char('0') && c <= QLatin1Char('9')) {
+        if (digitValue(name[i]) >= 0) {
             qsizetype end = i;
-            while (end < n && name[end] >= QLatin1Char('0') && name[end] <= QLatin1Char('9'))
+            while (end < n && digitValue(name[end]) >= 0)
                 ++end;
             qsizetype start = i;
-            while (start < end - 1 && name[start] == QLatin1Char('0'))
+            while (start < end - 1 && digitValue(name[start]) == 0)
                 ++start;
             key.append(QLatin1Char('0'));
             key.append(QChar(char16_t(std::min<qsizetype>(end - start, 0xFFFF))));
-            key.append(QStringView(name).mid(start, end - start));
+            for (qsizetype d = start; d < end; ++d)
+                key.append(QChar(char16_t(u'0' + digitValue(name[d]))));
             i = end;
             continue;
         }
         qsizetype end = i;
-        while (end < n && !(name[end] >= QLatin1Char('0') && name[end] <= QLatin1Char('9')))
+        while (end < n && digitValue(name[end]) < 0)
             ++end;
         key.append(QStringView(name).mid(i, end - i).toString().toCaseFolded());
         i = end;

@@ -5,8 +5,8 @@
 
 namespace NaturalOrder {
 
-/// A key whose plain comparison gives the order file managers show: runs of digits compared by
-/// value, letter case ignored, whatever the user's locale.
+/// A key whose plain comparison gives the order file managers show: runs of digits (ASCII and
+/// full-width) compared by value, letter case ignored, whatever the user's locale.
 QString sortKey(const QString &name);
 
 /// Sorts file names by the keys of their shown text (FileNames::display); equal keys fall back

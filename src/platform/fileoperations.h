@@ -193,6 +193,8 @@ public:
 
     /// Reads a whole regular file without ever blocking on a pipe or device.
     virtual OpResult readFile(const QString &path, QByteArray &bytes) = 0;
+    /// Reads at most `maxBytes` from the start of a regular file, the same way.
+    virtual OpResult readFileStart(const QString &path, qint64 maxBytes, QByteArray &bytes) = 0;
     /// Replaces the file at `path` as a whole: on failure the previous file stays intact and
     /// the system's own reason is returned.
     /// `onlyForTheUser` makes a new file readable by the user only.

@@ -1062,6 +1062,40 @@ OpResult PosixFileOperations::readFile(const QString &path, QByteArray &bytes)
     return OpResult::success();
 }
 
+OpResult PosixFileOperations::readFileStart(const QString &path, qint64 maxBytes, QByteArray &bytes)
+{
+    bytes.clear();
+    FileDescriptor fd;
+    struct stat st
+    {
+    };
+    if (OpResult opened = openRegular(path, O_RDONLY, fd, st); !opened)
+        return opened;
+    // The file may grow while it is read: never more than asked for.
+    bytes.resize(qsizetype(qBound(qint64(0), qint64(st.st_size), maxBytes)));
+    qsizetype filled = 0;
+    for (;;) {
+        if (filled == bytes.size()) {
+            if (bytes.size() >= maxBytes)
+                break;
+            bytes.resize(qsizetype(qMin<qint64>(maxBytes, qint64(bytes.size()) * 2 + 4096)));
+        }
+        const ssize_t got = ::read(fd.get(), bytes.data() + filled, size_t(bytes.size() - filled));
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            const int error = errno;
+            bytes.clear();
+            return failureOf(error, path);
+        }
+        if (got == 0)
+            break;
+        filled += got;
+    }
+    bytes.resize(filled);
+    return OpResult::success();
+}
+
 OpResult PosixFileOperations::writeFileAtomically(const QString &path, const QByteArray &bytes,
                                                   bool onlyForTheUser)
 {

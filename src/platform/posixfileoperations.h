@@ -55,6 +55,7 @@ public:
                                    QStringList &names) override;
     OpResult listFiles(const QString &folder, QStringList &names) override;
     OpResult readFile(const QString &path, QByteArray &bytes) override;
+    OpResult readFileStart(const QString &path, qint64 maxBytes, QByteArray &bytes) override;
     OpResult writeFileAtomically(const QString &path, const QByteArray &bytes,
                                  bool onlyForTheUser = false) override;
     OpResult writeJournal(const QString &path, const QByteArray &bytes) override;

@@ -334,7 +334,9 @@ PreviewOutcome load(const QString &path, ImageView &view, QSizeF areaTwips, qrea
         return PreviewOutcome::NotAPicture;
     const bool turned = header.transformation.testFlag(QImageIOHandler::TransformationRotate90);
 
-    if (header.size.isValid() && !header.size.isEmpty() && header.decodesReduced) {
+    // Readers reduce a 1-bit picture with Qt's smooth scaling, which spoils it (shrinkPicture).
+    if (header.size.isValid() && !header.size.isEmpty() && header.decodesReduced &&
+        header.bitsPerPixel > 1) {
         const QSize uprightSize = turned ? header.size.transposed() : header.size;
         const PreviewPlacement placed = place(uprightSize, areaTwips);
         const QSize shown = shownSize(placed, devicePixelRatio);
@@ -410,9 +412,12 @@ QImage shrinkPicture(const QImage &image, QSize target)
     const int fx = std::max(1, image.width() / target.width());
     const int fy = std::max(1, image.height() / target.height());
     // Smooth scaling first converts the whole picture to 32 (or 64) bits per pixel: fine for a
-    // small one, or one within twice the target each way.
+    // small one, or one within twice the target each way. A 1-bit picture it reduces to less
+    // than half its size comes out dithered to black and white, whatever its palette: box
+    // averages keep its colours.
     constexpr qint64 smallBytes = 16 * mib;
-    if ((fx < 2 && fy < 2) || qint64(image.width()) * image.height() * 8 <= smallBytes)
+    const bool small = qint64(image.width()) * image.height() * 8 <= smallBytes;
+    if ((fx < 2 && fy < 2) || (small && image.depth() > 1))
         return image.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     const QImage reduced = boxReduce(image, fx, fy);
     if (reduced.isNull())

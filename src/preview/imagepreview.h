@@ -41,7 +41,8 @@ PreviewOutcome LoadImage(const QString &path, ImageView &view, QSizeF areaTwips,
                          qreal devicePixelRatio = 1.0,
                          std::optional<qint64> decodeBudget = std::nullopt);
 
-/// `image` scaled smoothly to `target`; a large picture is first reduced by whole factors to
-/// box averages, converted to 32 bits a piece of a row at a time, so that the memory taken
-/// beside the picture stays small however wide or deep it is.
+/// `image` scaled smoothly to `target`; a large picture, or a 1-bit one reduced to less than half
+/// its size, is first reduced by whole factors to box averages, converted to 32 bits a piece of a
+/// row at a time, so that the memory taken beside the picture stays small however wide or deep
+/// it is and a palette keeps its colours.
 QImage shrinkPicture(const QImage &image, QSize target);

@@ -1,11 +1,14 @@
 #include "imageview.h"
 
+#include "accessibility.h"
+
 #include <QPainter>
 
 #include <cmath>
 
 ImageView::ImageView(QWidget *parent) : QWidget(parent)
 {
+    Accessibility::exposeAs("ImageView", QAccessible::Graphic);
     setAttribute(Qt::WA_TransparentForMouseEvents);
 }
 

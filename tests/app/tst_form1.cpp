@@ -3,6 +3,7 @@
 #include "imageview.h"
 #include "textfit.h"
 
+#include <QAccessible>
 #include <QImage>
 
 #include <QMenu>
@@ -17,6 +18,8 @@ private Q_SLOTS:
     void layout_data();
     void layout();
     void tabOrderFollowsTheLayout();
+    void everyControlHasAnAccessibleName_data();
+    void everyControlHasAnAccessibleName();
     void firstStartWithoutFiles();
     void startWithAListFileOnly();
     void unusableListFileCountsAsMissing();
@@ -51,8 +54,12 @@ private Q_SLOTS:
     void pickUpFollowsTheKeyboard();
     void pickedExtensionIsSavedWithTheList();
     void doubleClickPicksUpBeforeThePreview();
+    void enterOnAFileShowsItAsADoubleClickDoes_data();
+    void enterOnAFileShowsItAsADoubleClickDoes();
     void editMenuStandsBeforeHelp();
     void ctrlZUndoesTheLastBatches();
+    void ctrlZRightAfterABatchUndoesIt_data();
+    void ctrlZRightAfterABatchUndoesIt();
     void previewInTheWindow_data();
     void previewInTheWindow();
     void combo1TakesTheTextAsTyped_data();
@@ -139,6 +146,113 @@ void Form1Test::tabOrderFollowsTheLayout()
             next = ui.Combo1;
         QCOMPARE(next, expected[i]);
     }
+}
+
+void Form1Test::everyControlHasAnAccessibleName_data()
+{
+    QTest::addColumn<QString>("control");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QAccessible::Role>("role");
+    QTest::addColumn<QString>("heading"); // the label whose buddy it is
+    using A = QAccessible;
+    QTest::newRow("Drive1") << "Drive1"
+                            << "元のドライブ" << A::ComboBox << "";
+    QTest::newRow("Dir1") << "Dir1"
+                          << "元のフォルダー" << A::List << "";
+    QTest::newRow("File1") << "File1"
+                           << "元のファイル" << A::List << "";
+    QTest::newRow("Drive2") << "Drive2"
+                            << "コピー先のドライブ" << A::ComboBox << "";
+    QTest::newRow("Dir2") << "Dir2"
+                          << "コピー先のフォルダー" << A::List << "";
+    QTest::newRow("File2") << "File2"
+                           << "コピー先のファイル" << A::List << "";
+    QTest::newRow("Command1") << "Command1"
+                              << "リネーム" << A::Button << "";
+    QTest::newRow("Text1") << "Text1"
+                           << "ファイル名" << A::EditableText << "Label1";
+    QTest::newRow("Text2") << "Text2"
+                           << "開始No" << A::EditableText << "Label2";
+    QTest::newRow("List1") << "List1"
+                           << "桁数" << A::List << "Label4";
+    QTest::newRow("Combo1") << "Combo1"
+                            << "拡張子" << A::ComboBox << "Label3";
+    QTest::newRow("Combo1's edit field") << "Combo1 edit"
+                                         << "拡張子" << A::EditableText << "";
+    QTest::newRow("Command2") << "Command2"
+                              << "終了" << A::Button << "";
+    QTest::newRow("Check1") << "Check1"
+                            << "移動する" << A::CheckBox << "";
+    QTest::newRow("Command3") << "Command3"
+                              << "拡張子を登録" << A::Button << "";
+    QTest::newRow("Check2") << "Check2"
+                            << "上書きする" << A::CheckBox << "";
+    QTest::newRow("Command4") << "Command4"
+                              << "全選択" << A::Button << "";
+    QTest::newRow("Command5") << "Command5"
+                              << "更新" << A::Button << "";
+    QTest::newRow("Picture1") << "Picture1"
+                              << "プレビュー" << A::Border << "";
+    QTest::newRow("Image1") << "Image1"
+                            << "プレビューの画像" << A::Graphic << "";
+    QTest::newRow("ProgressBar1") << "ProgressBar1"
+                                  << "進行状況" << A::ProgressBar << "";
+}
+
+void Form1Test::everyControlHasAnAccessibleName()
+{
+    QFETCH(QString, control);
+    QFETCH(QString, name);
+    QFETCH(QAccessible::Role, role);
+    QFETCH(QString, heading);
+    Form1Fixture f;
+    Form1 &form = f.start();
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    const Form1Controls &ui = f.ui();
+    const QMap<QString, QWidget *> controls{{"Drive1", ui.Drive1},
+                                            {"Dir1", ui.Dir1},
+                                            {"File1", ui.File1},
+                                            {"Drive2", ui.Drive2},
+                                            {"Dir2", ui.Dir2},
+                                            {"File2", ui.File2},
+                                            {"Command1", ui.Command1},
+                                            {"Text1", ui.Text1},
+                                            {"Text2", ui.Text2},
+                                            {"List1", ui.List1},
+                                            {"Combo1", ui.Combo1},
+                                            {"Combo1 edit", ui.Combo1->lineEdit()},
+                                            {"Command2", ui.Command2},
+                                            {"Check1", ui.Check1},
+                                            {"Command3", ui.Command3},
+                                            {"Check2", ui.Check2},
+                                            {"Command4", ui.Command4},
+                                            {"Command5", ui.Command5},
+                                            {"Picture1", ui.Picture1},
+                                            {"Image1", ui.Image1},
+                                            {"ProgressBar1", ui.ProgressBar1}};
+    QWidget *widget = controls.value(control);
+    QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(widget);
+    QVERIFY(accessible);
+    QCOMPARE(accessible->role(), role);
+    QCOMPARE(widget->accessibleName(), name);
+    // Qt on Linux gives a combo box's current entry as its name and its purpose through the
+    // label it has (AT-SPI's labelled-by); every other control says its name itself.
+    const QList<QPair<QAccessibleInterface *, QAccessible::Relation>> labels =
+        accessible->relations(QAccessible::Label);
+    QStringList labelledBy;
+    for (const auto &label : labels)
+        labelledBy.append(label.first->text(QAccessible::Name));
+    if (role == QAccessible::ComboBox) {
+        QVERIFY(!accessible->text(QAccessible::Name).isEmpty());
+        QVERIFY2(labelledBy.contains(name), qPrintable(labelledBy.join(", ")));
+    } else {
+        QCOMPARE(accessible->text(QAccessible::Name), name);
+    }
+    const QMap<QString, QLabel *> headings{
+        {"Label1", ui.Label1}, {"Label2", ui.Label2}, {"Label3", ui.Label3}, {"Label4", ui.Label4}};
+    if (!heading.isEmpty())
+        QCOMPARE(headings.value(heading)->buddy(), widget);
 }
 
 void Form1Test::firstStartWithoutFiles()
@@ -664,6 +778,68 @@ void Form1Test::ctrlZUndoesTheLastBatches()
     QVERIFY(!f.ui().mnuUndo->isEnabled());
 }
 
+void Form1Test::ctrlZRightAfterABatchUndoesIt_data()
+{
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<QString>("typed"); // after the batch, before Ctrl+Z
+    QTest::newRow("base name/where the batch left the focus") << "Text1"
+                                                              << "";
+    QTest::newRow("base name/typed into") << "Text1"
+                                          << "_x";
+    QTest::newRow("start number/untouched") << "Text2"
+                                            << "";
+    QTest::newRow("start number/typed into") << "Text2"
+                                             << "0";
+    QTest::newRow("extension/typed into") << "Combo1"
+                                          << "x";
+}
+
+void Form1Test::ctrlZRightAfterABatchUndoesIt()
+{
+    QFETCH(QString, box);
+    QFETCH(QString, typed);
+    Form1Fixture f;
+    for (const char *name : {"a.jpg", "b.jpg"})
+        TestFiles::write(f.path("a/home/") + name, name);
+    Form1 &form = f.start();
+    form.show();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    const Form1Controls &ui = f.ui();
+    QVERIFY(ui.Dir2->setPath(f.path("b/dcim")));
+    QTest::mouseClick(ui.Command4, Qt::LeftButton);
+    // Typed by hand, so that the boxes have typing of their own from before the batch.
+    ui.Text1->setFocus();
+    QTest::keyClicks(ui.Text1, "photo");
+    ui.Text2->setFocus();
+    QTest::keyClick(ui.Text2, Qt::Key_End);
+    QTest::keyClicks(ui.Text2, "1");
+    QTest::mouseClick(ui.Command1, Qt::LeftButton);
+    QCOMPARE(f.messages.informed, QStringList{"リネームが完了しました。"});
+    QCOMPARE(TestFiles::names(f.path("b/dcim")), (QStringList{"photo00001.jpg", "photo00002.jpg"}));
+    QCOMPARE(QApplication::focusWidget(), ui.Text1);
+
+    const QMap<QString, QLineEdit *> boxes{
+        {"Text1", ui.Text1}, {"Text2", ui.Text2}, {"Combo1", ui.Combo1->lineEdit()}};
+    QLineEdit *edit = boxes.value(box);
+    if (edit != ui.Text1)
+        QTest::mouseClick(edit, Qt::LeftButton);
+    // An editable combo box keeps the focus itself and hands the keys to its line edit.
+    QCOMPARE(QApplication::focusWidget(),
+             box == "Combo1" ? static_cast<QWidget *>(ui.Combo1) : edit);
+    const QString before = edit->text();
+    if (!typed.isEmpty()) {
+        QTest::keyClick(edit, Qt::Key_End);
+        QTest::keyClicks(edit, typed);
+        // The box's own typing is undone first.
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(edit->text(), before);
+        QVERIFY2(f.messages.questions.isEmpty(), qPrintable(f.messages.questions.join(" | ")));
+    }
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(f.messages.questions, QStringList{"直前のリネーム（2 件）を元に戻しますか？"});
+    QCOMPARE(edit->text(), before);
+}
+
 void Form1Test::helpMenu()
 {
     Form1Fixture f;
@@ -805,6 +981,46 @@ void Form1Test::doubleClickPicksUpBeforeThePreview()
     QCOMPARE(startNumberAtMessage, QString("8"));
     QCOMPARE(f.form->imagePath(), f.path("b/dcim/photo007.jpg"));
     QVERIFY(f.ui().Image1->isHidden());
+}
+
+void Form1Test::enterOnAFileShowsItAsADoubleClickDoes_data()
+{
+    QTest::addColumn<bool>("target");
+    QTest::addColumn<int>("key");
+    QTest::newRow("source list/Return") << false << int(Qt::Key_Return);
+    QTest::newRow("target list/Return") << true << int(Qt::Key_Return);
+    QTest::newRow("target list/Enter") << true << int(Qt::Key_Enter);
+}
+
+void Form1Test::enterOnAFileShowsItAsADoubleClickDoes()
+{
+    QFETCH(bool, target);
+    QFETCH(int, key);
+    Form1Fixture f;
+    QImage image(40, 30, QImage::Format_RGB32);
+    image.fill(Qt::darkRed);
+    QVERIFY(image.save(f.path("b/dcim/photo007.bmp"), "BMP"));
+    TestFiles::write(f.path("b/dcim/photo008.txt"), "no picture");
+    Form1 &form = f.start();
+    form.show();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    const Form1Controls &ui = f.ui();
+    FileList *list = target ? ui.File2 : ui.File1;
+    QVERIFY((target ? ui.Dir2 : ui.Dir1)->setPath(f.path("b/dcim")));
+    list->setFocus();
+    QTest::keyClick(list, Qt::Key_Home); // the first file becomes the current one
+    QTest::keyClick(list, Qt::Key(key));
+    QVERIFY(ui.Image1->isVisible());
+    QCOMPARE(f.form->imagePath(), f.path("b/dcim/photo007.bmp"));
+    QCOMPARE(ui.Image1->accessibleDescription(), QString("photo007.bmp"));
+    QCOMPARE(ui.Text2->text(), target ? QString("8") : QString("0")); // picked up on the way
+    QVERIFY(f.messages.informed.isEmpty());
+
+    QTest::keyClick(list, Qt::Key_Down);
+    QTest::keyClick(list, Qt::Key(key));
+    QCOMPARE(f.messages.informed, QStringList{"対応していないファイルが選択されました。"});
+    QVERIFY(ui.Image1->isHidden());
+    QVERIFY(ui.Image1->accessibleDescription().isEmpty());
 }
 
 void Form1Test::previewInTheWindow_data()

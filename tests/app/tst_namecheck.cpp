@@ -4,6 +4,7 @@
 #include "posixfileoperations.h"
 
 #include <QAbstractItemModelTester>
+#include <QAccessible>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMetaEnum>
@@ -33,6 +34,7 @@ private Q_SLOTS:
     void targetSetFollowsTheList();
     void windowFollowsTheMainWindow();
     void oneWindowBroughtToTheFront();
+    void windowTellsScreenReadersWhatItIs();
 };
 
 namespace {
@@ -665,6 +667,25 @@ void NameCheckTest::oneWindowBroughtToTheFront()
     f.ui().mnuNameCheck->trigger();
     QVERIFY(form.nameCheckWindow());
     QCOMPARE(form.nameCheckWindow()->model()->rowCount(), 1);
+}
+
+void NameCheckTest::windowTellsScreenReadersWhatItIs()
+{
+    Form1Fixture f;
+    Form1 &form = f.start();
+    const auto endWindow = endNameCheckWindow(form);
+    f.ui().mnuNameCheck->trigger();
+    NameCheckWindow *window = form.nameCheckWindow();
+    QVERIFY(window);
+    QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(window);
+    QVERIFY(accessible);
+    QCOMPARE(accessible->role(), QAccessible::Window);
+    QCOMPARE(accessible->text(QAccessible::Name), QString("名前の確認"));
+    QAccessibleInterface *table = QAccessible::queryAccessibleInterface(window->table());
+    QCOMPARE(table->role(), QAccessible::Table);
+    QCOMPARE(table->text(QAccessible::Name), QString("元の名前と新しい名前"));
+    QCOMPARE(QAccessible::queryAccessibleInterface(window->summary())->text(QAccessible::Name),
+             window->summary()->text());
 }
 
 QTEST_MAIN(NameCheckTest)

@@ -11,6 +11,7 @@
 #include "testfiles.h"
 #include "textfit.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QLabel>
@@ -18,12 +19,14 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
 
+#include <cmath>
 #include <csignal>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -114,6 +117,8 @@ private Q_SLOTS:
     void helpText();
     void missingReadmeIsNamed();
     void readmeThatIsAPipeIsNotWaitedFor();
+    void longReadmeIsCutShort_data();
+    void longReadmeIsCutShort();
     void getKeyValue_data();
     void getKeyValue();
     void startSysInfo_data();
@@ -122,8 +127,12 @@ private Q_SLOTS:
     void helpWindowLayoutAndText();
     void helpWindowIsOneInstanceReadOnce();
     void aboutWindowTexts();
+    void aboutTextsStayReadableOnADarkDesktop_data();
+    void aboutTextsStayReadableOnADarkDesktop();
     void aboutWindowKeys();
     void aboutWindowIsOneInstance();
+    void windowsTellScreenReadersWhatTheyAre_data();
+    void windowsTellScreenReadersWhatTheyAre();
     void aboutIconIsATabStopBetweenTheButtons();
     void readmeReadsWithoutScrollingSideways_data();
     void readmeReadsWithoutScrollingSideways();
@@ -190,6 +199,41 @@ void HelpTest::readmeThatIsAPipeIsNotWaitedFor()
                                   .arg(readme, notARegularFileText()));
     QVERIFY2(form.Text1->toPlainText().contains(notARegularFileText()),
              qPrintable(form.Text1->toPlainText()));
+}
+
+void HelpTest::longReadmeIsCutShort_data()
+{
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<bool>("cut");
+    QTest::newRow("fits/short") << qint64(1000) << false;
+    QTest::newRow("fits/exactly the limit") << HelpText::maxBytes << false;
+    QTest::newRow("cut/one byte over") << HelpText::maxBytes + 1 << true;
+    QTest::newRow("cut/200 MB") << qint64(200) * 1000 * 1000 << true;
+}
+
+void HelpTest::longReadmeIsCutShort()
+{
+    QFETCH(qint64, size);
+    QFETCH(bool, cut);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    // One line, then a hole of zeros (no disk) without a line end.
+    const QString readme = writeReadme(dir, "first\r\n") + "/Readme.txt";
+    QVERIFY(::truncate(FileNames::encode(readme).constData(), off_t(size)) == 0);
+    FaultyFileOperations files;
+    const QString text = HelpText::load(files, dir.path());
+    QCOMPARE(files.calls.size(), 1);
+    if (!cut) {
+        QCOMPARE(text.size(), size + 2);
+        QVERIFY(text.startsWith("first\r\n"));
+        QVERIFY(!text.contains(HelpText::cutShortNote()));
+        return;
+    }
+    // Whole lines up to the limit, then the note.
+    QCOMPARE(text, "first\r\n" + HelpText::cutShortNote());
+    Form2 form(files, dir.path());
+    form.Form_Load();
+    QCOMPARE(form.Text1->toPlainText(), "first\n" + HelpText::cutShortNote().replace("\r\n", "\n"));
 }
 
 void HelpTest::getKeyValue_data()
@@ -363,6 +407,62 @@ void HelpTest::aboutWindowTexts()
     QVERIFY(about.cmdOK->isDefault());
 }
 
+void HelpTest::aboutTextsStayReadableOnADarkDesktop_data()
+{
+    QTest::addColumn<QString>("label");
+    for (const char *label : {"lblTitle", "lblVersion", "lblDescription", "lblDisclaimer"})
+        QTest::newRow(label) << label;
+}
+
+void HelpTest::aboutTextsStayReadableOnADarkDesktop()
+{
+    QFETCH(QString, label);
+    const QPalette before = QApplication::palette();
+    QPalette dark(QColor(0x35, 0x35, 0x35), QColor(0x2b, 0x2b, 0x2b));
+    dark.setColor(QPalette::WindowText, QColor(0xee, 0xee, 0xee));
+    dark.setColor(QPalette::Text, QColor(0xee, 0xee, 0xee));
+    dark.setColor(QPalette::ButtonText, QColor(0xee, 0xee, 0xee));
+    dark.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x1e));
+    QApplication::setPalette(dark);
+    const auto restore = qScopeGuard([&] { QApplication::setPalette(before); });
+
+    Outside o;
+    frmAbout about(o.registry, o.files, o.launcher, o.messages);
+    about.Form_Load();
+    about.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&about));
+    const QMap<QString, QLabel *> labels{{"lblTitle", about.lblTitle},
+                                         {"lblVersion", about.lblVersion},
+                                         {"lblDescription", about.lblDescription},
+                                         {"lblDisclaimer", about.lblDisclaimer}};
+    const QLabel *shown = labels.value(label);
+    const QColor text = shown->palette().color(shown->foregroundRole());
+    // The background actually painted behind the label: the commonest colour of its area.
+    const QImage painted = about.grab(shown->geometry()).toImage();
+    QHash<QRgb, int> counts;
+    for (int y = 0; y < painted.height(); ++y) {
+        for (int x = 0; x < painted.width(); ++x)
+            ++counts[painted.pixel(x, y)];
+    }
+    QVERIFY(!counts.isEmpty());
+    const QColor background(std::max_element(counts.begin(), counts.end()).key());
+    // WCAG 2 contrast ratio of relative luminances.
+    const auto luminance = [](QColor c) {
+        const auto channel = [](double v) {
+            return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) +
+               0.0722 * channel(c.blueF());
+    };
+    const double lighter = std::max(luminance(text), luminance(background));
+    const double darker = std::min(luminance(text), luminance(background));
+    const double ratio = (lighter + 0.05) / (darker + 0.05);
+    QVERIFY2(
+        ratio >= 4.5,
+        qPrintable(
+            QString("%1 on %2: %3:1").arg(text.name(), background.name()).arg(ratio, 0, 'f', 2)));
+}
+
 void HelpTest::aboutWindowKeys()
 {
     Outside o;
@@ -406,6 +506,37 @@ void HelpTest::aboutWindowIsOneInstance()
     QCOMPARE(std::count_if(windowsOpen.begin(), windowsOpen.end(),
                            [](QWidget *w) { return qobject_cast<frmAbout *>(w) != nullptr; }),
              1);
+}
+
+void HelpTest::windowsTellScreenReadersWhatTheyAre_data()
+{
+    QTest::addColumn<bool>("about");
+    QTest::addColumn<QString>("name");
+    QTest::newRow("help") << false << "カエナミヘルプ";
+    QTest::newRow("about") << true << "カエナミのﾊﾞｰｼﾞｮﾝ情報";
+}
+
+void HelpTest::windowsTellScreenReadersWhatTheyAre()
+{
+    QFETCH(bool, about);
+    QFETCH(QString, name);
+    Outside o;
+    HelpWindows windows(o.files, o.registry, o.launcher, o.messages, QString());
+    about ? windows.mnuVa_Click() : windows.mnuH_Click();
+    QWidget *window = about ? static_cast<QWidget *>(windows.about()) : windows.help();
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(window);
+    QVERIFY(accessible);
+    QCOMPARE(accessible->role(), QAccessible::Dialog);
+    QCOMPARE(accessible->text(QAccessible::Name), name);
+    // Whatever takes the focus says what it is.
+    for (int i = 0; i < accessible->childCount(); ++i) {
+        QAccessibleInterface *child = accessible->child(i);
+        if (child->state().focusable)
+            QVERIFY2(!child->text(QAccessible::Name).isEmpty(),
+                     child->object()->metaObject()->className());
+    }
+    window->close();
 }
 
 void HelpTest::readmeReadsWithoutScrollingSideways_data()

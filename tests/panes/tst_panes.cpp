@@ -122,6 +122,17 @@ void PanesTest::naturalOrder_data()
         << QStringList{"img1.jpg", "img.jpg"} << QStringList{"img.jpg", "img1.jpg"};
     QTest::newRow("japanese/numbers")
         << QStringList{"写真10.jpg", "写真9.jpg"} << QStringList{"写真9.jpg", "写真10.jpg"};
+    QTest::newRow("full-width/by value") << QStringList{"写真１.jpg", "写真１０.jpg", "写真２.jpg"}
+                                         << QStringList{"写真１.jpg", "写真２.jpg", "写真１０.jpg"};
+    QTest::newRow("full-width/mixed with ASCII")
+        << QStringList{"写真１０.jpg", "写真9.jpg", "写真11.jpg", "写真２.jpg"}
+        << QStringList{"写真２.jpg", "写真9.jpg", "写真１０.jpg", "写真11.jpg"};
+    QTest::newRow("full-width/within one number")
+        << QStringList{"p1０", "p９", "p1１"} << QStringList{"p９", "p1０", "p1１"};
+    QTest::newRow("full-width/leading zeros")
+        << QStringList{"x０１０", "x９"} << QStringList{"x９", "x０１０"};
+    QTest::newRow("full-width/equal values, the shown text decides")
+        << QStringList{"a２", "a2"} << QStringList{"a2", "a２"};
     // A kept byte shows as U+FFFD, which sorts after the fullwidth Ａ; as the kept U+DC83 it
     // would sort before it.
     QTest::newRow("kept bytes/by the shown text")

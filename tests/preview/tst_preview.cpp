@@ -248,6 +248,18 @@ QByteArray tiffHeader(quint32 width, quint32 height)
     return out;
 }
 
+/// The data of the first chunk of `type` in a PNG file; empty when there is none.
+QByteArray pngChunkData(const QByteArray &png, const char *type)
+{
+    for (qsizetype at = 8; at + 12 <= png.size();) {
+        const qsizetype length = qFromBigEndian<quint32>(png.constData() + at);
+        if (png.mid(at + 4, 4) == type)
+            return png.mid(at + 8, length);
+        at += 12 + length;
+    }
+    return {};
+}
+
 } // namespace
 
 class PreviewTest : public QObject
@@ -261,6 +273,8 @@ private Q_SLOTS:
     void fit();
     void formats_data();
     void formats();
+    void onePalettePngKeepsItsColours_data();
+    void onePalettePngKeepsItsColours();
     void notAPicture_data();
     void notAPicture();
     void vanishedFileShowsNothing();
@@ -383,6 +397,62 @@ void PreviewTest::formats()
     QCOMPARE(view.left(), 3000.0f);
     QVERIFY(view.stretch());
     QCOMPARE(view.geometry(), QRect(200, 0, 164, 50));
+}
+
+void PreviewTest::onePalettePngKeepsItsColours_data()
+{
+    QTest::addColumn<QImage::Format>("format");
+    QTest::addColumn<int>("entries"); // of the palette; a second entry is used on the right
+    QTest::addColumn<bool>("rightUsed");
+    QTest::addColumn<QSizeF>("area"); // twips; 400 × 100 pixels are 6000 × 1500
+    const QSizeF whole(6000, 6000), half(3000, 3000), less(2460, 2115), tenth(600, 600);
+    QTest::newRow("one colour/full size") << QImage::Format_Mono << 1 << false << whole;
+    QTest::newRow("one colour/half size") << QImage::Format_Mono << 1 << false << half;
+    QTest::newRow("one colour/less than half") << QImage::Format_Mono << 1 << false << less;
+    QTest::newRow("one colour/a tenth") << QImage::Format_Mono << 1 << false << tenth;
+    QTest::newRow("one colour/LSB first") << QImage::Format_MonoLSB << 1 << false << less;
+    QTest::newRow("two entries/one used") << QImage::Format_Mono << 2 << false << less;
+    QTest::newRow("two entries/both used") << QImage::Format_Mono << 2 << true << less;
+}
+
+void PreviewTest::onePalettePngKeepsItsColours()
+{
+    QFETCH(QImage::Format, format);
+    QFETCH(int, entries);
+    QFETCH(bool, rightUsed);
+    QFETCH(QSizeF, area);
+    const QRgb red = qRgb(255, 0, 0), blue = qRgb(0, 0, 255);
+    QImage image(400, 100, format);
+    image.setColorTable(entries == 1 ? QList<QRgb>{red} : QList<QRgb>{red, blue});
+    image.fill(0);
+    for (int y = 0; rightUsed && y < image.height(); ++y) {
+        for (int x = image.width() / 2; x < image.width(); ++x)
+            image.setPixel(x, y, 1);
+    }
+    const QByteArray png = encoded(image, "png");
+    // A palette picture (colour type 3) of depth 1 with a palette of `entries` colours.
+    const QByteArray header = pngChunkData(png, "IHDR");
+    QCOMPARE(header.size(), 13);
+    QCOMPARE(int(header.at(8)), 1);
+    QCOMPARE(int(header.at(9)), 3);
+    QCOMPARE(pngChunkData(png, "PLTE").size(), 3 * entries);
+    QVERIFY(TestFiles::write(path("palette.png"), png));
+
+    ImageView view;
+    QCOMPARE(LoadImage(path("palette.png"), view, area), PreviewOutcome::Shown);
+    const QImage &shown = view.picture();
+    QVERIFY(!shown.isNull());
+    const int y = shown.height() / 2;
+    const QColor left = shown.pixelColor(shown.width() / 4, y);
+    const QColor right = shown.pixelColor(shown.width() * 3 / 4, y);
+    QVERIFY2(near(left, QColor(red)), qPrintable(left.name()));
+    QVERIFY2(near(right, QColor(rightUsed ? blue : red)), qPrintable(right.name()));
+    // Every pixel of a one-colour picture has that colour: no hatch.
+    if (!rightUsed) {
+        const QImage pixels = shown.convertToFormat(QImage::Format_RGB32);
+        for (int x = 0; x < pixels.width(); ++x)
+            QVERIFY2(near(pixels.pixelColor(x, y), QColor(red)), qPrintable(QString::number(x)));
+    }
 }
 
 void PreviewTest::notAPicture_data()

@@ -146,6 +146,11 @@ public:
     {
         return guarded(Op::Read, p, [&] { return ForwardingFileOperations::readFile(p, b); });
     }
+    OpResult readFileStart(const QString &p, qint64 n, QByteArray &b) override
+    {
+        return guarded(Op::Read, p,
+                       [&] { return ForwardingFileOperations::readFileStart(p, n, b); });
+    }
     OpResult writeFileAtomically(const QString &p, const QByteArray &b, bool own = false) override
     {
         return guarded(Op::Write, p,

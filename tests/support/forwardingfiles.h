@@ -103,6 +103,10 @@ public:
     {
         return m_files.readFile(real(p), b);
     }
+    OpResult readFileStart(const QString &p, qint64 n, QByteArray &b) override
+    {
+        return m_files.readFileStart(real(p), n, b);
+    }
     OpResult writeFileAtomically(const QString &p, const QByteArray &b, bool own = false) override
     {
         return m_files.writeFileAtomically(real(p), b, own);
