@@ -210,8 +210,8 @@ public:
     /// for a later start to take up.
     virtual void releaseJournal(const QString &path) = 0;
     /// Reads and locks a journal left by an earlier run, at most `sizeLimit` bytes of it.
-    /// Fails with EWOULDBLOCK while a running batch still holds it, and with EFBIG (nothing
-    /// read) when it is longer.
+    /// Fails with EWOULDBLOCK while a running batch still holds it, and with EFBIG when it is
+    /// longer (still holding it, with `bytes` its first 64 KiB at most).
     virtual OpResult claimJournal(const QString &path, QByteArray &bytes,
                                   qint64 sizeLimit = std::numeric_limits<qint64>::max()) = 0;
 

@@ -131,6 +131,9 @@ OpResult openRegular(const QString &path, int access, FileDescriptor &fd, struct
     return OpResult::success();
 }
 
+/// What a journal too long to read is known by: its first lines.
+constexpr qint64 journalHead = 64 * 1024;
+
 /// Reads from the current offset to the end, at most `limit` bytes (EFBIG beyond); returns 0
 /// or the errno of the failing read.
 int readAll(int fd, qint64 sizeHint, QByteArray &bytes,
@@ -1236,10 +1239,15 @@ OpResult PosixFileOperations::claimJournal(const QString &path, QByteArray &byte
                 continue;
             return failureOf(ENOENT, path);
         }
-        // Held even when it is too long to read: the caller sets it aside.
-        const int error = opened.st_size > sizeLimit
-                              ? EFBIG
-                              : readAll(fd.get(), opened.st_size, bytes, sizeLimit);
+        // Held even when it is too long to read: the caller sets it aside, knowing its head.
+        int error = opened.st_size > sizeLimit
+                        ? EFBIG
+                        : readAll(fd.get(), opened.st_size, bytes, sizeLimit);
+        if (error == EFBIG) {
+            bytes.resize(qMin<qint64>(sizeLimit, journalHead));
+            const ssize_t got = ::pread(fd.get(), bytes.data(), size_t(bytes.size()), 0);
+            bytes.resize(got > 0 ? got : 0);
+        }
         m_heldJournals.insert(path, fd.release());
         if (error != 0)
             return failureOf(error, path);

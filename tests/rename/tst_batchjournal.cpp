@@ -46,6 +46,8 @@ private Q_SLOTS:
     void aJournalOthersWroteIsNotActedOn_data();
     void aJournalOthersWroteIsNotActedOn();
     void aJournalOnADriveWithoutPermissionsIsRecovered();
+    void aDamagedJournalIsNeverSetAsideInSilence_data();
+    void aDamagedJournalIsNeverSetAsideInSilence();
 
 private:
     QString path(const QString &name) const { return m_dir->path() + QLatin1Char('/') + name; }
@@ -385,6 +387,74 @@ void BatchJournalTest::aJournalOnADriveWithoutPermissionsIsRecovered()
     QVERIFY2(message.contains(photos + "/photo1.jpg"), qPrintable(message));
     QCOMPARE(TestFiles::read(photos + "/photo1.jpg"), QByteArray("photo"));
     QVERIFY(!QFile::exists(journal));
+}
+
+void BatchJournalTest::aDamagedJournalIsNeverSetAsideInSilence_data()
+{
+    QTest::addColumn<QString>("damage");
+    QTest::addColumn<bool>("folderKnown");
+    QTest::newRow("one bit flipped in a kept line") << "flip kept" << true;
+    QTest::newRow("one bit flipped in the header") << "flip header" << true;
+    QTest::newRow("cut short") << "cut" << true;
+    // Far beyond what a batch writes: only its first lines are read, and at once.
+    QTest::newRow("enormous, 2 GiB") << "enormous" << true;
+    QTest::newRow("the target folder's line lost") << "flip target" << false;
+}
+
+void BatchJournalTest::aDamagedJournalIsNeverSetAsideInSilence()
+{
+    // A batch was killed with a.jpg's content only in its kept file, then its journal was
+    // damaged: the next start says so, naming where the hidden files are, and brings back what
+    // their own names tell.
+    QFETCH(QString, damage);
+    QFETCH(bool, folderKnown);
+    const QString program = path("program"), photos = path("photos");
+    QVERIFY(QDir().mkpath(program) && QDir().mkpath(photos));
+    OpenFolder folder;
+    QVERIFY(m_files.openFolder(photos, folder));
+    BatchJournal dead = BatchJournal::begin(folder, folder);
+    dead.kept.push_back({dead.keptPath(1, "a.jpg"), photos + "/a.jpg", photos + "/p1.jpg"});
+    dead.kept.push_back({dead.keptPath(2, "b.jpg"), photos + "/b.jpg", photos + "/p2.jpg"});
+    QVERIFY(TestFiles::write(photos + "/a.jpg", "only in the kept file"));
+    QVERIFY(TestFiles::write(photos + "/b.jpg", "still in sight"));
+    QVERIFY(m_files.setAside(photos + "/a.jpg", dead.kept[0].kept));
+    QVERIFY(m_files.setAside(photos + "/b.jpg", dead.kept[1].kept));
+    QVERIFY(QFile::remove(photos + "/a.jpg"));
+    QVERIFY(TestFiles::write(dead.temporaryPath(3), "half a copy"));
+
+    QByteArray bytes = dead.toBytes();
+    const auto flipIn = [&](const QByteArray &line) {
+        const qsizetype at = bytes.indexOf(line);
+        QVERIFY(at >= 0);
+        bytes[at + line.size() - 1] = char(bytes[at + line.size() - 1] ^ 0x04);
+    };
+    if (damage == "flip kept")
+        flipIn("\nkept ");
+    else if (damage == "flip header")
+        flipIn("kaenami batch");
+    else if (damage == "flip target")
+        flipIn("\ntarget");
+    else if (damage == "cut")
+        bytes.chop(6);
+    const QString journal = BatchJournal::pathIn(program, dead.id);
+    QVERIFY(TestFiles::write(journal, bytes));
+    if (damage == "enormous")
+        QVERIFY(::truncate(FileNames::encode(journal).constData(), qint64(2) << 30) == 0);
+
+    const QString message = recoverAbandonedBatches(m_files, program);
+    QVERIFY2(message.contains("壊れて"), qPrintable(message));
+    QVERIFY(!QFile::exists(journal));
+    QVERIFY2(QFile::exists(journal + ".unreadable"), "the journal is kept to look at");
+    QCOMPARE(TestFiles::read(photos + "/b.jpg"), QByteArray("still in sight"));
+    if (!folderKnown) {
+        QVERIFY2(message.contains(dead.hiddenPrefix()), qPrintable(message));
+        return;
+    }
+    QVERIFY2(message.contains(photos) && message.contains(photos + "/a.jpg"), qPrintable(message));
+    QCOMPARE(TestFiles::read(photos + "/a.jpg"), QByteArray("only in the kept file"));
+    QCOMPARE(TestFiles::names(photos), (QStringList{"a.jpg", "b.jpg"}));
+    // Told once: the next start has nothing to say.
+    QVERIFY(recoverAbandonedBatches(m_files, program).isEmpty());
 }
 
 QTEST_GUILESS_MAIN(BatchJournalTest)

@@ -3,6 +3,7 @@
 
 #include "batchinvariant.h"
 #include "batchjournal.h"
+#include "exfatdrive.h"
 #include "filenames.h"
 #include "posixfileoperations.h"
 #include "renamejob.h"
@@ -105,6 +106,7 @@ private Q_SLOTS:
     void killedUndosAreRecovered();
 
     void aKillWhileTheHistoryIsSavedLeavesNothing();
+    void aTrashCopyCutShortNeverPosesAsTheReplacedFile();
 
 private:
     PosixFileOperations &undoFiles() { return m_files; }
@@ -380,6 +382,94 @@ void BatchKillTest::aKillWhileTheHistoryIsSavedLeavesNothing()
     const QStringList wrong =
         BatchInvariant::violations(batch, before, BatchInvariant::snapshot(folders));
     QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join("\n") + "\nrecovery said: " + message));
+}
+
+void BatchKillTest::aTrashCopyCutShortNeverPosesAsTheReplacedFile()
+{
+    // On a drive without hard links the trash keeps a copy of the replaced file; a batch killed
+    // while that copy is written must never leave a cut-short file under a trash name, which a
+    // file manager would offer to restore; the next start removes what was half written.
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    const QString stick = root.path() + "/stick";
+    const ExfatDrive drive(root.path() + "/stick.img", stick, 96 << 20);
+    if (!drive.skipReason.isEmpty())
+        QSKIP(drive.skipReason.toLatin1());
+    const QByteArray base = FileNames::encode(stick);
+    const QByteArray src = base + "/src", dst = base + "/dst", program = base + "/program";
+    const QByteArray trash = base + "/.Trash-" + QByteArray::number(::geteuid());
+    const QByteArray trashFiles = trash + "/files";
+    qputenv("XDG_DATA_HOME", FileNames::encode(root.path()) + "/data");
+    QRandomGenerator64 random(BatchInvariant::seed());
+    QByteArray old(24 << 20, Qt::Uninitialized);
+    for (qsizetype i = 0; i < old.size(); i += 8) {
+        const quint64 word = random.generate64();
+        std::memcpy(old.data() + i, &word, 8);
+    }
+    const int kills = BatchInvariant::count("KAENAMI_KILLS", 6);
+    qint64 fullRunUs = -1;
+    int cutShort = 0;
+    for (int round = 0; round <= kills; ++round) {
+        for (const QByteArray &folder : {src, dst, program, trash})
+            TestFiles::removeTree(folder);
+        for (const QByteArray &folder : {src, dst, program})
+            QVERIFY(::mkdir(folder.constData(), 0755) == 0);
+        QVERIFY(writeFile(src + "/p1.jpg", "the new photo"));
+        QVERIFY(writeFile(dst + "/p1.jpg", old));
+
+        QProcess child;
+        child.start(QStringLiteral(KAENAMI_BATCH_CHILD),
+                    {FileNames::decode(program), FileNames::decode(src), FileNames::decode(dst),
+                     "0", "1", "p", "1", "1", "1"});
+        QVERIFY(child.waitForStarted());
+        QVERIFY2(child.waitForReadyRead(20000), "the batch did not start");
+        QElapsedTimer clock;
+        clock.start();
+        if (round == 0) {
+            QVERIFY(child.waitForFinished(60000));
+            fullRunUs = clock.nsecsElapsed() / 1000;
+            QCOMPARE(child.exitCode(), 0);
+        } else {
+            QThread::usleep(random.bounded(quint64(fullRunUs) * 3 / 4 + 1));
+            child.kill();
+            QVERIFY(child.waitForFinished(10000));
+            cutShort += child.exitStatus() == QProcess::CrashExit;
+        }
+        QStringList wrong;
+        // Only the old photo is ever trashed: whatever has a trash name holds all of it.
+        const auto checkTrash = [&](const char *when) {
+            for (const QString &name : TestFiles::names(FileNames::decode(trashFiles))) {
+                if (!name.startsWith('.') &&
+                    TestFiles::read(FileNames::decode(trashFiles) + '/' + name) != old)
+                    wrong.append(QStringLiteral("%1: a cut-short file under a trash name: %2")
+                                     .arg(QString::fromLatin1(when), name));
+            }
+        };
+        checkTrash("after the kill");
+        PosixFileOperations files;
+        const QString message = recoverAbandonedBatches(files, FileNames::decode(program));
+        checkTrash("after the next start");
+        for (const QByteArray &folder : {trashFiles, dst}) {
+            for (const QString &name : TestFiles::names(FileNames::decode(folder))) {
+                if (name.startsWith(".kaenami-"))
+                    wrong.append(QStringLiteral("hidden leftover: ") + name);
+            }
+        }
+        // The old photo is in sight: under its name, or whole in the trash.
+        const bool kept = TestFiles::read(FileNames::decode(dst + "/p1.jpg")) == old ||
+                          TestFiles::read(FileNames::decode(trashFiles + "/p1.jpg")) == old;
+        if (!kept)
+            wrong.append(QStringLiteral("in the target folder: ") +
+                         TestFiles::names(FileNames::decode(dst)).join(", ") +
+                         QStringLiteral("; in the trash: ") +
+                         TestFiles::names(FileNames::decode(trashFiles)).join(", "));
+        if (!kept)
+            wrong.append(QStringLiteral("the replaced photo is nowhere whole"));
+        QVERIFY2(wrong.isEmpty(), qPrintable(QStringLiteral("round %1:\n  %2\nrecovery said: %3")
+                                                 .arg(round)
+                                                 .arg(wrong.join("\n  "), message)));
+    }
+    qInfo("a whole batch took %lld us; %d of %d kills cut it short", fullRunUs, cutShort, kills);
 }
 
 QTEST_GUILESS_MAIN(BatchKillTest)

@@ -14,7 +14,8 @@
 class ExfatDrive
 {
 public:
-    ExfatDrive(const QString &image, const QString &mountPoint) : m_mountPoint(mountPoint)
+    ExfatDrive(const QString &image, const QString &mountPoint, qint64 size = 16 << 20)
+        : m_mountPoint(mountPoint)
     {
         const QStringList sbin{"/usr/sbin", "/sbin", "/usr/bin", "/bin"};
         const QString mkfs = QStandardPaths::findExecutable("mkfs.exfat", sbin);
@@ -25,7 +26,7 @@ public:
             return;
         }
         QFile file(image);
-        if (!file.open(QIODevice::WriteOnly) || !file.resize(16 << 20) ||
+        if (!file.open(QIODevice::WriteOnly) || !file.resize(size) ||
             QProcess::execute(mkfs, {image}) != 0) {
             skipReason = "cannot make an exFAT image here";
             return;
