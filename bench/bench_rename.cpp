@@ -1,4 +1,5 @@
 // Runs the rename job on real files beside cp and mv on the same files, and prints the ratios.
+#include "allocpeak.h"
 #include "benchcommon.h"
 #include "forwardingfiles.h"
 #include "posixfileoperations.h"
@@ -95,19 +96,33 @@ struct Figures
 {
     double job;
     double tool;
+    double floor = 0;
 };
+
+/// The floor: a small C program making only the calls a safe batch cannot avoid.
+QString floorProgram()
+{
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/bench_floor");
+}
 
 Figures measure(const QString &root, int count, qsizetype size, bool move, int rounds,
                 bool &timesKept)
 {
-    std::vector<double> jobTimes, toolTimes;
+    std::vector<double> jobTimes, toolTimes, floorTimes;
     const QString src = root + QStringLiteral("/src");
     QStringList names = makeSources(src, count, size);
+    const auto freshSources = [&] {
+        if (move) {
+            QDir(src).removeRecursively();
+            names = makeSources(src, count, size);
+        }
+    };
     for (int round = 0; round < rounds; ++round) {
         const QString jobTarget = root + QStringLiteral("/job%1").arg(round);
         const QString toolTarget = root + QStringLiteral("/tool%1").arg(round);
-        QDir().mkpath(jobTarget);
-        QDir().mkpath(toolTarget);
+        const QString floorTarget = root + QStringLiteral("/floor%1").arg(round);
+        for (const QString &folder : {jobTarget, toolTarget, floorTarget})
+            QDir().mkpath(folder);
 
         // The job.
         const RenameRequest request = everyFile(src, jobTarget, names, move);
@@ -122,33 +137,34 @@ Figures measure(const QString &root, int count, qsizetype size, bool move, int r
                         jobTarget +
                             QStringLiteral("/photo%1.jpg").arg(i + 1, 5, 10, QLatin1Char('0')));
             }
-            QStringList args{QStringLiteral("--preserve=mode,timestamps"), QStringLiteral("-t"),
-                             toolTarget};
-            for (const QString &name : names)
-                args.append(src + QLatin1Char('/') + name);
-            toolTimes.push_back(Bench::timeMs([&] {
-                if (!Bench::run(QStringLiteral("cp"), args))
-                    qFatal("cp failed");
-            }));
-        } else {
-            // Lay the sources out again for mv.
-            QDir(src).removeRecursively();
-            names = makeSources(src, count, size);
-            QStringList args{QStringLiteral("-t"), toolTarget};
-            for (const QString &name : names)
-                args.append(src + QLatin1Char('/') + name);
-            toolTimes.push_back(Bench::timeMs([&] {
-                if (!Bench::run(QStringLiteral("mv"), args))
-                    qFatal("mv failed");
-            }));
-            QDir(src).removeRecursively();
-            names = makeSources(src, count, size);
         }
-        QDir(jobTarget).removeRecursively();
-        QDir(toolTarget).removeRecursively();
+        freshSources();
+
+        // The floor, on the same files.
+        floorTimes.push_back(Bench::timeMs([&] {
+            if (!Bench::run(floorProgram(), {move ? QStringLiteral("move") : QStringLiteral("copy"),
+                                             src, floorTarget}))
+                qFatal("the floor failed");
+        }));
+        freshSources();
+
+        // The tool people would use instead.
+        QStringList args;
+        if (!move)
+            args.append(QStringLiteral("--preserve=mode,timestamps"));
+        args << QStringLiteral("-t") << toolTarget;
+        for (const QString &name : std::as_const(names))
+            args.append(src + QLatin1Char('/') + name);
+        toolTimes.push_back(Bench::timeMs([&] {
+            if (!Bench::run(move ? QStringLiteral("mv") : QStringLiteral("cp"), args))
+                qFatal("the tool failed");
+        }));
+        freshSources();
+        for (const QString &folder : {jobTarget, toolTarget, floorTarget})
+            QDir(folder).removeRecursively();
     }
     QDir(src).removeRecursively();
-    return {Bench::median(jobTimes), Bench::median(toolTimes)};
+    return {Bench::median(jobTimes), Bench::median(toolTimes), Bench::median(floorTimes)};
 }
 
 /// Real file operations that never keep a replaced file: the batch as it was before the trash.
@@ -173,9 +189,18 @@ public:
     }
 };
 
+struct ReplaceFigures
+{
+    double withTrash;
+    double withoutTrash;
+    double floorWithTrash;
+    double floorWithoutTrash;
+};
+
 /// A copy batch over files of the same names, with replaced files going to the trash and
-/// without; the median times in ms.
-Figures replaceWithAndWithoutTrash(const QString &root, int count, qsizetype size, int rounds)
+/// without, beside the floor of each; the median times in ms.
+ReplaceFigures replaceWithAndWithoutTrash(const QString &root, int count, qsizetype size,
+                                          int rounds)
 {
     const QString src = root + QStringLiteral("/replace-src");
     const QString dst = root + QStringLiteral("/replace-dst");
@@ -183,9 +208,10 @@ Figures replaceWithAndWithoutTrash(const QString &root, int count, qsizetype siz
     qputenv("XDG_DATA_HOME", QFile::encodeName(data));
     const QStringList names = makeSources(src, count, size);
     const RenameRequest request = everyFile(src, dst, names, false);
-    std::vector<double> with, without;
+    std::vector<double> with, without, floorWith, floorWithout;
     for (int round = 0; round < rounds; ++round) {
-        for (const bool trash : {true, false}) {
+        for (const int kind : {0, 1, 2, 3}) {
+            const bool trash = kind % 2 == 0;
             // The folder to replace in: the batch's own names, already there.
             QDir(dst).removeRecursively();
             QDir(data).removeRecursively();
@@ -194,6 +220,19 @@ Figures replaceWithAndWithoutTrash(const QString &root, int count, qsizetype siz
                 QFile old(dst + QStringLiteral("/photo%1.jpg").arg(i, 5, 10, QLatin1Char('0')));
                 if (!old.open(QIODevice::WriteOnly) || old.write("old") != 3)
                     qFatal("cannot write the files to replace");
+            }
+            if (kind >= 2) {
+                const QString trashFolder = data + QStringLiteral("/Trash");
+                QDir().mkpath(trashFolder + QStringLiteral("/files"));
+                QDir().mkpath(trashFolder + QStringLiteral("/info"));
+                QStringList args{QStringLiteral("replace"), src, dst};
+                if (trash)
+                    args.append(trashFolder);
+                (trash ? floorWith : floorWithout).push_back(Bench::timeMs([&] {
+                    if (!Bench::run(floorProgram(), args))
+                        qFatal("the floor failed");
+                }));
+                continue;
             }
             Quiet quiet;
             PosixFileOperations withTrash;
@@ -209,7 +248,41 @@ Figures replaceWithAndWithoutTrash(const QString &root, int count, qsizetype siz
     QDir(src).removeRecursively();
     QDir(dst).removeRecursively();
     QDir(data).removeRecursively();
-    return {Bench::median(with), Bench::median(without)};
+    return {Bench::median(with), Bench::median(without), Bench::median(floorWith),
+            Bench::median(floorWithout)};
+}
+
+/// The heap a batch of `count` moves takes at its peak beyond what was in use before it (the
+/// request included), in bytes per file, against the same request with no file selected.
+double heapPerFile(const QString &root, int count)
+{
+    const QString src = root + QStringLiteral("/heap-src");
+    const QString dst = root + QStringLiteral("/heap-dst");
+    const QStringList names = makeSources(src, count, 1);
+    QDir().mkpath(dst);
+    const auto peakOf = [&](bool selected) {
+        RenameRequest request = everyFile(src, dst, names, true);
+        for (SourceEntry &entry : request.entries)
+            entry.selected = selected;
+        PosixFileOperations files;
+        Quiet quiet;
+        RenameJob job(files, quiet, quiet, quiet, journalFolder());
+        const size_t before = AllocPeak::current();
+        AllocPeak::reset();
+        JobResult result = job.run(request);
+        const size_t peak = AllocPeak::peak() - before;
+        if (!quiet.messages.endsWith(RenameJob::completedMessage()))
+            qFatal("the job did not complete");
+        return double(peak);
+    };
+    const double none = peakOf(false);
+    const double all = peakOf(true);
+    QDir(src).removeRecursively();
+    QDir(dst).removeRecursively();
+    std::printf("peak heap of a batch of %d moves: %.1f MB; of the same list with no file "
+                "selected: %.1f MB\n",
+                count, all / 1e6, none / 1e6);
+    return (all - none) / count;
 }
 
 /// Runs one copy batch the way the window does (its progress bar, from inside the event loop)
@@ -292,16 +365,27 @@ int main(int argc, char *argv[])
                  {"200 files of 5 MiB", 200, 5 << 20},
                  {"1 file of 1 GiB", 1, qsizetype(1) << 30}};
     for (const auto &set : sets) {
-        const Figures copy = measure(root.path(), set.count, set.size, false, rounds, timesKept);
-        Bench::row(qPrintable(QStringLiteral("copy %1").arg(QLatin1String(set.label))), copy.job,
-                   copy.tool, "cp");
-        const Figures move = measure(root.path(), set.count, set.size, true, rounds, timesKept);
-        Bench::row(qPrintable(QStringLiteral("move %1").arg(QLatin1String(set.label))), move.job,
-                   move.tool, "mv");
+        for (const bool move : {true, false}) {
+            const Figures figures =
+                measure(root.path(), set.count, set.size, move, rounds, timesKept);
+            const QString what = QStringLiteral("%1 %2").arg(
+                move ? QStringLiteral("move") : QStringLiteral("copy"), QLatin1String(set.label));
+            Bench::row(qPrintable(what), figures.job, figures.floor, "floor");
+            Bench::row(qPrintable(what), figures.job, figures.tool, move ? "mv" : "cp");
+        }
     }
     std::printf("modification times kept by every copy checked: %s\n", timesKept ? "yes" : "NO");
-    const Figures trash = replaceWithAndWithoutTrash(root.path(), 10000, 4096, rounds);
-    Bench::row("replace 10,000 files, with trash / without", trash.job, trash.tool, "plain");
+    const ReplaceFigures trash = replaceWithAndWithoutTrash(root.path(), 10000, 4096, rounds);
+    Bench::row("replace 10,000 files with the trash", trash.withTrash, trash.floorWithTrash,
+               "floor");
+    Bench::row("replace 10,000 files without the trash", trash.withoutTrash,
+               trash.floorWithoutTrash, "floor");
+    Bench::row("replace 10,000 files, with trash / without", trash.withTrash, trash.withoutTrash,
+               "plain");
+    Bench::row("floor: replace with trash / without", trash.floorWithTrash, trash.floorWithoutTrash,
+               "plain");
+    std::printf("heap of a 100,000-file batch: %.0f bytes per file (goal: at most 300)\n",
+                heapPerFile(root.path(), 100000));
     for (const auto &set : waits) {
         std::printf("longest event-loop wait, copy of %s through the window's bar: %.1f ms "
                     "(goal: at most 100 ms)\n",

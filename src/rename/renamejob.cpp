@@ -322,6 +322,8 @@ BatchLayout layOutBatch(const RenameRequest &request, const BatchPlan &plan, Fil
 /// The state of one running batch.
 class RenameJob::Batch
 {
+    using Place = JobAction::Place;
+
 public:
     Batch(FileOperations &files, ProgressDisplay &progress, const RenameRequest &request,
           const BatchFolders &folders, JobResult &result)
@@ -392,8 +394,8 @@ public:
             if (!check(m_files.setAside(m_source, name, m_target, keptName), m_source.pathOf(name)))
                 return false;
             m_item = int(q);
-            m_itemSource = m_source.pathOf(name);
-            note(JobAction::Kind::SetAside, m_itemSource, m_target.pathOf(keptName));
+            m_itemSource = name;
+            note(JobAction::Kind::SetAside, Place::Source, name, keptName);
         }
         m_item = -1;
         m_itemSource.clear();
@@ -406,14 +408,14 @@ public:
         const int entry = item.entryIndex;
         const QString &source = sourceName(entry);
         m_item = int(index);
-        m_itemSource = m_source.pathOf(source);
+        m_itemSource = source;
         m_notToTrash = layout.carriedTarget[index];
         m_targetExists = layout.targetEntries[index].exists();
         // A source that was gone when the batch started is not taken from whatever has its
         // name now (a dangling link that an earlier step made point somewhere).
         if (const FileStatus &before = layout.sourceFiles[index]; !before.exists())
             return check(OpResult::systemFailure(before.error ? before.error : ENOENT),
-                         m_itemSource);
+                         m_source.pathOf(source));
         const QString &target = item.newName;
 
         if (const auto found = m_kept.find(entry); found != m_kept.end()) {
@@ -449,18 +451,28 @@ public:
             return;
         if (!m_kept.empty() || m_result.outcome == JobResult::Outcome::Interrupted) {
             QStringList written;
-            const QString targetPrefix = m_target.pathOf(QString());
             for (const JobAction &action : m_result.record) {
                 if (action.kind == JobAction::Kind::Copied ||
                     action.kind == JobAction::Kind::Replaced ||
                     action.kind == JobAction::Kind::Moved)
-                    written.append(action.to.mid(action.to.lastIndexOf(QLatin1Char('/')) + 1));
+                    written.append(action.to);
             }
             m_result.recovery = recoverBatch(m_files, m_journal, written, &m_folders);
             m_item = -1;
+            const auto nameOf = [](const QString &path) {
+                return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+            };
             for (const RecoveryReport::Restored &restored : m_result.recovery.restored) {
-                m_itemSource = restored.original;
-                note(JobAction::Kind::Restored, restored.original, restored.now);
+                // Brought back from the target folder, home to the source or beside in it.
+                m_itemSource = nameOf(restored.original);
+                m_result.record.push_back(JobAction{});
+                JobAction &action = m_result.record.back();
+                action.kind = JobAction::Kind::Restored;
+                action.from = m_itemSource;
+                action.to = nameOf(restored.now);
+                action.toPlace = Paths::folderOf(restored.now) == m_target.path() ? Place::Target
+                                                                                  : Place::Source;
+                action.source = m_itemSource;
             }
         }
         m_kept.clear();
@@ -510,13 +522,12 @@ private:
                     m_files.copyFile(m_source, source, m_target, target, nextWrite(), &report),
                     m_source, source, target))
                 return false;
-            note(JobAction::Kind::Replaced, m_source.pathOf(source), m_target.pathOf(target),
-                 report);
+            note(JobAction::Kind::Replaced, Place::Source, source, target, report);
             m_result.record.back().linkText = linkText;
         } else if (sameEntry || (!m_request.move && layout.sourceFiles[index].sameFileAs(
                                                         layout.targetEntries[index]))) {
             // The new name already is this file: it is what the batch asks for.
-            note(JobAction::Kind::Kept, m_source.pathOf(source), m_target.pathOf(target));
+            note(JobAction::Kind::Kept, Place::Source, source, target);
         } else if (m_request.move) {
             if (!move(m_source, source, target, link))
                 return false;
@@ -527,7 +538,7 @@ private:
                     m_source, source, target))
                 return false;
             note(report.replaced ? JobAction::Kind::Replaced : JobAction::Kind::Copied,
-                 m_source.pathOf(source), m_target.pathOf(target), report);
+                 Place::Source, source, target, report);
         }
         ++m_result.filesDone;
         return true;
@@ -541,18 +552,17 @@ private:
         if (!checkPair(m_files.moveFile(folder, source, m_target, target, nextWrite(), &report),
                        folder, source, target))
             return false;
-        const QString from = folder.pathOf(source);
-        const QString to = m_target.pathOf(target);
+        const Place from = placeOf(folder);
         if (report.alreadyThere) {
-            note(JobAction::Kind::Kept, from, to, report);
-            noteRemoved(from, linkText);
+            note(JobAction::Kind::Kept, from, source, target, report);
+            noteRemoved(from, source, linkText);
         } else if (report.copied) {
-            note(report.replaced ? JobAction::Kind::Replaced : JobAction::Kind::Copied, from, to,
-                 report);
+            note(report.replaced ? JobAction::Kind::Replaced : JobAction::Kind::Copied, from,
+                 source, target, report);
             if (!report.sourceKept)
-                noteRemoved(from, linkText);
+                noteRemoved(from, source, linkText);
         } else {
-            note(JobAction::Kind::Moved, from, to, report);
+            note(JobAction::Kind::Moved, from, source, target, report);
         }
         return true;
     }
@@ -567,8 +577,8 @@ private:
         if (!checkPair(m_files.copyFile(m_target, kept, m_target, target, nextWrite(), &report),
                        m_target, kept, target))
             return false;
-        note(report.replaced ? JobAction::Kind::Replaced : JobAction::Kind::Copied,
-             m_target.pathOf(kept), m_target.pathOf(target), report);
+        note(report.replaced ? JobAction::Kind::Replaced : JobAction::Kind::Copied, Place::Target,
+             kept, target, report);
         return remove(m_target, kept);
     }
 
@@ -593,29 +603,38 @@ private:
         const QString linkText = m_files.linkText(folder, name);
         if (!check(m_files.removeFile(folder, name), folder.pathOf(name)))
             return false;
-        noteRemoved(folder.pathOf(name), linkText);
+        noteRemoved(placeOf(folder), name, linkText);
         return true;
     }
 
-    void noteRemoved(const QString &path, const QString &linkText)
+    void noteRemoved(Place place, const QString &name, const QString &linkText)
     {
-        note(JobAction::Kind::Removed, path, {});
+        note(JobAction::Kind::Removed, place, name, {});
         m_result.record.back().linkText = linkText;
     }
 
-    void note(JobAction::Kind kind, const QString &from, const QString &to,
+    Place placeOf(const OpenFolder &folder) const
+    {
+        return &folder == &m_target ? Place::Target : Place::Source;
+    }
+
+    /// Records one action: `from` is a name in `place`, `to` a name in the target folder.
+    void note(JobAction::Kind kind, Place place, const QString &from, const QString &to,
               const WriteReport &report = {})
     {
-        m_result.record.push_back({kind,
-                                   from,
-                                   to,
-                                   report.written,
-                                   report.replaced,
-                                   m_item,
-                                   m_itemSource,
-                                   report.trashedAs,
-                                   report.trashed,
-                                   {}});
+        m_result.record.push_back(JobAction{});
+        JobAction &action = m_result.record.back();
+        action.kind = kind;
+        action.fromPlace = place;
+        action.replaced = report.replaced;
+        action.item = m_item;
+        action.from = from;
+        action.to = to;
+        action.source = m_itemSource;
+        action.written = report.written;
+        if (!report.trashedAs.isEmpty())
+            action.inTrash =
+                std::make_shared<const JobAction::InTrash>(report.trashedAs, report.trashed);
         if (report.replacedNotKept)
             ++m_result.replacedNotKept;
     }
@@ -688,6 +707,7 @@ JobResult RenameJob::run(const RenameRequest &request)
     m_progress.setVisible(true);
     m_progress.setValue(0);
 
+    result.folders = {request.sourceFolder, request.targetFolder};
     Batch batch(m_files, m_progress, request, folders, result);
     result.record.reserve(plan.items.size() + layout.keepAside.size() * 2);
     const auto interrupt = [&] {
@@ -748,6 +768,12 @@ JobResult RenameJob::run(const RenameRequest &request)
                                                          : completedWithFailuresMessage(result)) +
                       notKeptLine(result) + undoLines(result));
     return result;
+}
+
+QString JobRecordFolders::pathOf(JobAction::Place place, const QString &name) const
+{
+    return name.isEmpty() ? QString()
+                          : Paths::join(place == JobAction::Place::Source ? source : target, name);
 }
 
 QString RenameJob::digitCheckMessage()

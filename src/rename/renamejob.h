@@ -8,6 +8,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -153,10 +154,12 @@ public:
     virtual void focusBaseName() = 0;
 };
 
-/// One action carried out on the file system, so a batch can tell exactly what it did.
+/// One action carried out on the file system, so a batch can tell exactly what it did. Names are
+/// bare names in one of the batch's two folders (JobRecordFolders), shared with the request and
+/// the plan rather than copied, so that a record of many files stays small.
 struct JobAction
 {
-    enum class Kind
+    enum class Kind : quint8
     {
         Copied,
         Replaced,
@@ -166,22 +169,59 @@ struct JobAction
         Kept,    ///< the new name already was this file: nothing was written
         Restored ///< a kept content brought back under a visible name after a stop
     };
-    Kind kind;
-    QString from;
-    QString to;
-    /// For Copied, Replaced, Moved and Kept: the file at `to` as the batch left it.
-    FileStatus written;
+    /// Which of the batch's folders a name lies in.
+    enum class Place : quint8
+    {
+        Source,
+        Target
+    };
+    /// What a replace kept in the trash: where it lies (under the trash's files/) and what it
+    /// was.
+    struct InTrash
+    {
+        QString trashedAs;
+        FileStatus trashed;
+    };
+
+    Kind kind = Kind::Copied;
+    Place fromPlace = Place::Source;
+    Place toPlace = Place::Target;
     /// A move that replaced an existing file of the new name.
     bool replaced = false;
-    /// The plan item the action belongs to (-1 for none) and that item's source, so that the
-    /// record says whose content went where even when it was read from a kept file.
+    /// The plan item the action belongs to (-1 for none).
     int item = -1;
+    QString from; ///< a name in `fromPlace`
+    QString to;   ///< a name in `toPlace`; empty for Removed
+    /// The item's source (a name in the source folder), so that the record says whose content
+    /// went where even when it was read from a kept file.
     QString source;
-    /// The replaced file as the trash keeps it (under its files/ folder), and what it was.
-    QString trashedAs;
-    FileStatus trashed;
+    /// For Copied, Replaced, Moved and Kept: the file at `to` as the batch left it.
+    FileStatus written;
+    std::shared_ptr<const InTrash> inTrash; ///< none when nothing was kept in the trash
     /// Removed: the text of the symbolic link that was removed.
     QString linkText;
+
+    QString trashedAs() const { return inTrash ? inTrash->trashedAs : QString(); }
+    FileStatus trashed() const { return inTrash ? inTrash->trashed : FileStatus(); }
+};
+
+/// The folders the names of a record lie in, as the batch opened them.
+struct JobRecordFolders
+{
+    QString source;
+    QString target;
+
+    QString pathOf(JobAction::Place place, const QString &name) const;
+    /// The full paths of an action's names.
+    QString fromPath(const JobAction &action) const
+    {
+        return pathOf(action.fromPlace, action.from);
+    }
+    QString toPath(const JobAction &action) const { return pathOf(action.toPlace, action.to); }
+    QString sourcePath(const JobAction &action) const
+    {
+        return pathOf(JobAction::Place::Source, action.source);
+    }
 };
 
 struct JobResult
@@ -196,6 +236,7 @@ struct JobResult
     };
     Outcome outcome = Outcome::Completed;
     int filesDone = 0;
+    JobRecordFolders folders;
     std::vector<JobAction> record;
     OpResult failure; ///< the failure that interrupted the batch
     /// Kept contents brought back under visible names after the batch stopped early.

@@ -40,7 +40,28 @@ QString unfield(const QByteArray &text)
     return FileNames::decode(QByteArray::fromPercentEncoding(text));
 }
 
-void appendAction(QByteArray &out, const JobAction &a)
+/// An action with full paths, as the history file holds it and the undo works with it.
+struct PathAction
+{
+    JobAction::Kind kind = JobAction::Kind::Copied;
+    int item = -1;
+    QString source;
+    QString from;
+    QString to;
+    FileStatus written;
+    bool replaced = false;
+    QString trashedAs;
+    FileStatus trashed;
+    QString linkText;
+};
+
+PathAction pathsOf(const JobRecordFolders &folders, const JobAction &a)
+{
+    return {a.kind,    a.item,     folders.sourcePath(a), folders.fromPath(a), folders.toPath(a),
+            a.written, a.replaced, a.trashedAs(),         a.trashed(),         a.linkText};
+}
+
+void appendAction(QByteArray &out, const PathAction &a)
 {
     const auto number = [&](auto value) {
         out.append(' ');
@@ -115,13 +136,13 @@ private:
     bool m_ok = true;
 };
 
-std::optional<JobAction> parseAction(QByteArrayView line)
+std::optional<PathAction> parseAction(QByteArrayView line)
 {
     const QList<QByteArray> f = line.toByteArray().split(' ');
     if (f.size() != actionFields || f.first() != "a" || f.last() != ".")
         return std::nullopt;
     ActionReader read(f);
-    JobAction a{};
+    PathAction a{};
     const qint64 kind = read.number();
     if (kind < 0 || kind > int(JobAction::Kind::Restored))
         return std::nullopt;
@@ -138,6 +159,108 @@ std::optional<JobAction> parseAction(QByteArrayView line)
     if (!read.ok())
         return std::nullopt;
     return a;
+}
+
+/// An absolute path without "." or ".." parts.
+bool plainPath(const QString &path)
+{
+    if (!path.startsWith(QLatin1Char('/')))
+        return false;
+    const QStringList parts = path.split(QLatin1Char('/'));
+    return !parts.contains(QStringLiteral(".")) && !parts.contains(QStringLiteral(".."));
+}
+
+/// A record the undo can trust: what one batch can have written. Its new names lie in one
+/// folder and its sources in one folder, trash names under a trash's files/ folder; every path
+/// is plain. A damaged or made-up history moves nothing.
+bool recordHolds(const std::vector<PathAction> &record)
+{
+    QSet<QString> targetFolders, sourceFolders;
+    for (const PathAction &a : record) {
+        for (const QString &path : {a.from, a.to, a.source}) {
+            if (!path.isEmpty() && !plainPath(path))
+                return false;
+        }
+        if (!a.source.isEmpty())
+            sourceFolders.insert(Paths::folderOf(a.source));
+        if (a.kind == JobAction::Kind::Copied || a.kind == JobAction::Kind::Replaced ||
+            a.kind == JobAction::Kind::Moved || a.kind == JobAction::Kind::Kept)
+            targetFolders.insert(Paths::folderOf(a.to));
+        // A kept file lies in the target folder.
+        if (a.kind == JobAction::Kind::SetAside)
+            targetFolders.insert(Paths::folderOf(a.to));
+        if (!a.trashedAs.isEmpty() &&
+            (!plainPath(a.trashedAs) ||
+             !Paths::folderOf(a.trashedAs).endsWith(QStringLiteral("/files"))))
+            return false;
+    }
+    if (targetFolders.size() > 1 || sourceFolders.size() > 1)
+        return false;
+    // A content brought back after a stop goes home to a source of this batch; both names lie
+    // in the batch's folders.
+    const auto inBatch = [&](const QString &path) {
+        const QString folder = Paths::folderOf(path);
+        return sourceFolders.contains(folder) || targetFolders.contains(folder);
+    };
+    for (const PathAction &a : record) {
+        if (a.kind == JobAction::Kind::Restored &&
+            (a.from != a.source || !inBatch(a.from) || !inBatch(a.to)))
+            return false;
+    }
+    return true;
+}
+
+QString nameOf(const QString &path)
+{
+    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+/// The batch of `raw` actions in the record's own form: names in its two folders. A record
+/// that no batch can have written is kept as damaged, to be refused by its undo.
+void takeRecord(const std::vector<PathAction> &raw, UndoEntry &entry)
+{
+    entry.record.clear();
+    entry.damaged = !recordHolds(raw);
+    if (entry.damaged)
+        return;
+    for (const PathAction &a : raw) {
+        if (!a.source.isEmpty())
+            entry.folders.source = Paths::folderOf(a.source);
+        if (a.kind != JobAction::Kind::Removed && a.kind != JobAction::Kind::Restored &&
+            !a.to.isEmpty())
+            entry.folders.target = Paths::folderOf(a.to);
+    }
+    if (entry.folders.target.isEmpty())
+        entry.folders.target = entry.folders.source;
+    const auto placeOf = [&](const QString &path, JobAction::Place &place) {
+        if (path.isEmpty())
+            return true;
+        const QString folder = Paths::folderOf(path);
+        place =
+            folder == entry.folders.target ? JobAction::Place::Target : JobAction::Place::Source;
+        return folder == entry.folders.target || folder == entry.folders.source;
+    };
+    entry.record.reserve(raw.size());
+    for (const PathAction &a : raw) {
+        JobAction action;
+        action.kind = a.kind;
+        action.item = a.item;
+        action.replaced = a.replaced;
+        action.written = a.written;
+        action.linkText = a.linkText;
+        action.source = nameOf(a.source);
+        action.from = nameOf(a.from);
+        action.to = nameOf(a.to);
+        if (!placeOf(a.from, action.fromPlace) || !placeOf(a.to, action.toPlace) ||
+            (!a.source.isEmpty() && Paths::folderOf(a.source) != entry.folders.source)) {
+            entry.damaged = true;
+            entry.record.clear();
+            return;
+        }
+        if (!a.trashedAs.isEmpty())
+            action.inTrash = std::make_shared<const JobAction::InTrash>(a.trashedAs, a.trashed);
+        entry.record.push_back(std::move(action));
+    }
 }
 
 /// A batch's id: a random token, or one derived from the batch's bytes for a batch written
@@ -184,7 +307,7 @@ QByteArray entryBytes(const UndoEntry &entry)
     text.reserve(qsizetype(entry.record.size()) * 160 + 64);
     text += "batch " + QByteArray::number(entry.files) + ' ' + entry.id + '\n';
     for (const JobAction &action : entry.record)
-        appendAction(text, action);
+        appendAction(text, pathsOf(entry.folders, action));
     return text;
 }
 
@@ -237,7 +360,7 @@ bool UndoHistory::push(const JobResult &result)
 {
     if (!worthKeeping(result))
         return false;
-    UndoEntry entry{newId(), result.filesDone, result.record};
+    UndoEntry entry{newId(), result.filesDone, result.folders, result.record};
     // Over the limit on its own, it would push everything else out and still be too large to
     // be read back.
     if (headerLine().size() + entryBytes(entry).size() + qsizetype(sizeof historyEnd) - 1 >
@@ -316,9 +439,15 @@ std::optional<UndoHistory> UndoHistory::parse(const QByteArray &bytes)
     // Line by line in place: the file may be large, and a copy of every line would double it.
     qsizetype at = header.size();
     qsizetype entryStart = -1;
+    std::vector<PathAction> raw;
     const auto closeEntry = [&](qsizetype end) {
-        if (entryStart >= 0 && history.m_entries.back().id.isEmpty())
-            history.m_entries.back().id = derivedId(bytes.sliced(entryStart, end - entryStart));
+        if (entryStart < 0)
+            return;
+        UndoEntry &entry = history.m_entries.back();
+        takeRecord(raw, entry);
+        raw.clear();
+        if (entry.id.isEmpty())
+            entry.id = derivedId(bytes.sliced(entryStart, end - entryStart));
     };
     bool ended = false;
     while (at < bytes.size() && !ended) {
@@ -336,9 +465,9 @@ std::optional<UndoHistory> UndoHistory::parse(const QByteArray &bytes)
                 return std::nullopt;
             history.m_entries.push_back(std::move(entry));
             entryStart = at;
-        } else if (const std::optional<JobAction> action = parseAction(line);
+        } else if (const std::optional<PathAction> action = parseAction(line);
                    action && !history.m_entries.empty()) {
-            history.m_entries.back().record.push_back(*action);
+            raw.push_back(*action);
         } else {
             return std::nullopt;
         }
@@ -543,55 +672,6 @@ QString undoChangedMessage()
 
 namespace {
 
-/// An absolute path without "." or ".." parts.
-bool plainPath(const QString &path)
-{
-    if (!path.startsWith(QLatin1Char('/')))
-        return false;
-    const QStringList parts = path.split(QLatin1Char('/'));
-    return !parts.contains(QStringLiteral(".")) && !parts.contains(QStringLiteral(".."));
-}
-
-/// A record the undo can trust: what one batch can have written. Its new names lie in one
-/// folder and its sources in one folder, trash names under a trash's files/ folder; every path
-/// is plain. A damaged or made-up history moves nothing.
-bool recordHolds(const std::vector<JobAction> &record)
-{
-    QSet<QString> targetFolders, sourceFolders;
-    for (const JobAction &a : record) {
-        for (const QString &path : {a.from, a.to, a.source}) {
-            if (!path.isEmpty() && !plainPath(path))
-                return false;
-        }
-        if (!a.source.isEmpty())
-            sourceFolders.insert(Paths::folderOf(a.source));
-        if (a.kind == JobAction::Kind::Copied || a.kind == JobAction::Kind::Replaced ||
-            a.kind == JobAction::Kind::Moved || a.kind == JobAction::Kind::Kept)
-            targetFolders.insert(Paths::folderOf(a.to));
-        // A kept file lies in the target folder.
-        if (a.kind == JobAction::Kind::SetAside)
-            targetFolders.insert(Paths::folderOf(a.to));
-        if (!a.trashedAs.isEmpty() &&
-            (!plainPath(a.trashedAs) ||
-             !Paths::folderOf(a.trashedAs).endsWith(QStringLiteral("/files"))))
-            return false;
-    }
-    if (targetFolders.size() > 1 || sourceFolders.size() > 1)
-        return false;
-    // A content brought back after a stop goes home to a source of this batch; both names lie
-    // in the batch's folders.
-    const auto inBatch = [&](const QString &path) {
-        const QString folder = Paths::folderOf(path);
-        return sourceFolders.contains(folder) || targetFolders.contains(folder);
-    };
-    for (const JobAction &a : record) {
-        if (a.kind == JobAction::Kind::Restored &&
-            (a.from != a.source || !inBatch(a.from) || !inBatch(a.to)))
-            return false;
-    }
-    return true;
-}
-
 /// Temporaries of an undo's copy back to another drive, under the journal's hidden prefix.
 class TemporaryBack final : public TemporaryNames
 {
@@ -621,16 +701,20 @@ UndoReport undoBatch(FileOperations &files, const UndoEntry &entry, const QStrin
         if (keepAlive && ++steps % 256 == 0)
             keepAlive();
     };
-    if (!recordHolds(entry.record)) {
+    std::vector<PathAction> record;
+    record.reserve(entry.record.size());
+    for (const JobAction &a : entry.record)
+        record.push_back(pathsOf(entry.folders, a));
+    if (entry.damaged || !recordHolds(record)) {
         report.leftAlone.append(
             QStringLiteral("元に戻す記録が壊れているため、何も変更していません。"));
         return report;
     }
 
     std::map<int, ItemDone> items;
-    std::vector<JobAction> restored;
+    std::vector<PathAction> restored;
     QString targetFolder;
-    for (const JobAction &a : entry.record) {
+    for (const PathAction &a : record) {
         if (a.kind == JobAction::Kind::Restored) {
             restored.push_back(a);
             continue;

@@ -17,7 +17,10 @@ struct UndoEntry
 {
     QByteArray id; ///< tells the batch apart from every other in the history
     int files = 0; ///< files the batch did
+    JobRecordFolders folders;
     std::vector<JobAction> record;
+    /// The history held a record no batch can have written: its undo moves nothing.
+    bool damaged = false;
 };
 
 /// The records of the last batches, newest last, as one reading of the history file gives

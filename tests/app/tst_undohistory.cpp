@@ -182,16 +182,14 @@ void UndoHistoryTest::aHistoryOthersMayWriteIsNotObeyed()
     QVERIFY(TestFiles::write(thesis, "years of work"));
     JobResult madeUp;
     madeUp.filesDone = 1;
-    madeUp.record.push_back({JobAction::Kind::Moved,
-                             freeName,
-                             thesis,
-                             f.files.status(thesis, false),
-                             false,
-                             0,
-                             freeName,
-                             {},
-                             {},
-                             {}});
+    madeUp.folders = {f.path("a/home"), f.path("b/dcim")};
+    JobAction moved;
+    moved.kind = JobAction::Kind::Moved;
+    moved.from = moved.source = QStringLiteral("thesis.odt");
+    moved.to = QStringLiteral("thesis.odt");
+    moved.written = f.files.status(thesis, false);
+    moved.item = 0;
+    madeUp.record.push_back(moved);
     UndoHistory planted;
     QVERIFY(planted.push(madeUp));
     const QString history = f.programFile(UndoHistory::fileName);

@@ -360,9 +360,10 @@ void BatchPropertyTest::randomBatchesKeepEveryContent()
         for (const JobAction &action : result.record) {
             if (action.kind == JobAction::Kind::Copied ||
                 action.kind == JobAction::Kind::Replaced || action.kind == JobAction::Kind::Moved) {
-                const auto now = after.constFind(FileNames::encode(action.to));
+                const auto now = after.constFind(FileNames::encode(result.folders.toPath(action)));
                 if (now == after.cend() || now->inode != action.written.inode)
-                    wrong.append(QStringLiteral("record says written, file differs: ") + action.to);
+                    wrong.append(QStringLiteral("record says written, file differs: ") +
+                                 result.folders.toPath(action));
             }
         }
         // Half the time the batch is undone: every visible file is back as it was.

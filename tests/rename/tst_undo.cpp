@@ -1,5 +1,6 @@
 #include "doubles.h"
 #include "exfatdrive.h"
+#include "filenames.h"
 #include "quietjob.h"
 #include "renamejob.h"
 #include "testfiles.h"
@@ -19,6 +20,25 @@
 #include <unistd.h>
 
 namespace {
+
+/// A result of one copy per item from /s into /t, `name` the item's new name.
+JobAction copiedTo(const QString &name, int item = 0)
+{
+    JobAction action;
+    action.kind = JobAction::Kind::Copied;
+    action.from = action.source = QStringLiteral("a");
+    action.to = name;
+    action.item = item;
+    return action;
+}
+
+JobResult copyingBatch(int files)
+{
+    JobResult result;
+    result.filesDone = files;
+    result.folders = {QStringLiteral("/s"), QStringLiteral("/t")};
+    return result;
+}
 
 /// Real batches on real folders, with the trash in the test's own folder.
 struct Fixture
@@ -303,10 +323,8 @@ void UndoTest::historyKeepsTheLastTwentyBatches()
 {
     UndoHistory history;
     for (int i = 0; i < 25; ++i) {
-        JobResult result;
-        result.filesDone = i;
-        result.record.push_back(
-            {JobAction::Kind::Copied, "/s/a", "/t/b", {}, false, 0, "/s/a", {}, {}, {}});
+        JobResult result = copyingBatch(i);
+        result.record.push_back(copiedTo("b"));
         history.push(result);
     }
     // A batch that changed nothing is not kept.
@@ -314,30 +332,25 @@ void UndoTest::historyKeepsTheLastTwentyBatches()
     const UndoHistory back = UndoHistory::fromBytes(history.toBytes());
     QCOMPARE(back.size(), size_t(UndoHistory::capacity));
     QCOMPARE(back.newest().files, 24);
-    QCOMPARE(back.newest().record.front().to, QString("/t/b"));
+    QCOMPARE(back.newest().folders.toPath(back.newest().record.front()), QString("/t/b"));
 }
 
 void UndoTest::damagedHistoryUndoesNothing()
 {
     UndoHistory history;
-    JobResult result;
-    result.filesDone = 1;
-    result.record.push_back({JobAction::Kind::Moved,
-                             "/s/a\nb",
-                             "/t/b c",
-                             {},
-                             true,
-                             0,
-                             "/s/a\nb",
-                             "/trash/files/x",
-                             {},
-                             {}});
+    JobResult result = copyingBatch(1);
+    JobAction moved = copiedTo("b c");
+    moved.kind = JobAction::Kind::Moved;
+    moved.from = moved.source = "a\nb";
+    moved.replaced = true;
+    moved.inTrash = std::make_shared<const JobAction::InTrash>("/trash/files/x", FileStatus{});
+    result.record.push_back(moved);
     history.push(result);
     const QByteArray bytes = history.toBytes();
     const UndoHistory back = UndoHistory::fromBytes(bytes);
     QCOMPARE(back.size(), size_t(1));
-    QCOMPARE(back.newest().record.front().from, QString("/s/a\nb"));
-    QCOMPARE(back.newest().record.front().trashedAs, QString("/trash/files/x"));
+    QCOMPARE(back.newest().folders.fromPath(back.newest().record.front()), QString("/s/a\nb"));
+    QCOMPARE(back.newest().record.front().trashedAs(), QString("/trash/files/x"));
     // Cut short or altered, it is not trusted at all.
     QVERIFY(UndoHistory::fromBytes(bytes.left(bytes.size() - 5)).isEmpty());
     QByteArray altered = bytes;
@@ -378,28 +391,41 @@ void UndoTest::aMadeUpHistoryMovesNothing()
     const QString victim = f.root.path() + "/victim/thesis.odt";
     QVERIFY(TestFiles::write(victim, "years of work"));
     RenameRequest r = f.request({"a.jpg"}, false, true);
-    UndoEntry entry = f.runAndRecord(r);
-    JobAction forged = entry.record.back();
-    if (line == "two folders") {
-        forged.to = victim;
-    } else if (line == "dot dot") {
-        forged.to = f.dst() + "/../victim/thesis.odt";
-    } else if (line == "trash") {
-        forged.trashedAs = victim;
-    } else {
-        // "Brought back" to a name outside the batch: an undo would move the victim there.
-        forged.kind = JobAction::Kind::Restored;
-        forged.from = f.root.path() + "/victim/elsewhere.odt";
-        forged.to = victim;
-    }
-    forged.written = f.files.status(victim, false);
-    entry.record.push_back(forged);
+    const UndoEntry entry = f.runAndRecord(r);
     UndoHistory history;
     JobResult result;
     result.filesDone = 2;
+    result.folders = entry.folders;
     result.record = entry.record;
     history.push(result);
-    const UndoEntry read = UndoHistory::fromBytes(history.toBytes()).newest();
+    // The history file is the user's own: anyone who can write it can write any line. The
+    // forged line copies the batch's own and changes one thing, with the victim's identity.
+    QByteArray bytes = history.toBytes();
+    const qsizetype lineStart = bytes.lastIndexOf("\na ") + 1;
+    const qsizetype lineEnd = bytes.indexOf('\n', lineStart);
+    QList<QByteArray> fields = bytes.mid(lineStart, lineEnd - lineStart).split(' ');
+    const FileStatus victimStatus = f.files.status(victim, false);
+    const QList<QByteArray> identity{
+        QByteArray::number(int(victimStatus.type)),  QByteArray::number(victimStatus.device),
+        QByteArray::number(victimStatus.inode),      QByteArray::number(victimStatus.size),
+        QByteArray::number(victimStatus.modifiedNs), QByteArray::number(victimStatus.links)};
+    for (int i = 0; i < 6; ++i)
+        fields[6 + i] = identity[i];
+    const QByteArray victimPath = FileNames::encode(victim);
+    if (line == "two folders") {
+        fields[5] = victimPath;
+    } else if (line == "dot dot") {
+        fields[5] = FileNames::encode(f.dst()) + "/../victim/thesis.odt";
+    } else if (line == "trash") {
+        fields[13] = victimPath;
+    } else {
+        // "Brought back" to a name outside the batch: an undo would move the victim there.
+        fields[1] = QByteArray::number(int(JobAction::Kind::Restored));
+        fields[3] = fields[4] = FileNames::encode(f.root.path()) + "/victim/elsewhere.odt";
+        fields[5] = victimPath;
+    }
+    bytes.insert(lineEnd + 1, fields.join(' ') + '\n');
+    const UndoEntry read = UndoHistory::fromBytes(bytes).newest();
     const UndoReport report = undoBatch(f.files, read, f.program());
     QVERIFY(!report.started);
     QCOMPARE(TestFiles::read(victim), QByteArray("years of work"));
@@ -445,11 +471,9 @@ void UndoTest::theHistoryStaysSmall()
 {
     UndoHistory history;
     const auto batchOf = [](int actions) {
-        JobResult result;
-        result.filesDone = actions;
+        JobResult result = copyingBatch(actions);
         for (int i = 0; i < actions; ++i)
-            result.record.push_back(
-                {JobAction::Kind::Copied, "/s/a", "/t/b", {}, false, i, "/s/a", {}, {}, {}});
+            result.record.push_back(copiedTo("b", i));
         return result;
     };
     for (int i = 0; i < 3; ++i)
@@ -527,13 +551,11 @@ void UndoTest::foldersThatOnlyLookAlikeLoseNothing()
 void UndoTest::theHistoryStaysWithinItsByteLimit()
 {
     // Every action names a far path whose spaces the file spells as %20: about 12 KB each.
-    const QString far = "/t/" + QString(4000, ' ');
+    const QString far = QString(4000, ' ');
     const auto batchOf = [&](int actions) {
-        JobResult result;
-        result.filesDone = actions;
+        JobResult result = copyingBatch(actions);
         for (int i = 0; i < actions; ++i)
-            result.record.push_back(
-                {JobAction::Kind::Copied, "/s/a", far, {}, false, i, "/s/a", {}, {}, {}});
+            result.record.push_back(copiedTo(far, i));
         return result;
     };
     UndoHistory history;
@@ -585,10 +607,8 @@ void UndoTest::aBatchWhoseUndoCouldNotStartGoesBackInItsPlace()
     Fixture f;
     const QString path = f.program() + "/" + UndoHistory::fileName;
     const auto batchTo = [](const QString &name) {
-        JobResult result;
-        result.filesDone = 1;
-        result.record.push_back(
-            {JobAction::Kind::Copied, "/s/a", "/t/" + name, {}, false, 0, "/s/a", {}, {}, {}});
+        JobResult result = copyingBatch(1);
+        result.record.push_back(copiedTo(name));
         return result;
     };
     UndoHistoryFile history(f.files, path);
@@ -608,7 +628,7 @@ void UndoTest::aBatchWhoseUndoCouldNotStartGoesBackInItsPlace()
     QVERIFY(history.read(now));
     QStringList order;
     for (const UndoEntry &entry : now.entries())
-        order.append(entry.record.front().to);
+        order.append(entry.folders.toPath(entry.record.front()));
     QCOMPARE(order, (QStringList{"/t/first", "/t/second", "/t/third"}));
 }
 
@@ -662,7 +682,7 @@ void UndoTest::twoRunsAtOnceLoseNoBatch()
     for (const UndoEntry &entry : now.entries()) {
         ids.insert(entry.id);
         for (const JobAction &action : entry.record)
-            recorded.insert(action.to);
+            recorded.insert(entry.folders.toPath(action));
     }
     QSet<QString> made;
     for (const QString run : {"x", "y"}) {
