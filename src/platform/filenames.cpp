@@ -171,4 +171,21 @@ QString display(const QString &name)
     return shown;
 }
 
+Bytes::Bytes(const QString &name)
+{
+    const char16_t *in = reinterpret_cast<const char16_t *>(name.constData());
+    const qsizetype size = name.size();
+    if (size < qsizetype(sizeof m_small) &&
+        std::all_of(in, in + size, [](char16_t c) { return c < 0x80; })) {
+        std::transform(in, in + size, m_small, [](char16_t c) { return char(c); });
+        m_small[size] = '\0';
+        m_data = m_small;
+        m_size = size;
+        return;
+    }
+    m_large = encode(name);
+    m_data = m_large.constData();
+    m_size = m_large.size();
+}
+
 } // namespace FileNames

@@ -19,4 +19,24 @@ QString decode(const QByteArray &bytes);
 /// The name as shown on screen and in messages: kept bytes appear as U+FFFD.
 QString display(const QString &name);
 
+/// encode() for one name handed to a system call: a short name of plain ASCII (the common
+/// case) is held on the stack, without an allocation. Terminated by a NUL.
+class Bytes
+{
+public:
+    explicit Bytes(const QString &name);
+    Bytes(const Bytes &) = delete;
+    Bytes &operator=(const Bytes &) = delete;
+    const char *constData() const { return m_data; }
+    qsizetype size() const { return m_size; }
+    operator QByteArrayView() const { return {m_data, m_size}; }
+    QByteArray toByteArray() const { return QByteArray(m_data, m_size); }
+
+private:
+    char m_small[256];
+    QByteArray m_large;
+    const char *m_data;
+    qsizetype m_size;
+};
+
 } // namespace FileNames

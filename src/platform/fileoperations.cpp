@@ -151,15 +151,6 @@ int FileOperations::nameMax(const QString &folder)
     return openFolder(folder, opened) ? nameMax(opened) : 255;
 }
 
-OpResult FileOperations::listEntries(const QString &folder, QHash<QString, FileStatus> &entries)
-{
-    entries.clear();
-    OpenFolder opened;
-    if (OpResult result = openFolder(folder, opened); !result)
-        return result;
-    return listEntries(opened, entries);
-}
-
 OpResult FileOperations::listNamesStartingWith(const QString &folder, const QString &prefix,
                                                QStringList &names)
 {

@@ -38,6 +38,8 @@ struct FileStatus
     }
 };
 
+class FolderListing;
+
 /// Hands out hidden names for temporaries in one folder, made only when one is used.
 class TemporaryNames
 {
@@ -180,9 +182,8 @@ public:
     virtual QString trashFolderFor(const OpenFolder &folder) = 0;
 
     /// Every name in `folder` (hidden ones too) with its type and identity as a directory
-    /// entry, as one reading of the folder gives them: links are not followed, and size, time
-    /// and link count are not known (size -1) except where the entry had to be looked at.
-    virtual OpResult listEntries(const OpenFolder &folder, QHash<QString, FileStatus> &entries) = 0;
+    /// entry, as one reading of the folder gives them.
+    virtual OpResult listFolder(const OpenFolder &folder, FolderListing &listing) = 0;
     /// Every name in `folder` that starts with `prefix`, hidden ones included, unsorted.
     virtual OpResult listNamesStartingWith(const OpenFolder &folder, const QString &prefix,
                                            QStringList &names) = 0;
@@ -252,7 +253,6 @@ public:
     bool sameContent(const QString &a, const QString &b);
     bool writesUnnamedFiles(const QString &folder);
     int nameMax(const QString &folder);
-    OpResult listEntries(const QString &folder, QHash<QString, FileStatus> &entries);
     OpResult listNamesStartingWith(const QString &folder, const QString &prefix,
                                    QStringList &names);
 
@@ -277,5 +277,4 @@ private:
     using Base::sameContent;                                                                       \
     using Base::writesUnnamedFiles;                                                                \
     using Base::nameMax;                                                                           \
-    using Base::listEntries;                                                                       \
     using Base::listNamesStartingWith

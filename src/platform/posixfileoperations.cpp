@@ -2,6 +2,7 @@
 
 #include "filecopy.h"
 #include "filenames.h"
+#include "folderlisting.h"
 #include "regularfile.h"
 #include "systemcalls.h"
 #include "trash.h"
@@ -211,14 +212,14 @@ int renameWithoutReplacing(const QByteArray &from, const QByteArray &to)
 
 /// Whether an existing destination may be replaced: only a regular file or a symbolic link
 /// (as an entry), and only one the user may write, as cp.
-OpResult checkReplaceable(const struct stat &existing, int folder, const QByteArray &name,
+OpResult checkReplaceable(const struct stat &existing, int folder, const char *name,
                           const QString &destination)
 {
     if (!S_ISREG(existing.st_mode) && !S_ISLNK(existing.st_mode))
         return notRegular(existing, destination);
-    int checked = ::faccessat(folder, name.constData(), W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW);
+    int checked = ::faccessat(folder, name, W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW);
     if (checked != 0 && errno == EINVAL)
-        checked = ::faccessat(folder, name.constData(), W_OK, AT_EACCESS);
+        checked = ::faccessat(folder, name, W_OK, AT_EACCESS);
     // Other failures (a dangling link, a refused check) are left to the write itself.
     if (checked != 0 && (errno == EACCES || errno == EROFS))
         return failureOf(errno, destination);
@@ -496,8 +497,8 @@ private:
 
 /// Whether the listing of `folder` holds both exact names (two links in one folder), rather
 /// than one name that a case-insensitive file system also finds under the other spelling.
-OpResult folderHoldsBoth(const OpenFolder &folder, const QByteArray &first,
-                         const QByteArray &second, bool &both)
+OpResult folderHoldsBoth(const OpenFolder &folder, QByteArrayView first, QByteArrayView second,
+                         bool &both)
 {
     DIR *dir = ::fdopendir(::openat(folder.descriptor(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!dir)
@@ -539,13 +540,13 @@ template <typename Keep> OpResult listDir(DIR *dir, const QString &folder, Keep 
     return OpResult::success();
 }
 
-template <typename Keep> OpResult listFolder(const QString &folder, Keep &&keep)
+template <typename Keep> OpResult readFolder(const QString &folder, Keep &&keep)
 {
     return listDir(::opendir(FileNames::encode(folder).constData()), folder,
                    std::forward<Keep>(keep));
 }
 
-template <typename Keep> OpResult listFolder(const OpenFolder &folder, Keep &&keep)
+template <typename Keep> OpResult readFolder(const OpenFolder &folder, Keep &&keep)
 {
     return listDir(
         ::fdopendir(::openat(folder.descriptor(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)),
@@ -606,7 +607,7 @@ OpResult PosixFileOperations::copyFile(const OpenFolder &sourceFolder, const QSt
     {
     };
     if (const int error = SystemCalls::openRegularAt(
-            sourceFolder.descriptor(), FileNames::encode(source).constData(), true, in, st);
+            sourceFolder.descriptor(), FileNames::Bytes(source).constData(), true, in, st);
         error != 0)
         return regularFailure(error, sourceFolder.pathOf(source));
     // The destination is looked at only when its name turns out to be taken.
@@ -626,8 +627,8 @@ OpResult PosixFileOperations::moveFile(const OpenFolder &sourceFolder, const QSt
     done = {};
     const int from = sourceFolder.descriptor();
     const int to = destinationFolder.descriptor();
-    const QByteArray src = FileNames::encode(source);
-    const QByteArray dst = FileNames::encode(destination);
+    const FileNames::Bytes src(source);
+    const FileNames::Bytes dst(destination);
     const auto sourcePath = [&] { return sourceFolder.pathOf(source); };
     const auto destinationPath = [&] { return destinationFolder.pathOf(destination); };
     struct stat entry
@@ -676,7 +677,7 @@ OpResult PosixFileOperations::moveFile(const OpenFolder &sourceFolder, const QSt
         if (exists && sameIdentity(existing, entry)) {
             // One entry under two names: the same name, another spelling of it, or two links.
             if (sourceFolder.sameFolderAs(destinationFolder)) {
-                if (src == dst) {
+                if (QByteArrayView(src) == QByteArrayView(dst)) {
                     done.written = entryStatus(to, dst.constData());
                     return OpResult::success();
                 }
@@ -699,7 +700,9 @@ OpResult PosixFileOperations::moveFile(const OpenFolder &sourceFolder, const QSt
             return removeSourceName(); // a link onto the file it points to
 
         if (exists) {
-            if (OpResult checked = checkReplaceable(existing, to, dst, destinationPath()); !checked)
+            if (OpResult checked =
+                    checkReplaceable(existing, to, dst.constData(), destinationPath());
+                !checked)
                 return checked;
         }
         if (sourceIsLink) {
@@ -716,8 +719,8 @@ OpResult PosixFileOperations::moveFile(const OpenFolder &sourceFolder, const QSt
 
         int error = 0;
         if (exists) {
-            if (OpResult kept =
-                    keepReplaced(destinationFolder, dst, destinationPath(), options, done);
+            if (OpResult kept = keepReplaced(destinationFolder, dst.toByteArray(),
+                                             destinationPath(), options, done);
                 !kept)
                 return kept;
             error = ::renameat(from, src.constData(), to, dst.constData()) == 0 ? 0 : errno;
@@ -764,7 +767,7 @@ OpResult PosixFileOperations::moveFile(const OpenFolder &sourceFolder, const QSt
 
 OpResult PosixFileOperations::removeFile(const OpenFolder &folder, const QString &name)
 {
-    if (::unlinkat(folder.descriptor(), FileNames::encode(name).constData(), 0) != 0)
+    if (::unlinkat(folder.descriptor(), FileNames::Bytes(name).constData(), 0) != 0)
         return failureOf(errno, folder.pathOf(name));
     return OpResult::success();
 }
@@ -803,8 +806,8 @@ OpResult PosixFileOperations::renameNoReplace(const OpenFolder &fromFolder, cons
                                               const OpenFolder &toFolder, const QString &to)
 {
     const int error = SystemCalls::renameWithoutReplacing(
-        fromFolder.descriptor(), FileNames::encode(from).constData(), toFolder.descriptor(),
-        FileNames::encode(to).constData());
+        fromFolder.descriptor(), FileNames::Bytes(from).constData(), toFolder.descriptor(),
+        FileNames::Bytes(to).constData());
     if (error != 0)
         return failureOf(error, error == EEXIST ? toFolder.pathOf(to) : fromFolder.pathOf(from));
     return OpResult::success();
@@ -866,8 +869,8 @@ OpResult PosixFileOperations::restoreFromTrash(const QString &trashedFile, const
 OpResult PosixFileOperations::makeSymbolicLink(const QString &target, const OpenFolder &folder,
                                                const QString &name)
 {
-    if (::symlinkat(FileNames::encode(target).constData(), folder.descriptor(),
-                    FileNames::encode(name).constData()) != 0)
+    if (::symlinkat(FileNames::Bytes(target).constData(), folder.descriptor(),
+                    FileNames::Bytes(name).constData()) != 0)
         return failureOf(errno, folder.pathOf(name));
     return OpResult::success();
 }
@@ -876,8 +879,8 @@ OpResult PosixFileOperations::makeHardLink(const OpenFolder &existingFolder,
                                            const QString &existing, const OpenFolder &folder,
                                            const QString &name)
 {
-    if (::linkat(existingFolder.descriptor(), FileNames::encode(existing).constData(),
-                 folder.descriptor(), FileNames::encode(name).constData(), 0) != 0)
+    if (::linkat(existingFolder.descriptor(), FileNames::Bytes(existing).constData(),
+                 folder.descriptor(), FileNames::Bytes(name).constData(), 0) != 0)
         return failureOf(errno, folder.pathOf(name));
     return OpResult::success();
 }
@@ -890,7 +893,7 @@ FileStatus PosixFileOperations::status(const OpenFolder &folder, const QString &
     };
     const int flags =
         (followLinks ? 0 : AT_SYMLINK_NOFOLLOW) | (name.isEmpty() ? AT_EMPTY_PATH : 0);
-    if (::fstatat(folder.descriptor(), FileNames::encode(name).constData(), &st, flags) == 0)
+    if (::fstatat(folder.descriptor(), FileNames::Bytes(name).constData(), &st, flags) == 0)
         return statusOf(st);
     FileStatus missing;
     missing.error = errno;
@@ -901,7 +904,7 @@ QString PosixFileOperations::linkText(const OpenFolder &folder, const QString &n
 {
     char text[PATH_MAX];
     const ssize_t length =
-        ::readlinkat(folder.descriptor(), FileNames::encode(name).constData(), text, sizeof text);
+        ::readlinkat(folder.descriptor(), FileNames::Bytes(name).constData(), text, sizeof text);
     return length > 0 ? FileNames::decode(QByteArray(text, int(length))) : QString();
 }
 
@@ -912,9 +915,9 @@ bool PosixFileOperations::sameContent(const OpenFolder &folderA, const QString &
     struct stat firstStatus
     {
     }, secondStatus{};
-    if (SystemCalls::openRegularAt(folderA.descriptor(), FileNames::encode(a).constData(), true,
+    if (SystemCalls::openRegularAt(folderA.descriptor(), FileNames::Bytes(a).constData(), true,
                                    first, firstStatus) != 0 ||
-        SystemCalls::openRegularAt(folderB.descriptor(), FileNames::encode(b).constData(), true,
+        SystemCalls::openRegularAt(folderB.descriptor(), FileNames::Bytes(b).constData(), true,
                                    second, secondStatus) != 0)
         return false;
     if (firstStatus.st_size != secondStatus.st_size)
@@ -974,7 +977,7 @@ QString PosixFileOperations::trashFolderFor(const OpenFolder &folder)
 OpResult PosixFileOperations::listFiles(const QString &folder, QStringList &names)
 {
     names.clear();
-    OpResult listed = listFolder(folder, [&](int dirFd, const dirent &entry, QByteArrayView name) {
+    OpResult listed = readFolder(folder, [&](int dirFd, const dirent &entry, QByteArrayView name) {
         if (name.startsWith('.'))
             return;
         bool ordinary = entry.d_type == DT_REG;
@@ -997,7 +1000,7 @@ OpResult PosixFileOperations::listNamesStartingWith(const OpenFolder &folder, co
 {
     names.clear();
     const QByteArray start = FileNames::encode(prefix);
-    OpResult listed = listFolder(folder, [&](int, const dirent &, QByteArrayView name) {
+    OpResult listed = readFolder(folder, [&](int, const dirent &, QByteArrayView name) {
         if (name.startsWith(start))
             names.append(FileNames::decode(name.toByteArray()));
     });
@@ -1006,27 +1009,26 @@ OpResult PosixFileOperations::listNamesStartingWith(const OpenFolder &folder, co
     return listed;
 }
 
-OpResult PosixFileOperations::listEntries(const OpenFolder &folder,
-                                          QHash<QString, FileStatus> &entries)
+OpResult PosixFileOperations::listFolder(const OpenFolder &folder, FolderListing &listing)
 {
-    entries.clear();
     struct stat here
     {
     };
     if (::fstat(folder.descriptor(), &here) != 0)
         return failureOf(errno, folder.path());
-    entries.reserve(1024);
-    OpResult listed = listFolder(folder, [&](int dirFd, const dirent &entry, QByteArrayView name) {
-        FileStatus status;
+    // A folder's entries live on its device (a mount point is a folder, never a file).
+    listing.clear(here.st_dev);
+    OpResult listed = readFolder(folder, [&](int dirFd, const dirent &entry, QByteArrayView name) {
+        FileStatus::Type type = FileStatus::Type::Other;
         switch (entry.d_type) {
         case DT_REG:
-            status.type = FileStatus::Type::Regular;
+            type = FileStatus::Type::Regular;
             break;
         case DT_LNK:
-            status.type = FileStatus::Type::SymbolicLink;
+            type = FileStatus::Type::SymbolicLink;
             break;
         case DT_DIR:
-            status.type = FileStatus::Type::Directory;
+            type = FileStatus::Type::Directory;
             break;
         case DT_UNKNOWN: {
             struct stat st
@@ -1034,20 +1036,17 @@ OpResult PosixFileOperations::listEntries(const OpenFolder &folder,
             };
             if (::fstatat(dirFd, entry.d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
                 return;
-            entries.insert(FileNames::decode(name.toByteArray()), statusOf(st));
+            const FileStatus looked = statusOf(st);
+            listing.add(name, looked.type, looked.inode, &looked);
             return;
         }
         default:
-            status.type = FileStatus::Type::Other;
+            break;
         }
-        // A folder's entries live on its device (a mount point is a folder, never a file).
-        status.device = here.st_dev;
-        status.inode = entry.d_ino;
-        status.size = -1;
-        entries.insert(FileNames::decode(name.toByteArray()), status);
+        listing.add(name, type, entry.d_ino);
     });
     if (!listed)
-        entries.clear();
+        listing.clear(here.st_dev);
     return listed;
 }
 

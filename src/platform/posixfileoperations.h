@@ -50,7 +50,7 @@ public:
     bool writesUnnamedFiles(const OpenFolder &folder) override;
     int nameMax(const OpenFolder &folder) override;
     QString trashFolderFor(const OpenFolder &folder) override;
-    OpResult listEntries(const OpenFolder &folder, QHash<QString, FileStatus> &entries) override;
+    OpResult listFolder(const OpenFolder &folder, FolderListing &listing) override;
     OpResult listNamesStartingWith(const OpenFolder &folder, const QString &prefix,
                                    QStringList &names) override;
     OpResult listFiles(const QString &folder, QStringList &names) override;

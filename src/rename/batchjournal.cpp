@@ -1,6 +1,7 @@
 #include "batchjournal.h"
 
 #include "filenames.h"
+#include "folderlisting.h"
 #include "paths.h"
 #include "undo.h"
 
@@ -113,12 +114,13 @@ public:
         if (!m_read) {
             m_read = true;
             for (const OpenFolder *folder : m_folders) {
-                QHash<QString, FileStatus> entries;
-                m_files.listEntries(*folder, entries);
-                for (auto it = entries.cbegin(); it != entries.cend(); ++it) {
-                    if (it->type == FileStatus::Type::Regular &&
-                        !it.key().startsWith(QLatin1Char('.')))
-                        m_identities.insert({it->device, it->inode});
+                FolderListing listing;
+                m_files.listFolder(*folder, listing);
+                for (qsizetype i = 0; i < listing.size(); ++i) {
+                    const FileStatus entry = listing.statusAt(i);
+                    if (entry.type == FileStatus::Type::Regular &&
+                        !listing.nameAt(i).startsWith(QLatin1Char('.')))
+                        m_identities.insert({entry.device, entry.inode});
                 }
             }
             for (const QString &name : m_also) {

@@ -1,6 +1,7 @@
 #include "renamejob.h"
 
 #include "filenames.h"
+#include "folderlisting.h"
 #include "naming.h"
 #include "numericvalue.h"
 #include "paths.h"
@@ -89,23 +90,26 @@ FileKey keyOf(const FileStatus &status)
 /// pair that only looks alike costs some needless keeping aside, nothing else, because what is
 /// replaced and what is one file are decided by identity.
 bool foldersLookAlike(FileOperations &files, const OpenFolder &a, const OpenFolder &b,
-                      const QHash<QString, FileStatus> &inA, const QHash<QString, FileStatus> &inB,
+                      const FolderListing &inA, const FolderListing &inB,
                       const std::function<void()> &keepAlive)
 {
     // Two folders of one device that are not one directory are two folders.
-    if (inA.isEmpty() || inA.size() != inB.size() || a.device() == b.device())
+    if (inA.size() == 0 || inA.size() != inB.size() || a.device() == b.device())
         return false;
-    for (auto it = inA.cbegin(); it != inA.cend(); ++it) {
-        if (!inB.contains(it.key()))
+    QStringList names;
+    names.reserve(inA.size());
+    for (qsizetype i = 0; i < inA.size(); ++i) {
+        names.append(inA.nameAt(i));
+        if (!inB.contains(names.back()))
             return false;
     }
     const qsizetype tolerated = inA.size() / 20;
     qsizetype differing = 0, looked = 0;
-    for (auto it = inA.cbegin(); it != inA.cend(); ++it) {
+    for (const QString &name : std::as_const(names)) {
         if (keepAlive && ++looked % 1024 == 0)
             keepAlive();
-        const FileStatus x = files.status(a, it.key(), false);
-        const FileStatus y = files.status(b, it.key(), false);
+        const FileStatus x = files.status(a, name, false);
+        const FileStatus y = files.status(b, name, false);
         if ((x.type != y.type || x.size != y.size || x.modifiedNs != y.modifiedNs) &&
             ++differing > tolerated)
             return false;
@@ -150,28 +154,21 @@ BatchLayout layOutBatch(const RenameRequest &request, const BatchPlan &plan, Fil
 
     // One reading of each folder tells what its entries are; only links and names that are
     // taken are looked at one by one. A folder that could not be opened lists nothing.
-    QHash<QString, FileStatus> inSource, inTarget;
-    const bool sourceListed = bool(files.listEntries(sourceFolder, inSource));
+    FolderListing inSource, separateTarget;
+    const bool sourceListed = bool(files.listFolder(sourceFolder, inSource));
     const bool oneDirectory = sourceFolder.sameFolderAs(targetFolder);
     const bool targetListed =
-        oneDirectory ? sourceListed : bool(files.listEntries(targetFolder, inTarget));
-    if (oneDirectory)
-        inTarget = inSource;
+        oneDirectory ? sourceListed : bool(files.listFolder(targetFolder, separateTarget));
+    const FolderListing &inTarget = oneDirectory ? inSource : separateTarget;
     layout.sameFolder = oneDirectory || (sourceListed && targetListed &&
                                          foldersLookAlike(files, sourceFolder, targetFolder,
                                                           inSource, inTarget, keepAlive));
     const auto nameOf = [&](size_t p) -> const QString & {
         return request.entries[size_t(plan.items[p].entryIndex)].name;
     };
-    const auto listed = [&](bool wasListed, const QHash<QString, FileStatus> &entries,
-                            const OpenFolder &folder, const QString &name) {
-        if (!wasListed)
-            return files.status(folder, name, false);
-        if (const auto found = entries.constFind(name); found != entries.cend())
-            return *found;
-        FileStatus missing;
-        missing.error = ENOENT;
-        return missing;
+    const auto listed = [&](bool wasListed, const FolderListing &entries, const OpenFolder &folder,
+                            const QString &name) {
+        return wasListed ? entries.find(name) : files.status(folder, name, false);
     };
 
     // Each source as a name (its own entry) and as the file it resolves to.
@@ -210,6 +207,23 @@ BatchLayout layOutBatch(const RenameRequest &request, const BatchPlan &plan, Fil
             return layout;
         }
     }
+
+    // Between two folders a step can reach a later source only through a link (a new name or a
+    // moved file never changes an entry of the other folder): without one, there is nothing to
+    // keep aside, strand or carry.
+    bool anyLink = std::any_of(entries.cbegin(), entries.cend(), [](const FileStatus &entry) {
+        return entry.type == FileStatus::Type::SymbolicLink;
+    });
+    if (plan.stop == BatchPlan::Stop::NumberOverflow) {
+        for (int j = plan.items.back().entryIndex + 1; j < int(request.entries.size()); ++j) {
+            anyLink = anyLink ||
+                      (request.entries[size_t(j)].selected &&
+                       listed(sourceListed, inSource, sourceFolder, request.entries[size_t(j)].name)
+                               .type == FileStatus::Type::SymbolicLink);
+        }
+    }
+    if (!layout.sameFolder && !anyLink)
+        return layout;
 
     // Entries that a step replaces (a new name) or takes away (a move), as files, as files
     // seen through another mount, and (in one folder) as names. A later source reached through

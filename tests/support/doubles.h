@@ -137,10 +137,10 @@ public:
         return guarded(Op::List, f.path(),
                        [&] { return ForwardingFileOperations::listNamesStartingWith(f, p, n); });
     }
-    OpResult listEntries(const OpenFolder &f, QHash<QString, FileStatus> &e) override
+    OpResult listFolder(const OpenFolder &f, FolderListing &l) override
     {
         return guarded(Op::List, f.path(),
-                       [&] { return ForwardingFileOperations::listEntries(f, e); });
+                       [&] { return ForwardingFileOperations::listFolder(f, l); });
     }
     OpResult readFile(const QString &p, QByteArray &b) override
     {

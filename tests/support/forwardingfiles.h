@@ -1,5 +1,6 @@
 #pragma once
 
+#include "folderlisting.h"
 #include "posixfileoperations.h"
 
 /// Real file operations seen through a lens: every folder path goes through real() on its way
@@ -84,11 +85,11 @@ public:
     bool writesUnnamedFiles(const OpenFolder &f) override { return m_files.writesUnnamedFiles(f); }
     int nameMax(const OpenFolder &f) override { return m_files.nameMax(f); }
     QString trashFolderFor(const OpenFolder &f) override { return m_files.trashFolderFor(f); }
-    OpResult listEntries(const OpenFolder &f, QHash<QString, FileStatus> &e) override
+    OpResult listFolder(const OpenFolder &f, FolderListing &l) override
     {
-        const OpResult listed = m_files.listEntries(f, e);
-        for (auto it = e.begin(); it != e.end(); ++it)
-            *it = seen(f.pathOf(it.key()), *it);
+        const OpResult listed = m_files.listFolder(f, l);
+        l.adjust(
+            [&](const QString &name, const FileStatus &st) { return seen(f.pathOf(name), st); });
         return listed;
     }
     OpResult listNamesStartingWith(const OpenFolder &f, const QString &p, QStringList &n) override
