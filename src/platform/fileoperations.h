@@ -109,6 +109,9 @@ struct WriteReport
     /// A copying move left its source in place: it had become the destination itself (one
     /// folder seen through two mounts).
     bool sourceKept = false;
+    /// A copying move left its source in place: it was written to while it was copied, so the
+    /// copy does not hold all of it.
+    bool sourceChanged = false;
 };
 
 /// File operations. Entries are named by an open folder and a bare name, so that whatever

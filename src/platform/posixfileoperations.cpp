@@ -118,7 +118,9 @@ int createHiddenSibling(const QByteArray &target, int flags, mode_t mode, QByteA
 OpResult openRegular(const QString &path, int access, FileDescriptor &fd, struct stat &st)
 {
     const QByteArray bytes = FileNames::encode(path);
-    if (::stat(bytes.constData(), &st) == 0 && !S_ISREG(st.st_mode))
+    const int looked =
+        (access & O_NOFOLLOW) ? ::lstat(bytes.constData(), &st) : ::stat(bytes.constData(), &st);
+    if (looked == 0 && !S_ISREG(st.st_mode))
         return notRegular(st, path);
     fd.reset(::open(bytes.constData(), access | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     if (!fd.valid())
@@ -759,6 +761,16 @@ OpResult PosixFileOperations::moveFile(const OpenFolder &sourceFolder, const QSt
             done.sourceKept = true;
             return OpResult::success();
         }
+        // Written to while it was copied (a recording still going on): the copy lacks what
+        // came since, so the source stays.
+        if (now.st_size != entry.st_size || now.st_mtim.tv_sec != entry.st_mtim.tv_sec ||
+            now.st_mtim.tv_nsec != entry.st_mtim.tv_nsec ||
+            now.st_ctim.tv_sec != entry.st_ctim.tv_sec ||
+            now.st_ctim.tv_nsec != entry.st_ctim.tv_nsec) {
+            done.sourceKept = true;
+            done.sourceChanged = true;
+            return OpResult::success();
+        }
         if (::unlinkat(from, src.constData(), 0) != 0)
             return failureOf(errno, sourcePath());
         return OpResult::success();
@@ -1101,14 +1113,23 @@ OpResult PosixFileOperations::readFileStart(const QString &path, qint64 maxBytes
 OpResult PosixFileOperations::writeFileAtomically(const QString &path, const QByteArray &bytes,
                                                   bool onlyForTheUser)
 {
-    // A link keeps pointing where it did: the file it resolves to is the one replaced.
+    // A link keeps pointing where it did: the file it resolves to is the one replaced. Only a
+    // link of the user's own is followed, and only to a file of the user's own: a link someone
+    // else put in a shared folder must not make us overwrite whatever it names.
     QByteArray target = FileNames::encode(path);
     for (int depth = 0;; ++depth) {
         struct stat st
         {
         };
-        if (::lstat(target.constData(), &st) != 0 || !S_ISLNK(st.st_mode))
+        if (::lstat(target.constData(), &st) != 0)
             break;
+        if (!S_ISLNK(st.st_mode)) {
+            if (depth > 0 && st.st_uid != ::geteuid())
+                return failureOf(EPERM, path);
+            break;
+        }
+        if (st.st_uid != ::geteuid())
+            return failureOf(EPERM, path);
         if (depth == 40)
             return failureOf(ELOOP, path);
         QByteArray points(PATH_MAX, Qt::Uninitialized);
@@ -1217,8 +1238,10 @@ OpResult PosixFileOperations::claimJournal(const QString &path, QByteArray &byte
         };
         // A journal in a folder that became read-only is still read and acted on; a lock
         // needs no write access.
-        if (OpResult result = openRegular(path, O_RDWR, fd, opened); !result) {
-            if (OpResult readOnly = openRegular(path, O_RDONLY, fd, opened); !readOnly)
+        // Never through a link: it could name any file of the user's, chosen by whoever put
+        // the link into the folder.
+        if (OpResult result = openRegular(path, O_RDWR | O_NOFOLLOW, fd, opened); !result) {
+            if (OpResult readOnly = openRegular(path, O_RDONLY | O_NOFOLLOW, fd, opened); !readOnly)
                 return result;
         }
         // Recovery renames files as the journal says: only a journal of this user's own, that

@@ -17,6 +17,8 @@ public:
         /// Write new files as unnamed files first (O_TMPFILE); tests turn it off to exercise
         /// the way of file systems that refuse it.
         bool unnamedFiles = true;
+        /// How long a change of a shared file waits for another run's lock before it gives up.
+        int lockWaitMs = 10000;
     };
     PosixFileOperations() = default;
     explicit PosixFileOperations(Options options) : m_options(options) {}

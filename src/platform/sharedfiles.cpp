@@ -13,8 +13,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using SystemCalls::BusyScope;
 using SystemCalls::failureOf;
 using SystemCalls::FileDescriptor;
+
+namespace {
+
+constexpr int lockRetryMs = 20;
+
+} // namespace
 
 OpResult PosixFileOperations::lockSharedFile(const QString &path, bool create, FileStatus &locked)
 {
@@ -52,9 +59,17 @@ OpResult PosixFileOperations::lockSharedFile(const QString &path, bool create, F
                 S_ISDIR(opened.st_mode) ? systemErrorText(EISDIR) : notARegularFileText(), path);
         if (!SystemCalls::ownedByTheUserAlone(fd.get(), opened))
             return OpResult::failure(notTheUsersOwnText(), path);
-        while (::flock(fd.get(), LOCK_EX) != 0) {
-            if (errno != EINTR)
+        // Held only for one read and write, so a lock that lasts is not another window's
+        // change but a stopped or hostile process (on drives without permissions anyone may
+        // lock the file): waited for a while, with the window kept alive, never for ever.
+        const BusyScope busy(m_busy);
+        for (int wait = 0; ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0; ++wait) {
+            if (errno != EWOULDBLOCK && errno != EINTR)
                 return failureOf(errno, path);
+            if (wait * lockRetryMs >= m_options.lockWaitMs)
+                return failureOf(EWOULDBLOCK, path);
+            SystemCalls::stillBusy();
+            ::usleep(lockRetryMs * 1000);
         }
         struct stat named
         {

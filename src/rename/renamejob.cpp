@@ -67,6 +67,12 @@ BatchPlan planBatch(const RenameRequest &request, int nameMax)
 
 namespace {
 
+QString sourceChangedText()
+{
+    return QStringLiteral("コピーしている間に元のファイルが書き換えられたため、移動をやめました"
+                          "（元のファイルはそのまま残っています）。");
+}
+
 using FileKey = QPair<quint64, quint64>;
 
 /// A name with letter case ignored; plain ASCII names, the common case, the quick way.
@@ -573,6 +579,8 @@ private:
         } else if (report.copied) {
             note(report.replaced ? JobAction::Kind::Replaced : JobAction::Kind::Copied, from,
                  source, target, report);
+            if (report.sourceChanged)
+                return check(OpResult::failure(sourceChangedText()), folder.pathOf(source));
             if (!report.sourceKept)
                 noteRemoved(from, source, linkText);
         } else {
