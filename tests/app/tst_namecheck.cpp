@@ -1,3 +1,4 @@
+#include "exfatdrive.h"
 #include "form1fixture.h"
 #include "namecheckmodel.h"
 #include "namecheckwindow.h"
@@ -17,6 +18,8 @@
 
 #include <algorithm>
 
+#include <sys/stat.h>
+
 class NameCheckTest : public QObject
 {
     Q_OBJECT
@@ -27,6 +30,8 @@ private Q_SLOTS:
     void refusedReasons_data();
     void refusedReasons();
     void namesKeepTheirBytes();
+    void foretellsTheBatchOnRealFolders_data();
+    void foretellsTheBatchOnRealFolders();
     void agreesWithTheJobOnRealFolders();
     void headers();
     void modelTester();
@@ -400,6 +405,128 @@ void NameCheckTest::namesKeepTheirBytes()
              QString("a\u2409b\u24211.jpg"));
     QCOMPARE(model.newName(0), QString("a\tb\x7F"
                                        "1.jpg"));
+}
+
+void NameCheckTest::foretellsTheBatchOnRealFolders_data()
+{
+    QTest::addColumn<QStringList>("sources");
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QStringList>("standing");
+    QTest::addColumn<QString>("start");
+    QTest::addColumn<bool>("move");
+    QTest::addColumn<bool>("overwrite");
+    QTest::addColumn<QStringList>("expectedMarks");
+    QTest::addColumn<QString>("expectedSummary");
+
+    // Targets: "dcim" another folder, "view" a link to the source folder, "stick" an exFAT
+    // drive. Standing entries: "name" a file, "name/" a folder, "name|" a pipe, "name>text" a
+    // link.
+    BatchLayout stranded;
+    stranded.stranded = "photos/p2147483647.jpg";
+    QTest::newRow("oneFolder/through-a-link-refused")
+        << QStringList{"a.jpg", "p2147483647.jpg"} << "view" << QStringList{} << "2147483647"
+        << false << false << QStringList{"NotProcessed", "Stranded"}
+        << oneBlock(RenameJob::strandedMessage(stranded));
+    QTest::newRow("oneFolder/through-a-link-moves-free-names")
+        << QStringList{"p2.jpg", "p3.jpg", "p4.jpg"} << "view" << QStringList{} << "1" << true
+        << false << QStringList{"New", "New", "New"} << "3 件: 新規 3";
+
+    QTest::newRow("case/exfat-replaces-another-spelling")
+        << QStringList{"a.jpg", "b.jpg"} << "stick" << QStringList{"P1.JPG"} << "1" << false
+        << false << QStringList{"Replaced", "New"} << "2 件: 新規 1、置き換え 1";
+    QTest::newRow("case/exfat-same-name-stop")
+        << QStringList{"p1.jpg", "q.jpg"} << "stick" << QStringList{"P1.JPG"} << "1" << false
+        << false << QStringList{"SameNameStop", "NotProcessed"}
+        << "2 件: 処理されるファイルはありません。1 行目で停止（同じ名前があり、上書きしない設定）";
+    QTest::newRow("case/other-drives-compare-case")
+        << QStringList{"a.jpg", "b.jpg"} << "dcim" << QStringList{"P1.JPG"} << "1" << false << false
+        << QStringList{"New", "New"} << "2 件: 新規 2";
+
+    QTest::newRow("link/dangling-goes-to-the-trash")
+        << QStringList{"a.jpg", "b.jpg"} << "dcim" << QStringList{"p2.jpg>nowhere"} << "1" << false
+        << false << QStringList{"New", "Replaced"} << "2 件: 新規 1、置き換え 1";
+    QTest::newRow("link/to-a-folder-goes-to-the-trash")
+        << QStringList{"a.jpg"} << "dcim" << QStringList{"inner/", "p1.jpg>inner"} << "1" << true
+        << false << QStringList{"Replaced"} << "1 件: 置き換え 1";
+
+    BatchLayout blocked;
+    blocked.blocked = "dcim/p2.jpg";
+    blocked.blockedIsFolder = true;
+    QTest::newRow("blocked/folder")
+        << QStringList{"a.jpg", "b.jpg", "c.jpg"} << "dcim" << QStringList{"p1.jpg", "p2.jpg/"}
+        << "1" << false << true << QStringList{"NotProcessed", "Blocked", "NotProcessed"}
+        << oneBlock(RenameJob::blockedMessage(blocked));
+    blocked.blocked = "stick/p1.jpg";
+    QTest::newRow("blocked/exfat-folder-in-another-spelling")
+        << QStringList{"a.jpg"} << "stick" << QStringList{"P1.JPG/"} << "1" << false << false
+        << QStringList{"Blocked"} << oneBlock(RenameJob::blockedMessage(blocked));
+    blocked.blocked = "dcim/p1.jpg";
+    blocked.blockedIsFolder = false;
+    QTest::newRow("blocked/pipe") << QStringList{"a.jpg"} << "dcim" << QStringList{"p1.jpg|"} << "1"
+                                  << true << true << QStringList{"Blocked"}
+                                  << oneBlock(RenameJob::blockedMessage(blocked));
+}
+
+void NameCheckTest::foretellsTheBatchOnRealFolders()
+{
+    QFETCH(QStringList, sources);
+    QFETCH(QString, target);
+    QFETCH(QStringList, standing);
+    QFETCH(QString, start);
+    QFETCH(bool, move);
+    QFETCH(bool, overwrite);
+    QFETCH(QStringList, expectedMarks);
+    QFETCH(QString, expectedSummary);
+
+    Form1Fixture f;
+    const QString photos = f.path("a/photos");
+    for (const QString &name : std::as_const(sources))
+        QVERIFY(TestFiles::write(photos + '/' + name, name.toUtf8()));
+    std::unique_ptr<ExfatDrive> drive;
+    if (target == "stick") {
+        drive = std::make_unique<ExfatDrive>(f.path("stick.img"), f.path("b/stick"));
+        if (!drive->skipReason.isEmpty())
+            QSKIP(qPrintable(drive->skipReason));
+    } else if (target == "view") {
+        QVERIFY(QFile::link(photos, f.path("b/view")));
+    }
+    const QString folder = f.path("b/" + target);
+    for (const QString &entry : std::as_const(standing)) {
+        const QString name = entry.section(QRegularExpression("[/|>]"), 0, 0);
+        const QByteArray path = QFile::encodeName(folder + '/' + name);
+        if (entry.endsWith('/'))
+            QVERIFY(QDir().mkpath(folder + '/' + name));
+        else if (entry.endsWith('|'))
+            QVERIFY(::mkfifo(path.constData(), 0644) == 0);
+        else if (entry.contains('>'))
+            QVERIFY(QFile::link(entry.section('>', 1), folder + '/' + name));
+        else
+            QVERIFY(TestFiles::write(folder + '/' + name, "standing"));
+    }
+
+    Form1 &form = f.start();
+    const auto endWindow = endNameCheckWindow(form);
+    const Form1Controls &ui = f.ui();
+    ui.Dir1->setPath(photos);
+    ui.Dir2->setPath(folder);
+    QTest::mouseClick(ui.Command4, Qt::LeftButton);
+    ui.Text1->setText("p");
+    ui.Text2->setText(start);
+    ui.List1->setCurrentRow(int(start.size()) - 1);
+    ui.Combo1->setEditText("jpg");
+    ui.Check1->setChecked(move);
+    ui.Check2->setChecked(overwrite);
+    ui.mnuNameCheck->trigger();
+    NameCheckWindow *window = form.nameCheckWindow();
+    QVERIFY(window);
+    QAbstractItemModelTester tester(window->model(),
+                                    QAbstractItemModelTester::FailureReportingMode::QtTest);
+    QCOMPARE(markNames(*window->model()), expectedMarks);
+    QCOMPARE(window->summary()->text(), expectedSummary.replace("photos/", photos + '/')
+                                            .replace("dcim/", f.path("b/dcim/"))
+                                            .replace("stick/", f.path("b/stick/")));
+    window->close();
+    form.close();
 }
 
 void NameCheckTest::agreesWithTheJobOnRealFolders()
