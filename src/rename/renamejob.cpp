@@ -1,6 +1,7 @@
 #include "renamejob.h"
 
 #include "filenames.h"
+#include "foldernames.h"
 #include "naming.h"
 #include "numericvalue.h"
 #include "paths.h"
@@ -173,6 +174,17 @@ BatchLayout layOutBatch(const RenameRequest &request, const BatchPlan &plan, Fil
         missing.error = ENOENT;
         return missing;
     };
+    // A drive that ignores letter case finds a new name under another spelling as well.
+    const bool targetFolds =
+        targetListed && FolderNames::ignoresCase(files, targetFolder, inTarget);
+    const FolderNames::Lookup targetNames(inTarget, targetFolds);
+    const auto listedTarget = [&](const QString &name) {
+        const FileStatus status = listed(targetListed, inTarget, targetFolder, name);
+        if (status.exists() || !targetFolds)
+            return status;
+        const QString spelling = targetNames.spelling(name);
+        return spelling.isNull() ? status : inTarget.value(spelling);
+    };
 
     // Each source as a name (its own entry) and as the file it resolves to.
     std::vector<FileStatus> &entries = layout.sourceEntries;
@@ -192,7 +204,7 @@ BatchLayout layOutBatch(const RenameRequest &request, const BatchPlan &plan, Fil
         } else {
             sources[p] = entries[p];
         }
-        targets[p] = listed(targetListed, inTarget, targetFolder, item.newName);
+        targets[p] = listedTarget(item.newName);
         if (targets[p].exists() && targets[p].size < 0)
             targets[p] = files.status(targetFolder, item.newName, false);
         if (layout.reached == count && !request.overwrite && item.newName == nameOf(p) &&
