@@ -169,3 +169,13 @@ OpResult FileOperations::listNamesStartingWith(const QString &folder, const QStr
         return result;
     return listNamesStartingWith(opened, prefix, names);
 }
+
+OpResult FileOperations::listOtherEntries(const OpenFolder &folder,
+                                          QHash<QString, FileStatus> &entries)
+{
+    const OpResult listed = listEntries(folder, entries);
+    entries.removeIf([](const QHash<QString, FileStatus>::iterator it) {
+        return it->type == FileStatus::Type::Regular;
+    });
+    return listed;
+}

@@ -183,6 +183,10 @@ public:
     /// entry, as one reading of the folder gives them: links are not followed, and size, time
     /// and link count are not known (size -1) except where the entry had to be looked at.
     virtual OpResult listEntries(const OpenFolder &folder, QHash<QString, FileStatus> &entries) = 0;
+    /// The entries of `folder` that are no regular file (folders, links, pipes and devices,
+    /// hidden ones too), as listEntries gives them; regular files are passed over unread.
+    virtual OpResult listOtherEntries(const OpenFolder &folder,
+                                      QHash<QString, FileStatus> &entries);
     /// Every name in `folder` that starts with `prefix`, hidden ones included, unsorted.
     virtual OpResult listNamesStartingWith(const OpenFolder &folder, const QString &prefix,
                                            QStringList &names) = 0;

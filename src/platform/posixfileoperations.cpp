@@ -1003,8 +1003,11 @@ OpResult PosixFileOperations::listNamesStartingWith(const OpenFolder &folder, co
     return listed;
 }
 
-OpResult PosixFileOperations::listEntries(const OpenFolder &folder,
-                                          QHash<QString, FileStatus> &entries)
+namespace {
+
+/// listEntries, or only the entries that are no regular file.
+OpResult listFolderEntries(const OpenFolder &folder, QHash<QString, FileStatus> &entries,
+                           bool regularOnes)
 {
     entries.clear();
     struct stat here
@@ -1017,6 +1020,8 @@ OpResult PosixFileOperations::listEntries(const OpenFolder &folder,
         FileStatus status;
         switch (entry.d_type) {
         case DT_REG:
+            if (!regularOnes)
+                return;
             status.type = FileStatus::Type::Regular;
             break;
         case DT_LNK:
@@ -1029,7 +1034,8 @@ OpResult PosixFileOperations::listEntries(const OpenFolder &folder,
             struct stat st
             {
             };
-            if (::fstatat(dirFd, entry.d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+            if (::fstatat(dirFd, entry.d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+                (!regularOnes && S_ISREG(st.st_mode)))
                 return;
             entries.insert(FileNames::decode(name.toByteArray()), statusOf(st));
             return;
@@ -1046,6 +1052,20 @@ OpResult PosixFileOperations::listEntries(const OpenFolder &folder,
     if (!listed)
         entries.clear();
     return listed;
+}
+
+} // namespace
+
+OpResult PosixFileOperations::listEntries(const OpenFolder &folder,
+                                          QHash<QString, FileStatus> &entries)
+{
+    return listFolderEntries(folder, entries, true);
+}
+
+OpResult PosixFileOperations::listOtherEntries(const OpenFolder &folder,
+                                               QHash<QString, FileStatus> &entries)
+{
+    return listFolderEntries(folder, entries, false);
 }
 
 OpResult PosixFileOperations::readFile(const QString &path, QByteArray &bytes)

@@ -51,6 +51,8 @@ public:
     int nameMax(const OpenFolder &folder) override;
     QString trashFolderFor(const OpenFolder &folder) override;
     OpResult listEntries(const OpenFolder &folder, QHash<QString, FileStatus> &entries) override;
+    OpResult listOtherEntries(const OpenFolder &folder,
+                              QHash<QString, FileStatus> &entries) override;
     OpResult listNamesStartingWith(const OpenFolder &folder, const QString &prefix,
                                    QStringList &names) override;
     OpResult listFiles(const QString &folder, QStringList &names) override;

@@ -10,17 +10,22 @@ QString folded(const QString &name)
     return name.toCaseFolded();
 }
 
+QString otherSpelling(const QString &name)
+{
+    QString other = name.toUpper();
+    if (other == name)
+        other = name.toLower();
+    return other == name ? QString() : other;
+}
+
 bool ignoresCase(FileOperations &files, const OpenFolder &folder,
                  const QHash<QString, FileStatus> &entries)
 {
     // The first name with letters decides: its other spelling is either listed too (the
     // folder holds both, so it compares case) or found only by the file system's lookup.
     for (auto it = entries.cbegin(); it != entries.cend(); ++it) {
-        const QString &name = it.key();
-        QString other = name.toUpper();
-        if (other == name)
-            other = name.toLower();
-        if (other == name)
+        const QString other = otherSpelling(it.key());
+        if (other.isNull())
             continue;
         return !entries.contains(other) && files.status(folder, other, false).exists();
     }

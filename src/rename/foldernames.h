@@ -12,6 +12,10 @@ namespace FolderNames {
 /// The name with letter case ignored; plain ASCII names the quick way.
 QString folded(const QString &name);
 
+/// The name in other letter case (upper, or lower where it is all upper); null for a name
+/// without letters.
+QString otherSpelling(const QString &name);
+
 /// True when the folder finds its entries under other spellings of their names: one listed
 /// name with letters is looked up in another spelling that the listing does not hold.
 bool ignoresCase(FileOperations &files, const OpenFolder &folder,

@@ -182,8 +182,11 @@ private:
         return found == m_folders.sourceLinks.cend() ? nullptr : &*found;
     }
 
+    /// What stands under the new name as an entry; looked at only for source links.
     FileStatus targetEntry(size_t item) const
     {
+        if (standing[item].kind == Standing::Kind::File)
+            return m_model.m_files->status(m_folders.target, listedName(item), false);
         return m_folders.targetEntries.value(listedName(item));
     }
 
@@ -396,7 +399,7 @@ void NameCheckModel::setFileOperations(FileOperations *files)
     m_folders = {};
 }
 
-bool NameCheckModel::sameEntries(const RenameRequest &request) const
+bool NameCheckModel::sameEntries(const RenameRequest &request, bool selectionToo) const
 {
     const std::vector<SourceEntry> &now = request.entries;
     const std::vector<SourceEntry> &before = m_request.entries;
@@ -404,7 +407,8 @@ bool NameCheckModel::sameEntries(const RenameRequest &request) const
         request.sourceFolder != m_request.sourceFolder)
         return false;
     for (size_t j = 0; j < now.size(); ++j) {
-        if (now[j].selected != before[j].selected || now[j].name != before[j].name)
+        if ((selectionToo && now[j].selected != before[j].selected) ||
+            now[j].name != before[j].name)
             return false;
     }
     return true;
@@ -412,10 +416,10 @@ bool NameCheckModel::sameEntries(const RenameRequest &request) const
 
 void NameCheckModel::setRequest(RenameRequest request, const QStringList &targetNames, int nameMax)
 {
-    const bool entriesKept = sameEntries(request);
+    const bool entriesKept = sameEntries(request, true);
     if (!entriesKept)
         m_selectedIndexMade = false;
-    lookAtFolders(request, targetNames, entriesKept);
+    lookAtFolders(request, targetNames, entriesKept || sameEntries(request, false));
     updateTargetSet(targetNames);
     if (m_folders.read)
         nameMax = m_folders.nameMax;
@@ -454,7 +458,7 @@ void NameCheckModel::setRequest(RenameRequest request, const QStringList &target
 }
 
 void NameCheckModel::lookAtFolders(const RenameRequest &request, const QStringList &targetNames,
-                                   bool entriesKept)
+                                   bool namesKept)
 {
     OpenFolder source, target;
     if (!m_files || !m_files->openFolder(request.sourceFolder, source) ||
@@ -471,13 +475,13 @@ void NameCheckModel::lookAtFolders(const RenameRequest &request, const QStringLi
                             target.inode() == m_folders.targetInode;
     // In one folder the source's links come from the target's listing.
     const bool sameFolder = source.sameFolderAs(target);
-    const bool sourceKept = m_folders.read && entriesKept && sameFolder == m_folders.sameFolder &&
+    const bool sourceKept = m_folders.read && namesKept && sameFolder == m_folders.sameFolder &&
                             (!sameFolder || targetKept) &&
                             source.device() == m_folders.sourceDevice &&
                             source.inode() == m_folders.sourceInode;
     if (!targetKept) {
         const bool ignoredCase = m_folders.ignoresCase;
-        readTarget(target);
+        readTarget(target, targetNames);
         if (m_folders.ignoresCase != ignoredCase)
             m_selectedIndexMade = false;
     }
@@ -491,18 +495,29 @@ void NameCheckModel::lookAtFolders(const RenameRequest &request, const QStringLi
     m_folders.read = true;
 }
 
-void NameCheckModel::readTarget(const OpenFolder &target)
+void NameCheckModel::readTarget(const OpenFolder &target, const QStringList &targetNames)
 {
     Folders &folders = m_folders;
+    folders.target = target;
     folders.targetDevice = target.device();
     folders.targetInode = target.inode();
     folders.nameMax = m_files->nameMax(target);
     folders.targetEntries.clear();
     folders.others.clear();
     folders.fileLinks.clear();
-    if (!m_files->listEntries(target, folders.targetEntries))
+    // Only what is no regular file is read: the files are the target list's names.
+    if (!m_files->listOtherEntries(target, folders.targetEntries))
         folders.targetEntries.clear();
     folders.ignoresCase = FolderNames::ignoresCase(*m_files, target, folders.targetEntries);
+    for (const QString &name : targetNames) {
+        if (const QString other = FolderNames::otherSpelling(name); !other.isNull()) {
+            // The first file with letters decides, as for the other entries.
+            folders.ignoresCase = !targetNames.contains(other) &&
+                                  !folders.targetEntries.contains(other) &&
+                                  m_files->status(target, other, false).exists();
+            break;
+        }
+    }
     for (auto it = folders.targetEntries.cbegin(); it != folders.targetEntries.cend(); ++it) {
         const FileStatus::Type type = it->type;
         // Hidden names are never new names.
@@ -524,7 +539,7 @@ void NameCheckModel::readSourceLinks(const OpenFolder &source)
     QHash<QString, FileStatus> listed;
     const QHash<QString, FileStatus> *entries = &folders.targetEntries;
     if (!folders.sameFolder) {
-        if (!m_files->listEntries(source, listed))
+        if (!m_files->listOtherEntries(source, listed))
             listed.clear();
         entries = &listed;
     }

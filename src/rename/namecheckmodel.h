@@ -117,11 +117,12 @@ private:
     struct Folders
     {
         bool read = false; ///< false: names alone
+        OpenFolder target;
         quint64 sourceDevice = 0, sourceInode = 0, targetDevice = 0, targetInode = 0;
         bool sameFolder = false;
         bool ignoresCase = false; ///< the target folder finds names in any letter case
         int nameMax = 255;
-        /// Every entry of the target folder as listed (links not followed).
+        /// The target folder's entries that are no regular file (links not followed).
         QHash<QString, FileStatus> targetEntries;
         /// Compared names of visible target entries that are no file (folders, pipes and
         /// devices, links to no file) -> their listed names.
@@ -132,10 +133,10 @@ private:
         QHash<QString, FileStatus> sourceLinks;
     };
 
-    bool sameEntries(const RenameRequest &request) const;
+    bool sameEntries(const RenameRequest &request, bool selectionToo) const;
     void lookAtFolders(const RenameRequest &request, const QStringList &targetNames,
-                       bool entriesKept);
-    void readTarget(const OpenFolder &target);
+                       bool namesKept);
+    void readTarget(const OpenFolder &target, const QStringList &targetNames);
     void readSourceLinks(const OpenFolder &source);
     bool isTargetList(const QStringList &targetNames) const;
     void makeSelectedIndex(const RenameRequest &request);
