@@ -447,9 +447,9 @@ QStringList Form1::comboEntries() const
 void Form1::mnuNameCheck_Click()
 {
     if (!m_nameCheck) {
-        m_nameCheck =
-            new NameCheckWindow([this] { return currentRequest(); },
-                                [this]() -> const QStringList & { return targetNames(); });
+        m_nameCheck = new NameCheckWindow([this] { return currentRequest(); },
+                                          [this]() -> const QStringList & { return targetNames(); },
+                                          &m_services.files);
         m_nameCheck->setAttribute(Qt::WA_DeleteOnClose);
         m_nameCheck->setWindowIcon(windowIcon());
         connect(this, &Form1::namingChanged, m_nameCheck, &NameCheckWindow::refresh);

@@ -34,6 +34,7 @@ protected:
         case Mark::NumberLimit:
         case Mark::Refused:
         case Mark::Stranded:
+        case Mark::Blocked:
             colour = QColor(0xC0, 0x10, 0x10);
             break;
         case Mark::NotProcessed:
@@ -51,11 +52,13 @@ protected:
 
 } // namespace
 
-NameCheckWindow::NameCheckWindow(RequestSource request, TargetNames targetNames, QWidget *parent)
+NameCheckWindow::NameCheckWindow(RequestSource request, TargetNames targetNames,
+                                 FileOperations *files, QWidget *parent)
     : QWidget(parent, Qt::Window), m_request(std::move(request)),
       m_targetNames(std::move(targetNames)), m_model(new NameCheckModel(this)),
       m_summary(new QLabel(this)), m_table(new QTableView(this))
 {
+    m_model->setFileOperations(files);
     Accessibility::exposeAs("NameCheckWindow", QAccessible::Window);
     setWindowTitle(QStringLiteral("名前の確認"));
     m_table->setAccessibleName(QStringLiteral("元の名前と新しい名前"));

@@ -21,7 +21,9 @@ class NameCheckWindow final : public QWidget
 public:
     using RequestSource = std::function<RenameRequest()>;
     using TargetNames = std::function<const QStringList &()>;
-    NameCheckWindow(RequestSource request, TargetNames targetNames, QWidget *parent = nullptr);
+    /// `files`, when given, lets the check read the folders as the batch will.
+    NameCheckWindow(RequestSource request, TargetNames targetNames, FileOperations *files = nullptr,
+                    QWidget *parent = nullptr);
     ~NameCheckWindow() override;
 
     /// Computes everything again from the main window's current entries.

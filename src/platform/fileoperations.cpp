@@ -1,5 +1,6 @@
 #include "fileoperations.h"
 
+#include "folderlisting.h"
 #include "paths.h"
 
 OpResult FileOperations::openParent(const QString &path, OpenFolder &folder, QString &name)
@@ -159,4 +160,18 @@ OpResult FileOperations::listNamesStartingWith(const QString &folder, const QStr
     if (OpResult result = openFolder(folder, opened); !result)
         return result;
     return listNamesStartingWith(opened, prefix, names);
+}
+
+OpResult FileOperations::listOtherEntries(const OpenFolder &folder,
+                                          QHash<QString, FileStatus> &entries)
+{
+    entries.clear();
+    FolderListing listing;
+    const OpResult listed = listFolder(folder, listing);
+    for (qsizetype i = 0; i < listing.size(); ++i) {
+        const FileStatus status = listing.statusAt(i);
+        if (status.type != FileStatus::Type::Regular)
+            entries.insert(listing.nameAt(i), status);
+    }
+    return listed;
 }

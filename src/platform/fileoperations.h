@@ -187,6 +187,10 @@ public:
     /// Every name in `folder` (hidden ones too) with its type and identity as a directory
     /// entry, as one reading of the folder gives them.
     virtual OpResult listFolder(const OpenFolder &folder, FolderListing &listing) = 0;
+    /// The entries of `folder` that are no regular file (folders, links, pipes and devices,
+    /// hidden ones too); regular files are passed over without their names decoded.
+    virtual OpResult listOtherEntries(const OpenFolder &folder,
+                                      QHash<QString, FileStatus> &entries);
     /// Every name in `folder` that starts with `prefix`, hidden ones included, unsorted.
     virtual OpResult listNamesStartingWith(const OpenFolder &folder, const QString &prefix,
                                            QStringList &names) = 0;

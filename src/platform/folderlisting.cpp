@@ -5,6 +5,7 @@
 #include <QHashFunctions>
 #include <QVarLengthArray>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace {
@@ -36,6 +37,8 @@ QByteArrayView bytesOf(const QString &name, QVarLengthArray<char, 256> &buffer, 
 
 void FolderListing::clear(quint64 device)
 {
+    m_folded.clear();
+    m_foldedMade = false;
     m_device = device;
     m_names.clear();
     m_entries.clear();
@@ -101,6 +104,34 @@ FileStatus FolderListing::find(const QString &name) const
         missing.error = ENOENT;
         return missing;
     }
+    return statusAt(index);
+}
+
+FileStatus FolderListing::findIgnoringCase(const QString &name, QString *spelling) const
+{
+    const FileStatus exact = find(name);
+    if (exact.exists()) {
+        if (spelling)
+            *spelling = name;
+        return exact;
+    }
+    const auto folded = [](const QString &text) {
+        const char16_t *begin = reinterpret_cast<const char16_t *>(text.constData());
+        if (std::all_of(begin, begin + text.size(), [](char16_t c) { return c < 0x80; }))
+            return text.toLower();
+        return text.toCaseFolded();
+    };
+    if (!m_foldedMade) {
+        m_folded.reserve(size());
+        for (qsizetype i = 0; i < size(); ++i)
+            m_folded.insert(folded(nameAt(i)), i);
+        m_foldedMade = true;
+    }
+    const qsizetype index = m_folded.value(folded(name), -1);
+    if (index < 0)
+        return exact;
+    if (spelling)
+        *spelling = nameAt(index);
     return statusAt(index);
 }
 

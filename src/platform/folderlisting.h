@@ -3,6 +3,7 @@
 #include "fileoperations.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QString>
 
 #include <vector>
@@ -25,6 +26,9 @@ public:
     quint64 device() const { return m_device; }
     /// The entry `name`; Missing (with ENOENT) when the folder has none.
     FileStatus find(const QString &name) const;
+    /// The same, with letter case ignored (as a drive that ignores it finds names); `spelling`,
+    /// when given, becomes the name as the folder lists it.
+    FileStatus findIgnoringCase(const QString &name, QString *spelling = nullptr) const;
     bool contains(const QString &name) const { return find(name).exists(); }
     /// The i-th entry's name and status, in the order of the reading.
     QString nameAt(qsizetype i) const;
@@ -58,4 +62,7 @@ private:
     std::vector<Entry> m_entries;
     std::vector<FileStatus> m_looked;
     std::vector<qint32> m_slots; ///< open addressing over m_entries, -1 free
+    /// Folded name -> entry, made at the first look-up that ignores case.
+    mutable QHash<QString, qsizetype> m_folded;
+    mutable bool m_foldedMade = false;
 };

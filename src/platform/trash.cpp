@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
 #include <unistd.h>
@@ -254,6 +255,43 @@ int writeInfo(int infoFolder, const QByteArray &candidate, const QByteArray &inf
     return error;
 }
 
+/// The spelling the folder lists for its entry `name`: on a drive that ignores letter case the
+/// caller's name may be another spelling of it. The folder is read only where another spelling
+/// of the name is found at all.
+QByteArray listedSpelling(int folder, const QByteArray &name)
+{
+    const QString decoded = FileNames::decode(name);
+    QString other = decoded.toUpper();
+    if (other == decoded)
+        other = decoded.toLower();
+    struct stat st
+    {
+    };
+    if (other == decoded ||
+        ::fstatat(folder, FileNames::encode(other).constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return name;
+    const int listing = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR *dir = listing >= 0 ? ::fdopendir(listing) : nullptr;
+    if (!dir) {
+        if (listing >= 0)
+            ::close(listing);
+        return name;
+    }
+    const QString folded = decoded.toCaseFolded();
+    QByteArray found;
+    while (const dirent *entry = ::readdir(dir)) {
+        const QByteArray listed(entry->d_name);
+        if (listed == name) {
+            found = name;
+            break;
+        }
+        if (found.isEmpty() && FileNames::decode(listed).toCaseFolded() == folded)
+            found = listed;
+    }
+    ::closedir(dir);
+    return found.isEmpty() ? name : found;
+}
+
 bool linkRefused(int error)
 {
     return error == EPERM || error == EXDEV || error == EMLINK || error == EOPNOTSUPP;
@@ -348,10 +386,12 @@ int Bin::keep(int folder, const QByteArray &name, const struct stat &entry,
     trashedAs.clear();
     if (!isOpen())
         return EBADF;
-    const QByteArray info = infoFor(name);
+    // Recorded as the folder lists it, so that a restore brings back the name it had.
+    const QByteArray listed = listedSpelling(folder, name);
+    const QByteArray info = infoFor(listed);
     if (!m_copies) {
         for (int attempt = 0; attempt < 200; ++attempt) {
-            const QByteArray candidate = trashName(name, attempt);
+            const QByteArray candidate = trashName(listed, attempt);
             // The information comes first and claims the name, so two trashing processes never
             // pick the same one.
             if (const int error = writeInfo(m_info.get(), candidate, info); error != 0) {
@@ -378,11 +418,12 @@ int Bin::keep(int folder, const QByteArray &name, const struct stat &entry,
         if (!m_copies)
             return EEXIST;
     }
-    return copyIn(folder, name, entry, temporary, info, trashedAs);
+    return copyIn(folder, name, listed, entry, temporary, info, trashedAs);
 }
 
-int Bin::copyIn(int folder, const QByteArray &name, const struct stat &entry,
-                const QByteArray &temporary, const QByteArray &info, QByteArray &trashedAs)
+int Bin::copyIn(int folder, const QByteArray &name, const QByteArray &listed,
+                const struct stat &entry, const QByteArray &temporary, const QByteArray &info,
+                QByteArray &trashedAs)
 {
     // The copy is whole and synced before it has a name in files/ and before the original is
     // replaced: a trash entry is never a cut-short file.
@@ -424,7 +465,7 @@ int Bin::copyIn(int folder, const QByteArray &name, const struct stat &entry,
 
     int error = EEXIST;
     for (int attempt = 0; attempt < 200 && error == EEXIST; ++attempt) {
-        const QByteArray candidate = trashName(name, attempt);
+        const QByteArray candidate = trashName(listed, attempt);
         if (error = writeInfo(m_info.get(), candidate, info); error != 0)
             continue;
         if (!linkText.isNull())

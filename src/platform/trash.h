@@ -43,7 +43,8 @@ public:
     bool keepsCopies() const { return m_copies; }
 
     /// Keeps the entry `name` of the folder (a symbolic link itself, never what it points to;
-    /// `entry` is its status) with its trash information. A link is a second name of the file;
+    /// `entry` is its status) with its trash information, under the spelling the folder lists
+    /// (on a drive that ignores case `name` may be another). A link is a second name of the file;
     /// a copy is complete and synced before it gets its name in files/, written unnamed or
     /// under the hidden name `temporary` where the drive takes no unnamed files. `trashedAs`
     /// becomes the entry's path under files/. Returns 0 or the errno.
@@ -52,8 +53,9 @@ public:
 
 private:
     int openAt(int folder, const QByteArray &path);
-    int copyIn(int folder, const QByteArray &name, const struct stat &entry,
-               const QByteArray &temporary, const QByteArray &info, QByteArray &trashedAs);
+    int copyIn(int folder, const QByteArray &name, const QByteArray &listed,
+               const struct stat &entry, const QByteArray &temporary, const QByteArray &info,
+               QByteArray &trashedAs);
     QByteArray infoFor(const QByteArray &name);
 
     QByteArray m_folder;

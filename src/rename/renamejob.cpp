@@ -2,6 +2,7 @@
 
 #include "filenames.h"
 #include "folderlisting.h"
+#include "foldernames.h"
 #include "naming.h"
 #include "numericvalue.h"
 #include "paths.h"
@@ -176,6 +177,13 @@ BatchLayout layOutBatch(const RenameRequest &request, const BatchPlan &plan, Fil
                             const QString &name) {
         return wasListed ? entries.find(name) : files.status(folder, name, false);
     };
+    // A drive that ignores letter case finds a new name under another spelling as well.
+    const bool targetFolds =
+        targetListed && FolderNames::ignoresCase(files, targetFolder, inTarget);
+    const auto listedTarget = [&](const QString &name) {
+        const FileStatus status = listed(targetListed, inTarget, targetFolder, name);
+        return status.exists() || !targetFolds ? status : inTarget.findIgnoringCase(name);
+    };
 
     // Each source as a name (its own entry) and as the file it resolves to.
     std::vector<FileStatus> &entries = layout.sourceEntries;
@@ -195,7 +203,7 @@ BatchLayout layOutBatch(const RenameRequest &request, const BatchPlan &plan, Fil
         } else {
             sources[p] = entries[p];
         }
-        targets[p] = listed(targetListed, inTarget, targetFolder, item.newName);
+        targets[p] = listedTarget(item.newName);
         if (targets[p].exists() && targets[p].size < 0)
             targets[p] = files.status(targetFolder, item.newName, false);
         if (layout.reached == count && !request.overwrite && item.newName == nameOf(p) &&

@@ -1,4 +1,5 @@
 #include "exactfiles.h"
+#include "exfatdrive.h"
 #include "filenames.h"
 #include "posixfileoperations.h"
 #include "testfiles.h"
@@ -216,6 +217,8 @@ private Q_SLOTS:
     void restoreTakesOnlyFilesOfATrash();
     void discardTakesTheEntryBack();
     void whereLinksAreRefusedTheTrashKeepsACopy();
+    void trashKeepsTheSpellingTheDriveLists_data();
+    void trashKeepsTheSpellingTheDriveLists();
 
 private:
     QString path(const char *name) const { return join(m_dir->path(), QString::fromUtf8(name)); }
@@ -861,6 +864,42 @@ void TrashTest::whereLinksAreRefusedTheTrashKeepsACopy()
     QVERIFY2(WEXITSTATUS(status) == 0,
              qPrintable(
                  QStringLiteral("the copy in the trash failed, step %1").arg(WEXITSTATUS(status))));
+}
+
+void TrashTest::trashKeepsTheSpellingTheDriveLists_data()
+{
+    QTest::addColumn<QString>("operation");
+    QTest::newRow("copy") << "copy";
+    QTest::newRow("move") << "move";
+}
+
+void TrashTest::trashKeepsTheSpellingTheDriveLists()
+{
+    // A drive that ignores case replaces PHOTO1.JPG when photo1.jpg is written: the trash must
+    // say PHOTO1.JPG, or a restore brings the old file back under the new name.
+    QFETCH(QString, operation);
+    const QString stick = join(m_data->path(), QStringLiteral("stick"));
+    const ExfatDrive drive(join(m_data->path(), QStringLiteral("stick.img")), stick);
+    if (!drive.skipReason.isEmpty())
+        QSKIP(qPrintable(drive.skipReason));
+    QVERIFY(writeExact(join(stick, QStringLiteral("PHOTO1.JPG")), "the old photo"));
+    const QString source = path("new.jpg");
+    QVERIFY(writeExact(source, "the new photo"));
+    WriteOptions options;
+    options.trashReplaced = true;
+    WriteReport report;
+    PosixFileOperations ops;
+    const QString destination = join(stick, QStringLiteral("photo1.jpg"));
+    const OpResult done = operation == QLatin1String("copy")
+                              ? ops.copyFile(source, destination, options, &report)
+                              : ops.moveFile(source, destination, options, &report);
+    QVERIFY2(done, qPrintable(done.error));
+    QVERIFY2(!report.trashedAs.isEmpty(), "the replaced file is kept");
+    QCOMPARE(QFileInfo(report.trashedAs).fileName(), QStringLiteral("PHOTO1.JPG"));
+    QCOMPARE(readExact(report.trashedAs), QByteArray("the old photo"));
+    const QByteArray info = readExact(Trash::infoFileOf(report.trashedAs));
+    QVERIFY2(info.contains("\nPath=PHOTO1.JPG\n"), info.constData());
+    QCOMPARE(readExact(destination), QByteArray("the new photo"));
 }
 
 QTEST_GUILESS_MAIN(TrashTest)
