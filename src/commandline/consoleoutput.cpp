@@ -41,7 +41,7 @@ void TerminalProgress::draw()
 {
     if (!m_terminal || !m_visible)
         return;
-    // Written again only when it looks different: at most a hundred times a batch.
+    // Written again only when it looks different: once a percent or a step of the bar.
     const QString text = line(m_minimum, m_maximum, m_value);
     if (m_shown && text == m_drawn)
         return;

@@ -110,10 +110,9 @@ PathsToOpen pathsToOpen(FileOperations &files, const QStringList &paths, PathsFo
     QSet<QString> named;
     for (size_t i = 0; i < fileCount; ++i) {
         const GivenPath &file = looked[i];
-        if (file.folder != looked.front().folder) {
-            open.problem = GivenPathMessages::severalFolders(looked.front().folder, file.folder);
-            return open;
-        }
+        if (file.folder != looked.front().folder)
+            return {
+                {}, {}, {}, GivenPathMessages::severalFolders(looked.front().folder, file.folder)};
         // The same file named twice is selected once.
         if (!named.contains(file.name)) {
             named.insert(file.name);

@@ -87,7 +87,10 @@ ProgramOptions::Request ProgramOptions::parse(const QStringList &arguments)
     const bool parsed = m_parser.parse(arguments);
     const bool batch = m_parser.isSet(m_renameOption) || m_parser.isSet(m_undoOption);
     QStringList unknown = m_parser.unknownOptionNames();
-    const bool help = m_parser.isSet(m_help) || unknown.contains(QStringLiteral("help-all"));
+    // --help-all, which Qt's parser knows without saying so, gives the same help.
+    const bool help = m_parser.isSet(m_help) ||
+                      m_parser.optionNames().contains(QStringLiteral("help-all")) ||
+                      unknown.contains(QStringLiteral("help-all"));
     unknown.removeAll(QStringLiteral("help-all"));
     if (!unknown.isEmpty()) {
         m_error = QStringLiteral("Unknown option '%1'.").arg(unknown.constFirst());
