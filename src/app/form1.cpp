@@ -449,7 +449,11 @@ bool Form1::dragOverPane(QObject *watched, QEvent *event)
     drag->accept();
     if (type == QEvent::Drop) {
         m_dropFits = false;
-        openGivenPaths(droppedPaths(), use);
+        // Opened once the drop is over: the program the files come from is not kept waiting
+        // by a message about them.
+        QMetaObject::invokeMethod(
+            this, [this, paths = droppedPaths(), use] { openGivenPaths(paths, use); },
+            Qt::QueuedConnection);
     }
     return true;
 }
