@@ -173,7 +173,8 @@ void FileList::offerOrders()
 {
     if (m_orderMenu)
         return;
-    m_orderMenu = new QMenu(this);
+    m_orderMenu = new QMenu(QStringLiteral("並べ方"), this);
+    m_orderMenu->setAccessibleName(m_orderMenu->title());
     auto *group = new QActionGroup(m_orderMenu);
     const QList<QPair<ListOrder, QString>> orders{
         {ListOrder::Name, QStringLiteral("名前順(&N)")},
