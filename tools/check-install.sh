@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Checks what an installation of カエナミ consists of: installs a built tree into a temporary
-# prefix and validates its desktop entry and metainfo, compares its file list, starts the
-# installed program without a display, then builds the Debian package and lists it.
+# prefix and validates its desktop entry, KDE service menu and metainfo, compares its file list,
+# starts the installed program without a display, then builds the Debian package and lists it.
 # Usage: tools/check-install.sh [build folder]   (default: build, as test.sh makes it)
 source "$(dirname "$0")/common.sh"
 install_missing desktop-file-utils appstream dpkg-dev file
@@ -18,6 +18,7 @@ share/icons/hicolor/48x48/apps/$id.png
 share/icons/hicolor/64x64/apps/$id.png
 share/icons/hicolor/scalable/apps/$id.svg
 share/kaenami/Readme.txt
+share/kio/servicemenus/$id.desktop
 share/metainfo/$id.metainfo.xml"
 
 work=$(mktemp -d)
@@ -43,6 +44,56 @@ cmake --install "$build_dir" --prefix "$prefix" >/dev/null
 check "the install tree holds exactly the expected files" \
     diff -u <(echo "$expected") <(cd "$prefix" && find . -type f -printf '%P\n' | LC_ALL=C sort)
 check "the desktop entry is valid" desktop-file-validate "$prefix/share/applications/$id.desktop"
+desktop_entry=$prefix/share/applications/$id.desktop
+takes_files_not_folders() {
+    grep -qx 'Exec=kaenami %F' "$desktop_entry" &&
+        grep -q '^MimeType=.*image/jpeg;' "$desktop_entry" &&
+        ! grep -q '^MimeType=.*inode/' "$desktop_entry"
+}
+check "the desktop entry opens files and claims pictures, never folders" takes_files_not_folders
+
+# desktop-file-validate knows application entries only: the service menu is checked as one for
+# what both share (groups, keys, strings, MIME types, actions and their Exec field codes), then
+# for the keys KDE's file managers read.
+service_menu=$prefix/share/kio/servicemenus/$id.desktop
+service_menu_syntax() {
+    local copy=$work/servicemenu-as-application.desktop
+    sed -e 's/^Type=Service$/Type=Application/' -e '/^X-KDE-/d' \
+        -e 's/^\[Desktop Entry\]$/[Desktop Entry]\nName=kaenami\nExec=kaenami %F/' \
+        "$service_menu" >"$copy"
+    desktop-file-validate "$copy"
+}
+check "the service menu's entries are valid" service_menu_syntax
+# Every line as "group<TAB>key<TAB>value".
+service_menu_lines() {
+    awk '/^\[.*\]$/ { group = substr($0, 2, length($0) - 2); next }
+         /^[^#].*=/ { i = index($0, "="); print group "\t" substr($0, 1, i - 1) "\t" substr($0, i + 1) }' \
+        "$service_menu"
+}
+service_menu_value() { # group, key
+    service_menu_lines | awk -F '\t' -v g="$1" -v k="$2" '$1 == g && $2 == k { print $3 }'
+}
+service_menu_for_kde() {
+    local main="Desktop Entry" actions action name
+    [ "$(service_menu_value "$main" Type)" = Service ] &&
+        [ "$(service_menu_value "$main" X-KDE-ServiceTypes)" = KonqPopupMenu/Plugin ] &&
+        [ "$(service_menu_value "$main" MimeType)" = "inode/directory;application/octet-stream;" ] ||
+        { echo "not a service menu for folders and files"; return 1; }
+    actions=$(service_menu_value "$main" Actions | tr ';' ' ')
+    [ -n "$actions" ] || { echo "no actions"; return 1; }
+    for action in $actions; do
+        name=$(service_menu_value "Desktop Action $action" Name)
+        # Japanese: the label carries characters beyond ASCII.
+        LC_ALL=C grep -q '[^ -~]' <<<"$name" || { echo "$action: no Japanese label"; return 1; }
+        [ "$(service_menu_value "Desktop Action $action" Exec)" = "kaenami %F" ] ||
+            { echo "$action: does not open the selection"; return 1; }
+        [ -f "$prefix/share/icons/hicolor/scalable/apps/$(service_menu_value "Desktop Action $action" Icon).svg" ] ||
+            { echo "$action: its icon is not installed"; return 1; }
+        echo "$action: $name"
+    done
+}
+check "the service menu offers カエナミ on folders and files, labelled in Japanese" \
+    service_menu_for_kde
 check "the metainfo is valid" appstreamcli validate --no-net "$prefix/share/metainfo/$id.metainfo.xml"
 check "metainfo, desktop entry and icons agree" appstreamcli validate-tree --no-net "$prefix"
 png_sizes() {
@@ -56,6 +107,19 @@ check "every PNG icon has its size" png_sizes
 no_display() { env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM HOME="$work/home" "$@"; }
 version_only() { no_display "$prefix/bin/kaenami" --version | grep -q " 1.1.6$"; }
 check "--version answers without a display" version_only
+
+renames_without_a_display() {
+    mkdir -p "$work/photos" "$work/numbered"
+    printf a >"$work/photos/b.jpg"
+    printf b >"$work/photos/a.jpg"
+    no_display XDG_CONFIG_HOME="$work/batch-config" XDG_DATA_HOME="$work/batch-data" \
+        "$prefix/bin/kaenami" --rename --base p --to "$work/numbered" "$work/photos/"*.jpg &&
+        [ "$(cat "$work/numbered/p0001.jpg" "$work/numbered/p0002.jpg")" = ba ] &&
+        [ -f "$work/batch-config/kaenami/.kaenami-undo" ] &&
+        no_display XDG_CONFIG_HOME="$work/batch-config" "$prefix/bin/kaenami" --undo </dev/null &&
+        [ -z "$(ls -A "$work/numbered")" ]
+}
+check "the installed program renames and undoes without a display" renames_without_a_display
 
 # The installed program keeps its files in the configuration folder, never beside itself.
 starts_installed() {

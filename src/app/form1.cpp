@@ -19,11 +19,13 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDropEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
 
@@ -253,6 +255,9 @@ void Form1::createControls()
     ui.mnuSep1 = ui.mnuHelp->addSeparator();
     ui.mnuVa = ui.mnuHelp->addAction(QStringLiteral("バージョン情報"));
 
+    ui.File1->offerOrders();
+    acceptDrops();
+
     ui.Text1->installEventFilter(this);
     ui.Text2->installEventFilter(this);
     // The combo box hands shortcut checks to its line edit directly, past any filter there.
@@ -310,7 +315,7 @@ void Form1::connectHandlers()
     });
 }
 
-void Form1::Form_Load()
+void Form1::Form_Load(const QStringList &givenPaths)
 {
     const Form1Controls &ui = m_ui;
     // A batch cut short by a crash is put right before anything else is read.
@@ -349,14 +354,108 @@ void Form1::Form_Load()
     if (DataFiles::exists(m_services.files, m_iniPath) &&
         DataFiles::ReadIniFile(m_services.files, m_iniPath, m_iniData)) {
         GetData();
+    } else {
+        // First start: both panes on the user's own files.
+        ui.List1->setCurrentRow(4);
+        ui.Combo1->setCurrentIndex(0);
+        setBothPanes(m_services.volumes.homeFolder());
+        ui.Text1->setText(QString());
+        ui.Text2->setText(QStringLiteral("0"));
+    }
+    // Only the panes show them: the settings record keeps what was read.
+    if (!givenPaths.isEmpty())
+        openGivenPaths(givenPaths, PathsFor::Window);
+}
+
+void Form1::openGivenPaths(const QStringList &paths, PathsFor use)
+{
+    const PathsToOpen open = pathsToOpen(m_services.files, paths, use);
+    if (!open.problem.isEmpty()) {
+        m_services.messages.inform(open.problem);
         return;
     }
-    // First start: both panes on the user's own files.
-    ui.List1->setCurrentRow(4);
-    ui.Combo1->setCurrentIndex(0);
-    setBothPanes(m_services.volumes.homeFolder());
-    ui.Text1->setText(QString());
-    ui.Text2->setText(QStringLiteral("0"));
+    if (!open.sourceFolder.isEmpty()) {
+        showFolder(m_ui.Drive1, m_ui.Dir1, open.sourceFolder);
+        if (!open.sourceFiles.isEmpty() && m_ui.File1->path() == open.sourceFolder) {
+            m_ui.File1->selectOnly(open.sourceFiles);
+            m_ui.File1->setFocus(Qt::OtherFocusReason);
+        }
+    }
+    if (!open.targetFolder.isEmpty())
+        showFolder(m_ui.Drive2, m_ui.Dir2, open.targetFolder);
+}
+
+void Form1::showFolder(DriveList *drive, FolderList *folder, const QString &path)
+{
+    drive->setDrive(path);
+    if (const OpResult moved = folder->setPath(path); !moved)
+        reportListFailure(moved);
+}
+
+void Form1::acceptDrops()
+{
+    const Form1Controls &ui = m_ui;
+    const QList<QWidget *> targets{
+        ui.Drive1, ui.Dir1, ui.Dir1->viewport(), ui.File1, ui.File1->viewport(),
+        ui.Drive2, ui.Dir2, ui.Dir2->viewport(), ui.File2, ui.File2->viewport()};
+    for (QWidget *target : targets) {
+        target->setAcceptDrops(true);
+        target->installEventFilter(this);
+    }
+}
+
+bool Form1::dragOverPane(QObject *watched, QEvent *event)
+{
+    const QEvent::Type type = event->type();
+    if (type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::DragLeave &&
+        type != QEvent::Drop)
+        return false;
+    const Form1Controls &ui = m_ui;
+    const auto inPane = [watched](std::initializer_list<QWidget *> widgets) {
+        return std::find(widgets.begin(), widgets.end(), watched) != widgets.end();
+    };
+    const bool source =
+        inPane({ui.Drive1, ui.Dir1, ui.Dir1->viewport(), ui.File1, ui.File1->viewport()});
+    if (!source &&
+        !inPane({ui.Drive2, ui.Dir2, ui.Dir2->viewport(), ui.File2, ui.File2->viewport()}))
+        return false;
+    if (type == QEvent::DragLeave)
+        return true;
+    const PathsFor use = source ? PathsFor::SourcePane : PathsFor::TargetPane;
+    auto *drag = static_cast<QDropEvent *>(event);
+    const auto droppedPaths = [drag] {
+        QStringList paths;
+        for (const QUrl &url : drag->mimeData()->urls()) {
+            const QString path = FileNames::fromUrl(url);
+            if (path.isEmpty())
+                return QStringList();
+            paths.append(path);
+        }
+        return paths;
+    };
+    if (type == QEvent::DragEnter) {
+        // Files dragged out of a pane's own list open nothing new there; nothing opens while a
+        // batch runs.
+        const QStringList paths = droppedPaths();
+        m_dropFits = !m_batchRunning && !paths.isEmpty() &&
+                     drag->source() != (source ? ui.File1 : ui.File2) &&
+                     pathsToOpen(m_services.files, paths, use).problem.isEmpty();
+    }
+    if (!m_dropFits || m_batchRunning) {
+        drag->ignore();
+        return true;
+    }
+    drag->setDropAction(Qt::CopyAction);
+    drag->accept();
+    if (type == QEvent::Drop) {
+        m_dropFits = false;
+        // Opened once the drop is over: the program the files come from is not kept waiting
+        // by a message about them.
+        QMetaObject::invokeMethod(
+            this, [this, paths = droppedPaths(), use] { openGivenPaths(paths, use); },
+            Qt::QueuedConnection);
+    }
+    return true;
 }
 
 void Form1::setBothPanes(const QString &folder)
@@ -645,6 +744,8 @@ QList<QLineEdit *> Form1::textBoxes() const
 
 bool Form1::eventFilter(QObject *watched, QEvent *event)
 {
+    if (dragOverPane(watched, event))
+        return true;
     if (event->type() == QEvent::ShortcutOverride &&
         static_cast<QKeyEvent *>(event)->matches(QKeySequence::Undo)) {
         // Ctrl+Z in a text box with no typing of its own to undo is the batch undo (the menu's

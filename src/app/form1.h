@@ -1,6 +1,7 @@
 #pragma once
 
 #include "fileoperations.h"
+#include "givenpaths.h"
 #include "messageboxes.h"
 #include "namecheckwindow.h"
 #include "records.h"
@@ -79,8 +80,9 @@ public:
     explicit Form1(Form1Services services, QWidget *parent = nullptr);
     ~Form1() override;
 
-    /// The start-up sequence; runs before the window is first shown.
-    void Form_Load();
+    /// The start-up sequence; runs before the window is first shown. `givenPaths` (the command
+    /// line's) open in the panes over the remembered folders, for this run only.
+    void Form_Load(const QStringList &givenPaths = {});
 
     const Form1Controls &ui() const { return m_ui; }
     const IniData &iniData() const { return m_iniData; }
@@ -144,6 +146,14 @@ private:
     /// Remembers what the history file held after a change or a reading of it.
     void noteHistory(const UndoHistoryFile &history);
 
+    /// Opens what paths handed in from outside name; a problem is told and nothing opens.
+    void openGivenPaths(const QStringList &paths, PathsFor use);
+    /// The drive and then the folder of one pane on `path`, each running its pane handling.
+    void showFolder(DriveList *drive, FolderList *folder, const QString &path);
+    /// The widgets a drop lands on, for each pane.
+    void acceptDrops();
+    /// Drags over a pane: the paths it would open; true when the event was the pane's.
+    bool dragOverPane(QObject *watched, QEvent *event);
     void driveChanged(DriveList *drive, FolderList *folder);
     void folderChanged(FolderList *folder, FileList *files);
     void reportListFailure(const OpResult &failure);
@@ -168,4 +178,6 @@ private:
     /// The history file as last read or written, and whether it held no batch then.
     FileStatus m_historySeen;
     bool m_historySeenEmpty = false;
+    /// The drag over a pane now can be dropped there.
+    bool m_dropFits = false;
 };

@@ -1,74 +1,63 @@
+#include "batchcommand.h"
+#include "console.h"
 #include "desktopsetup.h"
+#include "filenames.h"
 #include "form1.h"
 #include "helpwindows.h"
 #include "posixfileoperations.h"
 #include "programfiles.h"
 #include "programicon.h"
+#include "programoptions.h"
 #include "qtmessageboxes.h"
 #include "registry.h"
 #include "volumes.h"
 
 #include <QApplication>
-#include <QCommandLineParser>
 
-#include <cstdio>
-#include <cstdlib>
+#include <optional>
 
 namespace {
 
-/// The program's options: only --help and --version.
-struct CommandLine
+/// Everything but the window is answered on the terminal before any window system is needed,
+/// so that --help, --version and the batches work without a display. Nothing when the window
+/// is to open.
+std::optional<int> answerOnTheTerminal(int &argc, char **argv, ProgramOptions &options,
+                                       ProgramOptions::Request request)
 {
-    CommandLine()
-    {
-        parser.setApplicationDescription(
-            QStringLiteral("選んだファイルを連番の名前でコピー、または移動します。"));
-        // The window system's options are words after one dash (-reverse, -stylesheet x), not
-        // bundles of letters that could read as -v or -h.
-        parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    }
-    QCommandLineParser parser;
-    QCommandLineOption help = parser.addHelpOption();
-    QCommandLineOption version = parser.addVersionOption();
-};
-
-/// --help, --version and unknown options are answered on the terminal before any window
-/// system is needed, so they work without a display.
-void answerOnTheTerminal(int &argc, char **argv)
-{
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments.append(QString::fromLocal8Bit(argv[i]));
-    CommandLine line;
-    // The options Qt 6 and its X11 plugin take for themselves.
-    for (const char *name :
-         {"platform", "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry",
-          "qwindowicon", "qwindowtitle", "session", "style", "stylesheet", "display", "geometry",
-          "name", "title", "visual", "icon", "qmljsdebugger"})
-        line.parser.addOption(
-            QCommandLineOption(QString::fromLatin1(name), QString(), QStringLiteral("value")));
-    for (const char *name : {"reverse", "widgetcount", "nograb", "dograb", "testability"})
-        line.parser.addOption(QCommandLineOption(QString::fromLatin1(name)));
-    line.parser.parse(arguments);
-    const bool help = line.parser.isSet(line.help) ||
-                      line.parser.optionNames().contains(QStringLiteral("help-all"));
-    QStringList unknown = line.parser.unknownOptionNames();
-    unknown.removeAll(QStringLiteral("help-all"));
-    if (!help && unknown.isEmpty() && !line.parser.isSet(line.version))
-        return;
+    if (request == ProgramOptions::Request::Window)
+        return std::nullopt;
     QCoreApplication terminal(argc, argv);
-    if (!unknown.isEmpty()) {
-        std::fprintf(stderr, "%s\n",
-                     qPrintable(QStringLiteral("Unknown option '%1'.").arg(unknown.constFirst())));
-        std::exit(1);
+    StandardConsole console;
+    switch (request) {
+    case ProgramOptions::Request::Window:
+        break;
+    case ProgramOptions::Request::UnknownOption:
+        console.writeError(options.error() + QLatin1Char('\n'));
+        return 1;
+    case ProgramOptions::Request::UsageError:
+        console.writeError(options.error() + QLatin1Char('\n'));
+        return BatchExit::usage;
+    case ProgramOptions::Request::Help:
+        console.writeOutput(options.helpText());
+        return 0;
+    case ProgramOptions::Request::Version:
+        // The name people read, as the window titles give it (the application's name is the
+        // ASCII one the desktop knows).
+        console.writeOutput(QStringLiteral("カエナミ %1\n").arg(QStringLiteral(KAENAMI_VERSION)));
+        return 0;
+    case ProgramOptions::Request::Rename:
+    case ProgramOptions::Request::Undo: {
+        PosixFileOperations files;
+        const ProgramFiles programFiles(ProgramEnvironment::system());
+        // A folder that cannot be made shows as the failure of the batch's journal.
+        programFiles.makeDataFolder();
+        const BatchPlaces places{programFiles.dataFolder(), programFiles.otherJournalFolder()};
+        return request == ProgramOptions::Request::Rename
+                   ? runRename(files, console, places, options.renameCommand())
+                   : runUndo(files, console, places, options.yes());
     }
-    if (help)
-        CommandLine().parser.showHelp(); // exits
-    // The name people read, as the window titles give it (the application's name is the ASCII
-    // one the desktop knows).
-    std::printf("%s\n",
-                qPrintable(QStringLiteral("カエナミ %1").arg(QStringLiteral(KAENAMI_VERSION))));
-    std::exit(0);
+    }
+    return std::nullopt;
 }
 
 } // namespace
@@ -76,10 +65,16 @@ void answerOnTheTerminal(int &argc, char **argv)
 int main(int argc, char *argv[])
 {
     DesktopSetup::nameApplication();
-    answerOnTheTerminal(argc, argv);
+    // Paths keep their exact bytes, whatever the locale makes of them.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(FileNames::decode(QByteArray(argv[i])));
+    ProgramOptions options;
+    const ProgramOptions::Request request = options.parse(arguments);
+    if (const std::optional<int> status = answerOnTheTerminal(argc, argv, options, request))
+        return *status;
 
     QApplication app(argc, argv);
-    CommandLine().parser.process(app);
     DesktopSetup::loadQtTranslations();
     QApplication::setWindowIcon(ProgramIcon::icon());
     QFont font = QApplication::font();
@@ -103,7 +98,7 @@ int main(int argc, char *argv[])
                              [&] { helpWindows.mnuH_Click(); }, [&] { helpWindows.mnuVa_Click(); },
                              programFiles.otherJournalFolder()});
     messages.setParent(&form);
-    form.Form_Load();
+    form.Form_Load(options.paths());
     form.show();
     return app.exec();
 }

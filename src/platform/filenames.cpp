@@ -188,4 +188,17 @@ Bytes::Bytes(const QString &name)
     m_size = m_large.size();
 }
 
+QUrl toUrl(const QString &path)
+{
+    return QUrl::fromEncoded("file://" + encode(path).toPercentEncoding("/"), QUrl::StrictMode);
+}
+
+QString fromUrl(const QUrl &url)
+{
+    // Any host but this machine's (none, or localhost) names a file elsewhere.
+    if (!url.isLocalFile() || (!url.host().isEmpty() && url.host() != QLatin1String("localhost")))
+        return {};
+    return decode(QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()));
+}
+
 } // namespace FileNames

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QUrl>
 
 /// The one crossing between file names in memory and the bytes the system uses. A name keeps
 /// its exact bytes: valid UTF-8 is decoded as such, and every byte that is not part of valid
@@ -38,5 +39,11 @@ private:
     const char *m_data;
     qsizetype m_size;
 };
+
+/// The file: URL of a full path, its exact bytes percent-encoded (as file managers write them
+/// into text/uri-list).
+QUrl toUrl(const QString &path);
+/// The full path of a local file: URL, with its exact bytes; empty for any other URL.
+QString fromUrl(const QUrl &url);
 
 } // namespace FileNames

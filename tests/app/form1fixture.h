@@ -37,7 +37,8 @@ struct Form1Fixture
     QString path(const QString &relative) const { return root.path() + '/' + relative; }
     QString programFile(const char *name) const { return path("prog/") + name; }
 
-    Form1 &start()
+    /// Starts the window, with the paths of its command line.
+    Form1 &start(const QStringList &givenPaths = {})
     {
         const auto counted = [](int &count, std::function<void()> &then) {
             return [&count, &then] {
@@ -49,7 +50,7 @@ struct Form1Fixture
         form = std::make_unique<Form1>(
             Form1Services{files, volumes, messages, path("prog"), counted(ended, onEnd),
                           counted(helpShown, onHelp), counted(aboutShown, onAbout)});
-        form->Form_Load();
+        form->Form_Load(givenPaths);
         return *form;
     }
     const Form1Controls &ui() const { return form->ui(); }

@@ -29,6 +29,8 @@ void CommandLineTest::answersWithoutADisplay_data()
     QTest::newRow("help/long") << QStringList{"--help"} << "--version";
     QTest::newRow("help/short") << QStringList{"-h"} << "--version";
     QTest::newRow("help/all") << QStringList{"--help-all"} << "--version";
+    QTest::newRow("help/the batches")
+        << QStringList{"--help"} << "kaenami --rename --base NAME [--start N] [--digits D]";
 }
 
 void CommandLineTest::answersWithoutADisplay()

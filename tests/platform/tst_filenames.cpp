@@ -12,6 +12,7 @@ private Q_SLOTS:
     void decoding_data();
     void decoding();
     void displayShowsKeptBytesAsReplacementMarks();
+    void urlsKeepExactBytes();
 };
 
 void FileNamesTest::randomBytesSurviveTheRoundTrip()
@@ -70,6 +71,28 @@ void FileNamesTest::displayShowsKeptBytesAsReplacementMarks()
     const QString name = FileNames::decode(QByteArray("\x83\x65写真\xF0\x9F\x93\xB7"));
     QCOMPARE(FileNames::display(name), QString(QChar(0xFFFD)) + 'e' + QStringLiteral("写真") +
                                            QString::fromUcs4(U"\U0001F4F7"));
+}
+
+void FileNamesTest::urlsKeepExactBytes()
+{
+    // What is dragged out and dropped back names the same file, whatever its bytes.
+    QRandomGenerator random(20260412);
+    for (int round = 0; round < 5000; ++round) {
+        QByteArray bytes(random.bounded(1, 16), Qt::Uninitialized);
+        for (char &byte : bytes)
+            byte = char(random.bounded(4) == 0 ? random.bounded(0x20, 0x80)
+                                               : random.bounded(0x80, 0x100));
+        bytes.replace('/', '_');
+        const QString path = QStringLiteral("/home/写真 %/") + FileNames::decode(bytes);
+        QCOMPARE(FileNames::fromUrl(FileNames::toUrl(path)), path);
+    }
+    // Valid names read as any program writes them.
+    const QString plain = QStringLiteral("/home/u/写真 #1?.jpg");
+    QCOMPARE(FileNames::toUrl(plain), QUrl::fromLocalFile(plain));
+    QCOMPARE(FileNames::fromUrl(QUrl(QStringLiteral("file://localhost/tmp/a%20b.jpg"))),
+             QStringLiteral("/tmp/a b.jpg"));
+    QCOMPARE(FileNames::fromUrl(QUrl(QStringLiteral("file://server/share/a.jpg"))), QString());
+    QCOMPARE(FileNames::fromUrl(QUrl(QStringLiteral("https://example.org/a.jpg"))), QString());
 }
 
 QTEST_GUILESS_MAIN(FileNamesTest)

@@ -1,5 +1,6 @@
 #include "jpeglayout.h"
 
+#include "jpegmarkers.h"
 #include "saturating.h"
 
 #include <QIODevice>
@@ -86,19 +87,13 @@ struct Component
     qint64 blocks = 0;
 };
 
-bool isFrameMarker(int marker)
-{
-    // SOF0 to SOF15 but DHT (C4), JPG (C8) and DAC (CC).
-    return marker >= 0xc0 && marker <= 0xcf && marker != 0xc4 && marker != 0xc8 && marker != 0xcc;
-}
-
 } // namespace
 
 JpegLayout readJpegLayout(QIODevice &device)
 {
     JpegLayout layout;
     Bytes bytes(device);
-    if (bytes.next() != 0xff || bytes.next() != 0xd8)
+    if (bytes.next() != 0xff || bytes.next() != JpegMarkers::startOfImage)
         return layout;
     QList<Component> components;
     qint64 junk = 0;
@@ -128,10 +123,10 @@ JpegLayout readJpegLayout(QIODevice &device)
             if (marker < 0)
                 return layout;
         }
-        if (marker == 0xd9)
+        if (marker == JpegMarkers::endOfImage)
             return layout;
-        if (marker == 0x00 || marker == 0x01 || (marker >= 0xd0 && marker <= 0xd7))
-            continue; // no length follows
+        if (JpegMarkers::standsAlone(marker))
+            continue;
         const int high = bytes.next();
         const int low = bytes.next();
         if (high < 0 || low < 0)
@@ -140,7 +135,7 @@ JpegLayout readJpegLayout(QIODevice &device)
         if (length < 2)
             return layout;
         QByteArray payload;
-        if (isFrameMarker(marker) || marker == 0xda) {
+        if (JpegMarkers::isFrame(marker) || marker == JpegMarkers::startOfScan) {
             payload.reserve(length - 2);
             for (int i = 2; i < length; ++i) {
                 const int byte = bytes.next();
@@ -160,7 +155,7 @@ JpegLayout readJpegLayout(QIODevice &device)
         }
         const auto at = [&](int i) { return int(uchar(payload.at(i))); };
 
-        if (isFrameMarker(marker)) {
+        if (JpegMarkers::isFrame(marker)) {
             // libjpeg refuses a second frame header; the first decides.
             if (layout.framed || payload.size() < 6)
                 continue;
