@@ -292,11 +292,12 @@ bool nothingToRead(int error)
 }
 
 /// A target drive that cannot hold an attribute (none at all, no ACLs, smaller limits) takes the
-/// copy without it, as cp does; running out of room (ENOSPC, EDQUOT) is a failure.
+/// copy without it, as cp does. No room for it (ENOSPC, EDQUOT) is such a limit too: the content
+/// has already fitted, and ext4 answers so for an attribute larger than its block.
 bool cannotHold(int error)
 {
     return error == EOPNOTSUPP || error == EPERM || error == E2BIG || error == ERANGE ||
-           error == EINVAL || error == ENOSYS;
+           error == EINVAL || error == ENOSYS || error == ENOSPC || error == EDQUOT;
 }
 
 /// Returns 0 or the errno of the failure.

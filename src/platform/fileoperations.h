@@ -39,6 +39,17 @@ struct FileStatus
 };
 
 class FolderListing;
+class TemporaryNames;
+
+/// How a file comes back from the trash.
+struct RestoreOptions
+{
+    /// The file the trash must still hold (identity, size and time); any other is left there.
+    /// Missing: whatever is there.
+    FileStatus expected;
+    /// Names for a temporary where the file goes back to another drive as a copy.
+    TemporaryNames *temporaries = nullptr;
+};
 
 /// Hands out hidden names for temporaries in one folder, made only when one is used.
 class TemporaryNames
@@ -160,7 +171,8 @@ public:
     /// Puts a file the trash keeps (`trashedFile`, a full path under the trash's files/) back
     /// under `destination` without replacing anything, and removes its trash information.
     virtual OpResult restoreFromTrash(const QString &trashedFile, const OpenFolder &folder,
-                                      const QString &destination) = 0;
+                                      const QString &destination,
+                                      const RestoreOptions &options = {}) = 0;
     /// Makes the entry `name` a symbolic link with the text `target` (never replacing).
     virtual OpResult makeSymbolicLink(const QString &target, const OpenFolder &folder,
                                       const QString &name) = 0;
@@ -180,6 +192,9 @@ public:
     virtual bool writesUnnamedFiles(const OpenFolder &folder) = 0;
     /// The longest file name, in bytes, the folder's file system takes.
     virtual int nameMax(const OpenFolder &folder) = 0;
+    /// The path that names the open folder now: the one it was opened under while that still
+    /// leads to it, else where it has been moved to (as far as the system can tell).
+    virtual QString currentPath(const OpenFolder &folder) = 0;
     /// The trash folder that keeps replaced entries of `folder` (opened once and then used by
     /// every replace there while the folder is held); empty when it has none.
     virtual QString trashFolderFor(const OpenFolder &folder) = 0;

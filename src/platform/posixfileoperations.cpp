@@ -826,17 +826,44 @@ OpResult PosixFileOperations::renameNoReplace(const OpenFolder &fromFolder, cons
 }
 
 OpResult PosixFileOperations::restoreFromTrash(const QString &trashedFile, const OpenFolder &folder,
-                                               const QString &destination)
+                                               const QString &destination,
+                                               const RestoreOptions &options)
 {
     if (Trash::infoFileOf(trashedFile).isEmpty())
         return failureOf(EINVAL, trashedFile);
     const QByteArray trashed = FileNames::encode(trashedFile);
+    // The trash folder is opened once and must be the user's own; what is taken from it is
+    // looked at through that very folder, so nothing swapped in under its path meanwhile (a
+    // shared .Trash belongs to someone else) can be taken instead.
+    FileDescriptor root(
+        ::open(folderOf(folderOf(trashed)).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!root.valid())
+        return failureOf(errno, trashedFile);
+    struct stat rootStatus
+    {
+    };
+    if (::fstat(root.get(), &rootStatus) != 0)
+        return failureOf(errno, trashedFile);
+    if (rootStatus.st_uid != ::geteuid())
+        return failureOf(EPERM, trashedFile);
     FileDescriptor files(
-        ::open(folderOf(trashed).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        ::openat(root.get(), "files", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!files.valid())
         return failureOf(errno, trashedFile);
     const QByteArray name = fileNameOf(trashed);
-    const QByteArray dst = FileNames::encode(destination);
+    if (options.expected.exists()) {
+        struct stat now
+        {
+        };
+        if (::fstatat(files.get(), name.constData(), &now, AT_SYMLINK_NOFOLLOW) != 0)
+            return failureOf(errno, trashedFile);
+        const FileStatus found = statusOf(now);
+        if (!found.sameFileAs(options.expected) || found.size != options.expected.size ||
+            found.modifiedNs != options.expected.modifiedNs)
+            return OpResult::failure(
+                QStringLiteral("ごみ箱の中のファイルが置き換えたものと違います。"), trashedFile);
+    }
+    const FileNames::Bytes dst(destination);
     int error = SystemCalls::renameWithoutReplacing(files.get(), name.constData(),
                                                     folder.descriptor(), dst.constData());
     if (error == EXDEV) {
@@ -860,7 +887,7 @@ OpResult PosixFileOperations::restoreFromTrash(const QString &trashedFile, const
             if (error == 0) {
                 const BusyScope busy(m_busy);
                 WriteReport report;
-                const WriteOptions synced(nullptr, true);
+                const WriteOptions synced(options.temporaries, true);
                 CopyWriter writer(in.get(), st, folder, destination, synced,
                                   m_options.unnamedFiles);
                 const OpResult copied = writer.write(report);
@@ -874,7 +901,8 @@ OpResult PosixFileOperations::restoreFromTrash(const QString &trashedFile, const
         return failureOf(error, error == EEXIST ? folder.pathOf(destination) : trashedFile);
     // The file is back whatever happens now; information left behind only names a file that is
     // missing from the trash, which trash views show as such.
-    Trash::forget(trashedFile);
+    const QByteArray info = "info/" + name + ".trashinfo";
+    ::unlinkat(root.get(), info.constData(), 0);
     return OpResult::success();
 }
 
@@ -980,6 +1008,23 @@ bool PosixFileOperations::writesUnnamedFiles(const OpenFolder &folder)
     return facts.unnamedFiles == 1;
 }
 
+QString PosixFileOperations::currentPath(const OpenFolder &folder)
+{
+    struct stat named
+    {
+    };
+    if (::stat(FileNames::encode(folder.path()).constData(), &named) == 0 &&
+        named.st_dev == folder.device() && named.st_ino == folder.inode())
+        return folder.path();
+    char link[PATH_MAX];
+    const QByteArray proc = "/proc/self/fd/" + QByteArray::number(folder.descriptor());
+    const ssize_t length = ::readlink(proc.constData(), link, sizeof link);
+    if (length <= 0 || link[0] != '/' || size_t(length) >= sizeof link)
+        return folder.path();
+    const QByteArray now(link, int(length));
+    return now.endsWith(" (deleted)") ? folder.path() : FileNames::decode(now);
+}
+
 QString PosixFileOperations::trashFolderFor(const OpenFolder &folder)
 {
     const Trash::Bin &trash = trashOf(folder);
@@ -1057,9 +1102,37 @@ OpResult PosixFileOperations::listFolder(const OpenFolder &folder, FolderListing
         }
         listing.add(name, type, entry.d_ino);
     });
-    if (!listed)
+    if (!listed) {
         listing.clear(here.st_dev);
-    return listed;
+        return listed;
+    }
+    // Some file systems (FUSE ones among them) give entries made-up numbers in a listing; one
+    // look tells, and then every entry is looked at, so that identities are the files' own.
+    for (qsizetype i = 0; i < listing.size(); ++i) {
+        const FileStatus listed = listing.statusAt(i);
+        if (listed.type != FileStatus::Type::Regular || listed.size >= 0)
+            continue;
+        struct stat st
+        {
+        };
+        const FileNames::Bytes name(listing.nameAt(i));
+        if (::fstatat(folder.descriptor(), name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+            st.st_ino == listed.inode)
+            break;
+        FolderListing looked;
+        looked.clear(here.st_dev);
+        for (qsizetype j = 0; j < listing.size(); ++j) {
+            const QString entryName = listing.nameAt(j);
+            if (::fstatat(folder.descriptor(), FileNames::Bytes(entryName).constData(), &st,
+                          AT_SYMLINK_NOFOLLOW) != 0)
+                continue;
+            const FileStatus status = statusOf(st);
+            looked.add(FileNames::encode(entryName), status.type, status.inode, &status);
+        }
+        listing = std::move(looked);
+        break;
+    }
+    return OpResult::success();
 }
 
 OpResult PosixFileOperations::readFile(const QString &path, QByteArray &bytes)

@@ -40,7 +40,8 @@ public:
     OpResult renameNoReplace(const OpenFolder &fromFolder, const QString &from,
                              const OpenFolder &toFolder, const QString &to) override;
     OpResult restoreFromTrash(const QString &trashedFile, const OpenFolder &folder,
-                              const QString &destination) override;
+                              const QString &destination,
+                              const RestoreOptions &options = {}) override;
     OpResult makeSymbolicLink(const QString &target, const OpenFolder &folder,
                               const QString &name) override;
     OpResult makeHardLink(const OpenFolder &existingFolder, const QString &existing,
@@ -51,6 +52,7 @@ public:
                      const QString &b) override;
     bool writesUnnamedFiles(const OpenFolder &folder) override;
     int nameMax(const OpenFolder &folder) override;
+    QString currentPath(const OpenFolder &folder) override;
     QString trashFolderFor(const OpenFolder &folder) override;
     OpResult listFolder(const OpenFolder &folder, FolderListing &listing) override;
     OpResult listNamesStartingWith(const OpenFolder &folder, const QString &prefix,

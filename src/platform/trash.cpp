@@ -62,7 +62,7 @@ bool homeTrashDevice(const QByteArray &trash, dev_t &device)
     struct stat st
     {
     };
-    if (::lstat(trash.constData(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    if (::stat(trash.constData(), &st) == 0 && S_ISDIR(st.st_mode)) {
         device = st.st_dev;
         return true;
     }
@@ -88,11 +88,22 @@ int makeFolders(const QByteArray &folder)
     return ::mkdir(folder.constData(), 0700) == 0 || errno == EEXIST ? 0 : errno;
 }
 
-/// Opens the folder `name` in `parent`, made private where missing; a symbolic link or a folder
-/// of another user is refused. Returns 0 or the errno.
-int openOwnFolder(int parent, const char *name, Descriptor &folder)
+/// Opens the folder `name` in `parent`, made private where missing; a folder of another user is
+/// refused, and so is a symbolic link unless `ownLink` lets one of the user's own lead to it.
+/// Returns 0 or the errno.
+int openOwnFolder(int parent, const char *name, Descriptor &folder, bool ownLink = false)
 {
     folder.reset(::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!folder.valid() && (errno == ELOOP || errno == ENOTDIR) && ownLink) {
+        struct stat link
+        {
+        };
+        if (::fstatat(parent, name, &link, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(link.st_mode) &&
+            link.st_uid == ::geteuid())
+            folder.reset(::openat(parent, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        else
+            errno = ELOOP;
+    }
     if (!folder.valid()) {
         if (errno != ENOENT)
             return errno;
@@ -114,11 +125,13 @@ int openOwnFolder(int parent, const char *name, Descriptor &folder)
 }
 
 /// Opens the trash folder `name` in `parent` with its files/ and info/, each made where
-/// missing. Returns 0 or the errno.
-int openTrashFolder(int parent, const char *name, Descriptor &files, Descriptor &info)
+/// missing. `ownLink`: the trash folder itself may be a link of the user's own (a home trash
+/// moved to another place of the same drive). Returns 0 or the errno.
+int openTrashFolder(int parent, const char *name, Descriptor &files, Descriptor &info,
+                    bool ownLink = false)
 {
     Descriptor folder;
-    if (const int error = openOwnFolder(parent, name, folder); error != 0)
+    if (const int error = openOwnFolder(parent, name, folder, ownLink); error != 0)
         return error;
     if (const int error = openOwnFolder(folder.get(), "files", files); error != 0)
         return error;
@@ -134,7 +147,7 @@ int openHomeTrash(const QByteArray &home, Descriptor &files, Descriptor &info)
     Descriptor parent(::open(home.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!parent.valid())
         return errno;
-    return openTrashFolder(parent.get(), "Trash", files, info);
+    return openTrashFolder(parent.get(), "Trash", files, info, true);
 }
 
 /// The trash of the volume whose top folder is `top`: $top/.Trash/$uid where $top/.Trash is a

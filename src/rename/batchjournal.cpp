@@ -5,6 +5,7 @@
 #include "paths.h"
 #include "undo.h"
 
+#include <QCryptographicHash>
 #include <QRandomGenerator>
 #include <QSet>
 
@@ -39,6 +40,12 @@ bool plainPath(const QString &path)
         return false;
     const QStringList parts = path.split(QLatin1Char('/'));
     return !parts.contains(QStringLiteral("..")) && !parts.contains(QStringLiteral("."));
+}
+
+/// The check of a journal's lines: enough of a strong hash to tell any damage.
+QByteArray sumOf(QByteArrayView lines)
+{
+    return QCryptographicHash::hash(lines, QCryptographicHash::Sha256).toHex().left(32);
 }
 
 bool plainId(const QString &id)
@@ -172,6 +179,21 @@ QString bringBack(FileOperations &files, const OpenFolder &target, const QString
     return {};
 }
 
+/// Names for a copy back from the trash to another drive, under the journal's hidden prefix.
+class JournalTemporaries final : public TemporaryNames
+{
+public:
+    explicit JournalTemporaries(const BatchJournal &journal) : m_journal(journal) {}
+    QString next() override
+    {
+        return m_journal.hiddenPrefix() + QStringLiteral("back-r%1.part").arg(++m_serial);
+    }
+
+private:
+    const BatchJournal &m_journal;
+    int m_serial = 0;
+};
+
 /// Still exactly the file that was kept in the trash: same identity, size and time.
 bool sameTrashedFile(const FileStatus &now, const FileStatus &kept)
 {
@@ -196,8 +218,15 @@ bool openRecorded(FileOperations &files, const QString &path,
     if (const OpResult opened = files.openFolder(path, folder); !opened) {
         // A folder that cannot be seen now (a drive not plugged in) is not a folder without
         // leftovers: nothing is decided, and the journal stays for a later try.
-        if (noteProblem)
-            report.problems.append(FileNames::display(path) + QStringLiteral(": ") + opened.error);
+        if (noteProblem) {
+            QString problem = FileNames::display(path) + QStringLiteral(": ") + opened.error;
+            if (opened.systemError == ENOENT || opened.systemError == ENOTDIR)
+                problem += QStringLiteral("（フォルダーが移動されたか、ドライブが外されています。"
+                                          "そのフォルダーの隠しファイル「%1…」に元の内容が"
+                                          "残っています）")
+                               .arg(FileNames::display(prefix));
+            report.problems.append(problem);
+        }
         folder = {};
         return false;
     }
@@ -230,6 +259,96 @@ void removeTemporaries(FileOperations &files, const OpenFolder &folder, const QS
         else
             report.problems.append(FileNames::display(folder.pathOf(name)) + QStringLiteral(": ") +
                                    removed.error);
+    }
+}
+
+/// Removes the trash information in `trash` whose file is not in `trashFiles` and that names an
+/// entry of the batch's target folder: what a batch or an undo cut short left between writing
+/// the information and linking the file (or between taking the file and its information).
+void removeLoneInformation(FileOperations &files, const QString &trash,
+                           const OpenFolder &trashFiles, const QString &targetFolder)
+{
+    OpenFolder info;
+    QStringList names;
+    if (!files.openFolder(Paths::join(trash, QStringLiteral("info")), info) ||
+        !files.listNamesStartingWith(info, {}, names))
+        return;
+    const QString suffix = QStringLiteral(".trashinfo");
+    const QByteArray target = FileNames::encode(targetFolder);
+    for (const QString &name : std::as_const(names)) {
+        if (!name.endsWith(suffix) ||
+            files.status(trashFiles, name.chopped(suffix.size()), false).exists())
+            continue;
+        QByteArray text;
+        if (!files.readFileStart(info.pathOf(name), 64 * 1024, text))
+            continue;
+        // Information cut short while it was written names nothing whole.
+        const bool whole = text.startsWith("[Trash Info]\n") && text.endsWith('\n') &&
+                           text.contains("\nDeletionDate=");
+        if (!whole) {
+            files.removeFile(info, name);
+            continue;
+        }
+        // Path is absolute in the home trash, relative to the drive's top in a drive's own.
+        const qsizetype at = text.indexOf("\nPath=");
+        if (at < 0)
+            continue;
+        const qsizetype end = text.indexOf('\n', at + 1);
+        const QByteArray recorded =
+            QByteArray::fromPercentEncoding(text.mid(at + 6, end < 0 ? -1 : end - at - 6));
+        const QByteArray folder = recorded.left(qMax<qsizetype>(recorded.lastIndexOf('/'), 0));
+        const bool ours = recorded.startsWith('/') ? folder == target
+                                                   : target.endsWith('/' + folder) ||
+                                                         (folder.isEmpty() && !target.isEmpty());
+        if (ours)
+            files.removeFile(info, name);
+    }
+}
+
+/// Brings back the kept files of the batch whose hidden names start with `prefix` that
+/// `known` does not name (all of them for a journal that cannot be read), by what their own
+/// names tell: under the name each was kept for when that is free, else beside it. A kept file
+/// whose content is still in sight just goes.
+void bringBackByNames(FileOperations &files, const OpenFolder &target, const QString &prefix,
+                      const QSet<QString> &known, RecoveryReport &report)
+{
+    QStringList hidden;
+    if (const OpResult listed = files.listNamesStartingWith(target, prefix, hidden); !listed) {
+        report.problems.append(FileNames::display(target.path()) + QStringLiteral(": ") +
+                               listed.error);
+        return;
+    }
+    hidden.sort();
+    const QStringList none;
+    VisibleFiles visible(files, {&target}, target, none);
+    for (const QString &name : std::as_const(hidden)) {
+        if (!name.endsWith(QLatin1String(keptSuffix)) || known.contains(name))
+            continue;
+        const FileStatus kept = files.status(target, name, false);
+        if (kept.type != FileStatus::Type::Regular)
+            continue;
+        const QString keptFor = BatchJournal::keptForOf(name, prefix);
+        const bool inSight =
+            (kept.links > 1 && visible.contains(kept)) ||
+            (!keptFor.isEmpty() && files.sameContent(target, keptFor, target, name));
+        if (inSight) {
+            if (files.removeFile(target, name))
+                ++report.leftoversRemoved;
+            continue;
+        }
+        const QString shown = keptFor.isEmpty()
+                                  ? name.mid(1, name.size() - 1 - qsizetype(sizeof keptSuffix - 1))
+                                  : keptFor;
+        OpResult moved;
+        QList<Place> places;
+        if (!keptFor.isEmpty())
+            places.append(Place{&target, keptFor});
+        const QString now = bringBack(files, target, name, places, shown, moved);
+        if (now.isEmpty())
+            report.problems.append(FileNames::display(target.pathOf(name)) + QStringLiteral(": ") +
+                                   moved.error);
+        else
+            report.restored.push_back({target.pathOf(shown), now});
     }
 }
 
@@ -275,8 +394,9 @@ QString BatchJournal::keptName(int serial, const QString &keptFor, int nameMax) 
     const QString stem = hiddenPrefix() + QString::number(serial);
     if (keptFor.isEmpty())
         return stem + QLatin1String(keptSuffix);
-    const qsizetype room =
-        nameMax - FileNames::encodedSize(stem) - 1 - qsizetype(sizeof keptSuffix - 1);
+    // Room is left for ".part", which a kept copy is written under first.
+    const qsizetype room = nameMax - FileNames::encodedSize(stem) - 1 -
+                           qsizetype(sizeof keptSuffix - 1) - qsizetype(sizeof partSuffix - 1);
     return stem + QLatin1Char('-') + cutToBytes(keptFor, room) + QLatin1String(keptSuffix);
 }
 
@@ -338,6 +458,8 @@ QByteArray BatchJournal::toBytes() const
         }
         text += '\n';
     }
+    // A damaged line that still reads must not pass for the batch's own: the sum tells.
+    text += "sum " + sumOf(text) + '\n';
     text += "end\n";
     return text;
 }
@@ -348,6 +470,13 @@ std::optional<BatchJournal> BatchJournal::fromBytes(const QByteArray &bytes)
     if (lines.size() < 5 || (lines.first() != header && lines.first() != headerVersion1))
         return std::nullopt;
     const bool version1 = lines.first() == headerVersion1;
+    if (!version1) {
+        // The sum covers every line before its own, and only "end" follows it.
+        const qsizetype sumLine = bytes.lastIndexOf("\nsum ");
+        if (sumLine < 0 ||
+            bytes.mid(sumLine + 1) != "sum " + sumOf(bytes.left(sumLine + 1)) + "\nend\n")
+            return std::nullopt;
+    }
     BatchJournal journal;
     bool ended = false;
     for (qsizetype i = 1; i < lines.size() && !ended; ++i) {
@@ -356,6 +485,8 @@ std::optional<BatchJournal> BatchJournal::fromBytes(const QByteArray &bytes)
         bool ok = true;
         if (key == "end" && words.size() == 1) {
             ended = true;
+        } else if (key == "sum" && words.size() == 2 && !version1) {
+            continue;
         } else if (key == "id" && words.size() == 2) {
             journal.id = QString::fromLatin1(words[1]);
         } else if (key == "kind" && words.size() == 2 && !version1 &&
@@ -501,6 +632,7 @@ RecoveryReport recoverBatch(FileOperations &files, const BatchJournal &journal,
         }
         looks.push_back(look);
     }
+    JournalTemporaries temporaries(journal);
     // An undo cut short is finished when every content it took out of the way can go home, and
     // otherwise put back as the batch left it, so that no content needs a name beside its own.
     bool forward = true;
@@ -548,8 +680,8 @@ RecoveryReport recoverBatch(FileOperations &files, const BatchJournal &journal,
         if (!entry.trashedAs.isEmpty() && !targetTaken && newName.folder &&
             !files.status(*newName.folder, newName.name, false).exists() &&
             sameTrashedFile(files.status(entry.trashedAs, false), entry.trashed)) {
-            if (const OpResult back =
-                    files.restoreFromTrash(entry.trashedAs, *newName.folder, newName.name);
+            if (const OpResult back = files.restoreFromTrash(
+                    entry.trashedAs, *newName.folder, newName.name, {entry.trashed, &temporaries});
                 back)
                 report.restored.push_back({entry.target, entry.target});
             else
@@ -557,15 +689,24 @@ RecoveryReport recoverBatch(FileOperations &files, const BatchJournal &journal,
         }
     }
 
+    // A kept file the journal does not name (its line damaged in a way that still reads) is
+    // not left hidden either.
+    QSet<QString> known;
+    for (const BatchJournal::Kept &entry : journal.kept)
+        known.insert(fileNameOf(entry.kept));
+    bringBackByNames(files, target, prefix, known, report);
     removeTemporaries(files, target, prefix, report);
     // An undo copies back to a source folder on another drive under its hidden names too.
     if (source && !source->sameFolderAs(target))
         removeTemporaries(files, *source, prefix, report);
-    // A copy the trash was writing under a hidden name never got its trash name.
+    // A copy the trash was writing under a hidden name never got its trash name, and trash
+    // information whose file never came (or has left) names nothing.
     for (const QString &trash : journal.trashFolders) {
         OpenFolder trashFiles;
-        if (files.openFolder(Paths::join(trash, QStringLiteral("files")), trashFiles))
-            removeTemporaries(files, trashFiles, prefix, report);
+        if (!files.openFolder(Paths::join(trash, QStringLiteral("files")), trashFiles))
+            continue;
+        removeTemporaries(files, trashFiles, prefix, report);
+        removeLoneInformation(files, trash, trashFiles, journal.targetFolder);
     }
     return report;
 }
@@ -583,44 +724,7 @@ RecoveryReport recoverByNames(FileOperations &files, const BatchJournal &salvage
     if (!openRecorded(files, salvaged.targetFolder, salvaged.targetIdentity, prefix, target, report,
                       true))
         return report;
-    QStringList hidden;
-    if (const OpResult listed = files.listNamesStartingWith(target, prefix, hidden); !listed) {
-        report.problems.append(FileNames::display(target.path()) + QStringLiteral(": ") +
-                               listed.error);
-        return report;
-    }
-    hidden.sort();
-    const QStringList none;
-    VisibleFiles visible(files, {&target}, target, none);
-    for (const QString &name : std::as_const(hidden)) {
-        if (!name.endsWith(QLatin1String(keptSuffix)))
-            continue;
-        const FileStatus kept = files.status(target, name, false);
-        if (kept.type != FileStatus::Type::Regular)
-            continue;
-        const QString keptFor = BatchJournal::keptForOf(name, prefix);
-        const bool inSight =
-            (kept.links > 1 && visible.contains(kept)) ||
-            (!keptFor.isEmpty() && files.sameContent(target, keptFor, target, name));
-        if (inSight) {
-            if (files.removeFile(target, name))
-                ++report.leftoversRemoved;
-            continue;
-        }
-        const QString shown = keptFor.isEmpty()
-                                  ? name.mid(1, name.size() - 1 - qsizetype(sizeof keptSuffix - 1))
-                                  : keptFor;
-        OpResult moved;
-        QList<Place> places;
-        if (!keptFor.isEmpty())
-            places.append(Place{&target, keptFor});
-        const QString now = bringBack(files, target, name, places, shown, moved);
-        if (now.isEmpty())
-            report.problems.append(FileNames::display(target.pathOf(name)) + QStringLiteral(": ") +
-                                   moved.error);
-        else
-            report.restored.push_back({target.pathOf(shown), now});
-    }
+    bringBackByNames(files, target, prefix, {}, report);
     removeTemporaries(files, target, prefix, report);
     return report;
 }

@@ -472,9 +472,12 @@ public:
     }
 
     /// Puts a stopped batch right: kept contents that are no longer in sight come back under
-    /// visible names, its hidden files go, and the journal is removed.
+    /// visible names, its hidden files go, and the journal is removed. The record then names
+    /// the folders where they are now (renamed meanwhile, they are still the ones worked in).
     void finish()
     {
+        m_result.folders.source = m_files.currentPath(m_source);
+        m_result.folders.target = m_files.currentPath(m_target);
         if (m_journalPath.isEmpty())
             return;
         if (!m_kept.empty() || m_result.outcome == JobResult::Outcome::Interrupted) {
@@ -501,6 +504,9 @@ public:
                 action.toPlace = Paths::folderOf(restored.now) == m_target.path() ? Place::Target
                                                                                   : Place::Source;
                 action.source = m_itemSource;
+                // What was brought back, so that an undo moves only that very file.
+                action.written = m_files.status(
+                    action.toPlace == Place::Target ? m_target : m_source, action.to, false);
             }
         }
         m_kept.clear();
@@ -737,7 +743,8 @@ JobResult RenameJob::run(const RenameRequest &request)
     m_progress.setVisible(true);
     m_progress.setValue(0);
 
-    result.folders = {request.sourceFolder, request.targetFolder};
+    result.folders = {request.sourceFolder,   request.targetFolder,    folders.source.device(),
+                      folders.source.inode(), folders.target.device(), folders.target.inode()};
     Batch batch(m_files, m_progress, request, folders, result);
     result.record.reserve(plan.items.size() + layout.keepAside.size() * 2);
     const auto interrupt = [&] {

@@ -210,6 +210,12 @@ struct JobRecordFolders
 {
     QString source;
     QString target;
+    /// The folders' identities (device and inode), so that a later undo acts only on the very
+    /// folders the batch worked in; 0 where not known.
+    quint64 sourceDevice = 0;
+    quint64 sourceInode = 0;
+    quint64 targetDevice = 0;
+    quint64 targetInode = 0;
 
     QString pathOf(JobAction::Place place, const QString &name) const;
     /// The full paths of an action's names.

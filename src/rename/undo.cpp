@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <map>
+#include <tuple>
 
 namespace {
 
@@ -282,20 +283,35 @@ bool plainId(QByteArrayView id)
     });
 }
 
-/// "batch <files> <id>"; histories written before ids read without one.
+/// "batch <files> <id> <source device>:<inode> <target device>:<inode>"; histories written
+/// before ids and identities read without them.
 bool parseBatchLine(QByteArrayView line, UndoEntry &entry)
 {
     const QList<QByteArray> f = line.toByteArray().split(' ');
-    if (f.size() != 2 && f.size() != 3)
+    if (f.size() != 2 && f.size() != 3 && f.size() != 5)
         return false;
     bool good = false;
     entry.files = f[1].toInt(&good);
     if (!good || entry.files < 0)
         return false;
-    if (f.size() == 3) {
+    if (f.size() >= 3) {
         if (!plainId(f[2]))
             return false;
         entry.id = f[2];
+    }
+    if (f.size() == 5) {
+        const auto identity = [&](const QByteArray &field, quint64 &device, quint64 &inode) {
+            const QList<QByteArray> parts = field.split(':');
+            bool deviceGood = false, inodeGood = false;
+            if (parts.size() == 2) {
+                device = parts[0].toULongLong(&deviceGood);
+                inode = parts[1].toULongLong(&inodeGood);
+            }
+            return deviceGood && inodeGood;
+        };
+        if (!identity(f[3], entry.folders.sourceDevice, entry.folders.sourceInode) ||
+            !identity(f[4], entry.folders.targetDevice, entry.folders.targetInode))
+            return false;
     }
     return true;
 }
@@ -305,7 +321,12 @@ QByteArray entryBytes(const UndoEntry &entry)
 {
     QByteArray text;
     text.reserve(qsizetype(entry.record.size()) * 160 + 64);
-    text += "batch " + QByteArray::number(entry.files) + ' ' + entry.id + '\n';
+    const JobRecordFolders &folders = entry.folders;
+    text += "batch " + QByteArray::number(entry.files) + ' ' + entry.id + ' ' +
+            QByteArray::number(folders.sourceDevice) + ':' +
+            QByteArray::number(folders.sourceInode) + ' ' +
+            QByteArray::number(folders.targetDevice) + ':' +
+            QByteArray::number(folders.targetInode) + '\n';
     for (const JobAction &action : entry.record)
         appendAction(text, pathsOf(entry.folders, action));
     return text;
@@ -775,6 +796,20 @@ UndoReport undoBatch(FileOperations &files, const UndoEntry &entry, const QStrin
             return report;
         }
     }
+    // Only the very folders the batch worked in: one moved away and another put under its
+    // path is not the batch's.
+    const JobRecordFolders &recorded = entry.folders;
+    for (const auto &[folder, device, inode] :
+         {std::tuple{&folders.target, recorded.targetDevice, recorded.targetInode},
+          std::tuple{&folders.source, recorded.sourceDevice, recorded.sourceInode}}) {
+        if ((device != 0 || inode != 0) &&
+            (folder->device() != device || folder->inode() != inode)) {
+            leave(folder->path(),
+                  QStringLiteral("フォルダーが移動されたか、別のフォルダーに置き換えられている"
+                                 "ため、何も元に戻していません。"));
+            return report;
+        }
+    }
     const auto at = [&](const QString &path) {
         const QString folder = Paths::folderOf(path);
         const OpenFolder &open = folder == targetFolder ? folders.target : folders.source;
@@ -823,6 +858,14 @@ UndoReport undoBatch(FileOperations &files, const UndoEntry &entry, const QStrin
                                 item.trashedAs, item.trashed, goesHome});
     }
     const QString journalPath = BatchJournal::pathIn(journalFolder, journal.id);
+    // Files come back from these trashes: information left behind by a cut-short step is
+    // cleaned up there.
+    for (const auto &[index, item] : items) {
+        const QString trash = Paths::folderOf(Paths::folderOf(item.trashedAs));
+        if (!item.hidden.isEmpty() && !item.trashedAs.isEmpty() &&
+            !journal.trashFolders.contains(trash))
+            journal.trashFolders.append(trash);
+    }
     const bool journaled = !journal.kept.empty();
     if (journaled) {
         if (const OpResult written = files.writeJournal(journalPath, journal.toBytes()); !written) {
@@ -866,14 +909,20 @@ UndoReport undoBatch(FileOperations &files, const UndoEntry &entry, const QStrin
         }
         nowAndThen();
         const auto [folder, name] = at(item.target);
-        if (const OpResult back = files.restoreFromTrash(item.trashedAs, folder, name); !back)
+        TemporaryBack temporaries(journal, 1000000 + steps);
+        if (const OpResult back =
+                files.restoreFromTrash(item.trashedAs, folder, name, {item.trashed, &temporaries});
+            !back)
             leave(item.trashedAs, back.error);
     }
     // 3. Contents a stopped batch brought back beside their names go home.
     for (auto it = restored.rbegin(); it != restored.rend(); ++it) {
         if (it->to == it->from || !exists(it->to))
             continue;
-        if (exists(it->from))
+        // Only the very file that was brought back goes home.
+        if (!unchangedSince(statusOf(it->to), it->written))
+            leave(it->to, QStringLiteral("リネームの後に変更されたため、そのままにしました。"));
+        else if (exists(it->from))
             leave(it->to, QStringLiteral("元の名前が使われているため、そのままにしました。"));
         else if (const OpResult back = rename(it->to, it->from); !back)
             leave(it->to, back.error);

@@ -215,6 +215,9 @@ private Q_SLOTS:
     void restorePutsTheFileBack();
     void restoreNeverReplaces();
     void restoreTakesOnlyFilesOfATrash();
+    void restoreTakesOnlyTheFileItWasToldOf_data();
+    void restoreTakesOnlyTheFileItWasToldOf();
+    void aHomeTrashLinkedElsewhereKeepsTheFile();
     void discardTakesTheEntryBack();
     void whereLinksAreRefusedTheTrashKeepsACopy();
     void trashKeepsTheSpellingTheDriveLists_data();
@@ -810,6 +813,60 @@ void TrashTest::restoreTakesOnlyFilesOfATrash()
     QCOMPARE(result.error, systemErrorText(EINVAL));
     QVERIFY(exists(path("loose")));
     QVERIFY(!exists(path("back")));
+}
+
+void TrashTest::restoreTakesOnlyTheFileItWasToldOf_data()
+{
+    QTest::addColumn<QString>("swap");
+    // Whoever owns a shared .Trash can swap the user's folder in it for a link to their own.
+    QTest::newRow("trash folder swapped for another user's") << "folder";
+    QTest::newRow("trashed file swapped for another file") << "file";
+}
+
+void TrashTest::restoreTakesOnlyTheFileItWasToldOf()
+{
+    QFETCH(QString, swap);
+    QVERIFY(writeExact(path("t"), "old content"));
+    WriteReport report;
+    QVERIFY(replace("copy", path("t"), "new content", report));
+    QVERIFY(!report.trashedAs.isEmpty());
+    const QString trash = homeTrash();
+    if (swap == "folder") {
+        if (::geteuid() != 0)
+            QSKIP("making a folder another user's needs root");
+        const QString theirs = join(m_data->path(), QStringLiteral("theirs"));
+        QVERIFY(makeFolder(theirs) && makeFolder(join(theirs, QStringLiteral("files"))) &&
+                makeFolder(join(theirs, QStringLiteral("info"))));
+        QVERIFY(writeExact(join(theirs, QStringLiteral("files/t")), "their file"));
+        QVERIFY(::chown(sys(theirs).constData(), 65534, 65534) == 0);
+        QVERIFY(QDir().rename(trash, trash + ".moved"));
+        QVERIFY(makeLink(theirs, trash));
+    } else {
+        QVERIFY(QFile::remove(report.trashedAs));
+        QVERIFY(writeExact(report.trashedAs, "another file"));
+    }
+    PosixFileOperations ops;
+    OpenFolder folder;
+    QVERIFY(ops.openFolder(m_dir->path(), folder));
+    const OpResult result =
+        ops.restoreFromTrash(report.trashedAs, folder, QStringLiteral("back"), {report.trashed});
+    QVERIFY2(!result, "only the very file the trash was given comes back");
+    QVERIFY(!exists(path("back")));
+}
+
+void TrashTest::aHomeTrashLinkedElsewhereKeepsTheFile()
+{
+    // The user keeps the home trash elsewhere on the same drive, through a link of their own.
+    const QString elsewhere = join(m_dir->path(), QStringLiteral("kept-trash"));
+    QVERIFY(makeFolder(elsewhere, 0700));
+    QVERIFY(QDir().mkpath(m_data->path()));
+    QVERIFY(makeLink(elsewhere, homeTrash()));
+    QVERIFY(writeExact(path("t"), "old content"));
+    WriteReport report;
+    const OpResult result = replace("copy", path("t"), "new content", report);
+    QVERIFY2(result, qPrintable(describe(result)));
+    QVERIFY2(!report.replacedNotKept, "the linked trash keeps it");
+    QCOMPARE(readExact(join(elsewhere, QStringLiteral("files/t"))), QByteArray("old content"));
 }
 
 void TrashTest::discardTakesTheEntryBack()

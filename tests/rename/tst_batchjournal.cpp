@@ -8,6 +8,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QUrl>
 
 #include <grp.h>
 #include <sys/stat.h>
@@ -48,6 +49,8 @@ private Q_SLOTS:
     void aJournalOnADriveWithoutPermissionsIsRecovered();
     void aDamagedJournalIsNeverSetAsideInSilence_data();
     void aDamagedJournalIsNeverSetAsideInSilence();
+    void aKeptFileTheJournalDoesNotNameComesBackToo();
+    void trashInformationWithoutItsFileGoes();
 
 private:
     QString path(const QString &name) const { return m_dir->path() + QLatin1Char('/') + name; }
@@ -395,6 +398,8 @@ void BatchJournalTest::aDamagedJournalIsNeverSetAsideInSilence_data()
     QTest::addColumn<bool>("folderKnown");
     QTest::newRow("one bit flipped in a kept line") << "flip kept" << true;
     QTest::newRow("one bit flipped in the header") << "flip header" << true;
+    // Still a kept line that reads, naming a kept file that is not there: the sum tells.
+    QTest::newRow("a kept name changed") << "rename kept" << true;
     QTest::newRow("cut short") << "cut" << true;
     // Far beyond what a batch writes: only its first lines are read, and at once.
     QTest::newRow("enormous, 2 GiB") << "enormous" << true;
@@ -436,6 +441,8 @@ void BatchJournalTest::aDamagedJournalIsNeverSetAsideInSilence()
         flipIn("\ntarget");
     else if (damage == "cut")
         bytes.chop(6);
+    else if (damage == "rename kept")
+        bytes.replace("-1-a.jpg.keep", "-1-c.jpg.keep");
     const QString journal = BatchJournal::pathIn(program, dead.id);
     QVERIFY(TestFiles::write(journal, bytes));
     if (damage == "enormous")
@@ -455,6 +462,53 @@ void BatchJournalTest::aDamagedJournalIsNeverSetAsideInSilence()
     QCOMPARE(TestFiles::names(photos), (QStringList{"a.jpg", "b.jpg"}));
     // Told once: the next start has nothing to say.
     QVERIFY(recoverAbandonedBatches(m_files, program).isEmpty());
+}
+
+void BatchJournalTest::aKeptFileTheJournalDoesNotNameComesBackToo()
+{
+    // A journal of the first format (without a sum) whose kept line names another file than
+    // the one the batch kept: the kept file's own name still brings its content back.
+    const QString program = path("program"), photos = path("photos");
+    QVERIFY(QDir().mkpath(program) && QDir().mkpath(photos));
+    QVERIFY(TestFiles::write(photos + "/.kaenami-abc-2-a.jpg.keep", "only here"));
+    const QByteArray journal = "kaenami batch journal 1\nid abc\nsource " +
+                               FileNames::encode(photos) + "\ntarget " + FileNames::encode(photos) +
+                               "\nkept " + FileNames::encode(photos) + "/.kaenami-abc-1.keep " +
+                               FileNames::encode(photos) + "/b.jpg " + FileNames::encode(photos) +
+                               "/p1.jpg\nend\n";
+    QVERIFY(TestFiles::write(BatchJournal::pathIn(program, "abc"), journal));
+    const QString message = recoverAbandonedBatches(m_files, program);
+    QVERIFY2(message.contains(photos + "/a.jpg"), qPrintable(message));
+    QVERIFY2(!message.contains("失われた内容はありません"), qPrintable(message));
+    QCOMPARE(TestFiles::names(photos), QStringList{"a.jpg"});
+    QCOMPARE(TestFiles::read(photos + "/a.jpg"), QByteArray("only here"));
+}
+
+void BatchJournalTest::trashInformationWithoutItsFileGoes()
+{
+    // A batch killed between writing a replaced file's trash information and linking the file
+    // into the trash: the information names nothing, and goes; any other stays.
+    const QString photos = path("photos"), trash = path("Trash");
+    QVERIFY(QDir().mkpath(photos) && QDir().mkpath(trash + "/files") &&
+            QDir().mkpath(trash + "/info"));
+    BatchJournal dead = journalFor(photos);
+    dead.trashFolders.append(trash);
+    const auto info = [&](const QString &name, const QString &recorded) {
+        return TestFiles::write(trash + "/info/" + name + ".trashinfo",
+                                "[Trash Info]\nPath=" + QUrl::toPercentEncoding(recorded, "/") +
+                                    "\nDeletionDate=2026-12-07T10:00:00\n");
+    };
+    QVERIFY(info("p1.jpg", photos + "/p1.jpg")); // the batch's, without its file
+    QVERIFY(info("p2.jpg", photos + "/p2.jpg")); // the batch's, with its file
+    QVERIFY(TestFiles::write(trash + "/files/p2.jpg", "kept"));
+    QVERIFY(info("other.jpg", path("elsewhere/other.jpg"))); // another folder's
+    // Cut short while it was written.
+    QVERIFY(TestFiles::write(trash + "/info/p3.jpg.trashinfo",
+                             "[Trash Info]\nPath=" + FileNames::encode(photos)));
+    const RecoveryReport report = recoverBatch(m_files, dead);
+    QVERIFY2(report.problems.isEmpty(), qPrintable(report.problems.join('\n')));
+    QCOMPARE(TestFiles::names(trash + "/info"),
+             (QStringList{"other.jpg.trashinfo", "p2.jpg.trashinfo"}));
 }
 
 QTEST_GUILESS_MAIN(BatchJournalTest)

@@ -10,6 +10,7 @@
 #include "testfiles.h"
 
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
@@ -30,6 +31,21 @@ bool writeFile(const QByteArray &path, const QByteArray &bytes)
         return false;
     const bool ok = ::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
     return ::close(fd) == 0 && ok;
+}
+
+/// Trash information in `trash` whose file is not there: what a trash view would list as a file
+/// it cannot find.
+QStringList loneInformation(const QByteArray &trash)
+{
+    QStringList lone;
+    const QString info = FileNames::decode(trash + "/info");
+    for (const QString &name : TestFiles::names(info)) {
+        if (name.endsWith(".trashinfo") &&
+            !QFileInfo::exists(FileNames::decode(trash + "/files/") + name.chopped(10)) &&
+            !QFileInfo(FileNames::decode(trash + "/files/") + name.chopped(10)).isSymLink())
+            lone.append(name);
+    }
+    return lone;
 }
 
 /// The folders of one round: source, target (the same in one folder), the program's folder
@@ -233,6 +249,8 @@ void BatchKillTest::killedBatchesAreRecovered()
         const QString message = recoverAbandonedBatches(files, FileNames::decode(program));
         const BatchInvariant::Snapshot after = BatchInvariant::snapshot(folders);
         wrong.append(BatchInvariant::violations(batch, before, after));
+        for (const QString &lone : loneInformation(place.data + "/Trash"))
+            wrong.append(QStringLiteral("trash information without its file: ") + lone);
         QVERIFY2(wrong.isEmpty(),
                  qPrintable(QStringLiteral("seed %1, round %2 (killed after %3 us of %4):\n  %5"
                                            "\nrecovery said: %6")
@@ -327,6 +345,8 @@ void BatchKillTest::killedUndosAreRecovered()
                                  FileNames::decode(it.key()));
             }
         }
+        for (const QString &lone : loneInformation(data + "/Trash"))
+            wrong.append(QStringLiteral("trash information without its file: ") + lone);
         // An undo cut short is finished or put back item by item: no content needs a name
         // beside its own, and the next start speaks of the undo, not of a batch.
         for (auto it = after.cbegin(); it != after.cend(); ++it) {
@@ -449,6 +469,8 @@ void BatchKillTest::aTrashCopyCutShortNeverPosesAsTheReplacedFile()
         PosixFileOperations files;
         const QString message = recoverAbandonedBatches(files, FileNames::decode(program));
         checkTrash("after the next start");
+        for (const QString &lone : loneInformation(trash))
+            wrong.append(QStringLiteral("trash information without its file: ") + lone);
         for (const QByteArray &folder : {trashFiles, dst}) {
             for (const QString &name : TestFiles::names(FileNames::decode(folder))) {
                 if (name.startsWith(".kaenami-"))

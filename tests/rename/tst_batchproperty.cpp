@@ -325,12 +325,19 @@ void BatchPropertyTest::randomBatchesKeepEveryContent()
             folderMove.maybeNow(FileNames::encode(path));
         };
 
-        const JobResult result = job.run(request);
+        JobResult result = job.run(request);
         files.beforeChange = {};
         ++outcomes[int(result.outcome)];
         QStringList wrong;
         if (folderMove.moved) {
             ++foldersMoved;
+            // The record names the folder where the batch left it; it goes back home now.
+            const QString away = FileNames::decode(folderMove.away());
+            const QString home = FileNames::decode(folderMove.folder);
+            for (QString *folder : {&result.folders.source, &result.folders.target}) {
+                if (*folder == away)
+                    *folder = home;
+            }
             wrong.append(folderMove.putBack());
         }
         // What a failure kept the batch from putting right, the next start does.

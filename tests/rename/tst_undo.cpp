@@ -126,6 +126,8 @@ private Q_SLOTS:
     void aMadeUpHistoryMovesNothing_data();
     void aMadeUpHistoryMovesNothing();
     void onlyTheTrashedFileComesBack();
+    void undoActsOnlyInTheBatchsOwnFolders_data();
+    void undoActsOnlyInTheBatchsOwnFolders();
     void aFileThatTurnsUpDuringTheBatchGoesToTheTrash();
     void theHistoryStaysSmall();
     void replacedFilesNoTrashCouldKeepAreCounted();
@@ -430,6 +432,58 @@ void UndoTest::aMadeUpHistoryMovesNothing()
     QVERIFY(!report.started);
     QCOMPARE(TestFiles::read(victim), QByteArray("years of work"));
     QCOMPARE(TestFiles::read(f.dst() + "/p1.jpg"), QByteArray("a.jpg"));
+}
+
+void UndoTest::undoActsOnlyInTheBatchsOwnFolders_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::newRow("target folder swapped for a new one") << "new target";
+    QTest::newRow("source folder swapped for a link to another folder") << "linked source";
+    QTest::newRow("a file put where a brought-back file stood") << "restored";
+}
+
+void UndoTest::undoActsOnlyInTheBatchsOwnFolders()
+{
+    // After the batch, someone swaps a folder of the batch (a shared folder, another user's
+    // folder behind a link), or the history claims a brought-back file that is another file:
+    // the undo moves nothing into, or out of, what is not the batch's.
+    QFETCH(QString, change);
+    Fixture f;
+    QVERIFY(QDir(f.root.path()).mkdir("loot"));
+    const QString loot = f.root.path() + "/loot";
+    UndoEntry entry = f.runAndRecord(f.request({"a.jpg", "b.jpg"}, false, true));
+    QCOMPARE(TestFiles::names(f.dst()), (QStringList{"p1.jpg", "p2.jpg"}));
+    if (change == "new target") {
+        QVERIFY(QDir().rename(f.dst(), f.dst() + ".x"));
+        QVERIFY(QDir().mkdir(f.dst()));
+        QVERIFY(TestFiles::write(f.dst() + "/p1.jpg", "someone else's"));
+    } else if (change == "linked source") {
+        QVERIFY(QDir().rename(f.src(), f.src() + ".x"));
+        QVERIFY(QFile::link(loot, f.src()));
+    } else {
+        QVERIFY(TestFiles::write(f.dst() + "/other.jpg", "someone else's"));
+        JobAction restored;
+        restored.kind = JobAction::Kind::Restored;
+        restored.from = restored.source = QStringLiteral("gone.jpg");
+        restored.to = QStringLiteral("other.jpg");
+        entry.record.push_back(restored);
+    }
+    const UndoReport report = undoBatch(f.files, entry, f.program());
+    QVERIFY2(!report.leftAlone.isEmpty(), "the undo says what it left");
+    QCOMPARE(TestFiles::names(loot), QStringList{});
+    if (change == "new target") {
+        QVERIFY(!report.started);
+        QCOMPARE(TestFiles::names(f.dst()), QStringList{"p1.jpg"});
+        QCOMPARE(TestFiles::read(f.dst() + "/p1.jpg"), QByteArray("someone else's"));
+        QCOMPARE(TestFiles::names(f.dst() + ".x"), (QStringList{"p1.jpg", "p2.jpg"}));
+    } else if (change == "linked source") {
+        QVERIFY(!report.started);
+        QCOMPARE(TestFiles::names(f.dst()), (QStringList{"p1.jpg", "p2.jpg"}));
+    } else {
+        QCOMPARE(TestFiles::read(f.dst() + "/other.jpg"), QByteArray("someone else's"));
+        QVERIFY(!QFileInfo::exists(f.src() + "/gone.jpg"));
+        QCOMPARE(TestFiles::names(f.src()), (QStringList{"a.jpg", "b.jpg"}));
+    }
 }
 
 void UndoTest::onlyTheTrashedFileComesBack()

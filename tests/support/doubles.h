@@ -111,11 +111,12 @@ public:
         return guarded(Op::Rename, tf.pathOf(t),
                        [&] { return ForwardingFileOperations::renameNoReplace(ff, f, tf, t); });
     }
-    OpResult restoreFromTrash(const QString &trashed, const OpenFolder &f,
-                              const QString &n) override
+    OpResult restoreFromTrash(const QString &trashed, const OpenFolder &f, const QString &n,
+                              const RestoreOptions &o = {}) override
     {
-        return guarded(Op::Rename, f.pathOf(n),
-                       [&] { return ForwardingFileOperations::restoreFromTrash(trashed, f, n); });
+        return guarded(Op::Rename, f.pathOf(n), [&] {
+            return ForwardingFileOperations::restoreFromTrash(trashed, f, n, o);
+        });
     }
     OpResult makeSymbolicLink(const QString &t, const OpenFolder &f, const QString &n) override
     {

@@ -55,10 +55,10 @@ public:
     {
         return m_files.renameNoReplace(ff, f, tf, t);
     }
-    OpResult restoreFromTrash(const QString &trashed, const OpenFolder &f,
-                              const QString &n) override
+    OpResult restoreFromTrash(const QString &trashed, const OpenFolder &f, const QString &n,
+                              const RestoreOptions &o = {}) override
     {
-        return m_files.restoreFromTrash(real(trashed), f, n);
+        return m_files.restoreFromTrash(real(trashed), f, n, o);
     }
     OpResult makeSymbolicLink(const QString &t, const OpenFolder &f, const QString &n) override
     {
@@ -85,6 +85,14 @@ public:
     bool writesUnnamedFiles(const OpenFolder &f) override { return m_files.writesUnnamedFiles(f); }
     int nameMax(const OpenFolder &f) override { return m_files.nameMax(f); }
     QString trashFolderFor(const OpenFolder &f) override { return m_files.trashFolderFor(f); }
+    QString currentPath(const OpenFolder &f) override
+    {
+        // Where the folder is still seen under its path, it keeps that path.
+        OpenFolder now;
+        if (openFolder(f.path(), now) && now.sameFolderAs(f))
+            return f.path();
+        return m_files.currentPath(f);
+    }
     OpResult listFolder(const OpenFolder &f, FolderListing &l) override
     {
         const OpResult listed = m_files.listFolder(f, l);
