@@ -502,9 +502,12 @@ void TrashTest::replaceGoesAheadWithoutAUsableTrash()
         QVERIFY(writeExact(file, "a file"));
         m_dataHome->set(sys(join(file, QStringLiteral("data"))));
     } else if (kind == QLatin1String("trash-is-a-link")) {
+        // Someone else's link: the user's own one is followed (a trash kept elsewhere).
         QVERIFY(makeFolder(join(elsewhere, QStringLiteral("files"))));
         QVERIFY(makeFolder(join(elsewhere, QStringLiteral("info"))));
         QVERIFY(makeLink(elsewhere, trash));
+        if (::lchown(sys(trash).constData(), ::geteuid() + 1000, ::getegid()) != 0)
+            QSKIP("only root can give a link to another user");
     } else if (kind == QLatin1String("files-is-a-link")) {
         QVERIFY(makeFolder(trash));
         QVERIFY(makeFolder(join(trash, QStringLiteral("info"))));
