@@ -13,6 +13,7 @@
 #include <grp.h>
 #include <memory>
 #include <sched.h>
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -109,6 +110,7 @@ private Q_SLOTS:
     void moveOfARelativeLinkCopiesTheContent();
     void linksAreReadNotWrittenThrough();
     void moveAcrossFileSystemsCopiesAndRemovesTheSource();
+    void aSourceWrittenToWhileMovedAcrossStays();
     void removeOfAMissingFileFails();
     void setAsideSurvivesAReplacement();
     void renameNoReplaceRefusesAnExistingName();
@@ -120,6 +122,8 @@ private Q_SLOTS:
     void atomicWriteReplacesWhole();
     void atomicWriteKeepsModeAndFollowsLinks();
     void atomicWriteFailureKeepsTheOldFile();
+    void atomicWriteNeverFollowsAnotherUsersLink();
+    void aSharedFileLockedForeverIsGivenUp();
     void journalIsHeldUntilFinished();
     void leftJournalIsClaimedOnce();
 
@@ -555,6 +559,37 @@ void FileOperationsTest::moveAcrossFileSystemsCopiesAndRemovesTheSource()
     QCOMPARE(TestFiles::names(other.path()), QStringList{"t"});
 }
 
+void FileOperationsTest::aSourceWrittenToWhileMovedAcrossStays()
+{
+    // A recording still going on: what it writes while it is copied to another drive must not
+    // be lost with the source, as a move that deletes it would.
+    QTemporaryDir other(QStringLiteral("/dev/shm/kaenami-test-XXXXXX"));
+    if (!other.isValid())
+        QSKIP("no /dev/shm here");
+    struct stat here
+    {
+    }, there{};
+    QVERIFY(lstatOf(m_dir->path(), here) && lstatOf(other.path(), there));
+    if (here.st_dev == there.st_dev)
+        QSKIP("/dev/shm and the temporary folder are one file system here");
+    const QByteArray recorded = patterned(40 << 20);
+    QVERIFY(TestFiles::write(path("rec.bin"), recorded));
+    // Long copies let the window answer every 16 MiB: the recorder writes on meanwhile.
+    bool appended = false;
+    PosixFileOperations ops;
+    ops.setBusyHandler([&] {
+        if (!appended)
+            appended = TestFiles::append(path("rec.bin"), "more of the recording");
+    });
+    WriteReport report;
+    const OpResult result = ops.moveFile(path("rec.bin"), other.path() + QStringLiteral("/r.bin"),
+                                         {other.path() + QStringLiteral("/.r.tmp")}, &report);
+    QVERIFY(appended);
+    QVERIFY2(result, qPrintable(describe(result)));
+    QVERIFY2(report.sourceKept && report.sourceChanged, "the move says the source stays");
+    QCOMPARE(TestFiles::read(path("rec.bin")), recorded + "more of the recording");
+}
+
 void FileOperationsTest::removeOfAMissingFileFails()
 {
     const OpResult result = m_ops.removeFile(path("missing"));
@@ -691,6 +726,42 @@ void FileOperationsTest::atomicWriteFailureKeepsTheOldFile()
     QCOMPARE(result.error, systemErrorText(EFBIG));
     QCOMPARE(TestFiles::read(path("f")), QByteArray("old"));
     QCOMPARE(TestFiles::names(m_dir->path()), QStringList{"f"});
+}
+
+void FileOperationsTest::atomicWriteNeverFollowsAnotherUsersLink()
+{
+    // In a shared program folder anyone may put a link where the settings are saved: it must
+    // not make the save overwrite the user's own file it names.
+    if (::geteuid() != 0)
+        QSKIP("giving a link to another user needs root");
+    QVERIFY(TestFiles::write(path("notes.txt"), "my precious notes"));
+    QVERIFY(::symlink(sys(path("notes.txt")).constData(), sys(path("settings.ini")).constData()) ==
+            0);
+    QVERIFY(::lchown(sys(path("settings.ini")).constData(), 65534, 65534) == 0);
+    const OpResult result = m_ops.writeFileAtomically(path("settings.ini"), "[settings]");
+    QVERIFY2(!result, "the other user's link is not followed");
+    QCOMPARE(TestFiles::read(path("notes.txt")), QByteArray("my precious notes"));
+}
+
+void FileOperationsTest::aSharedFileLockedForeverIsGivenUp()
+{
+    // A stopped process (or anyone, on a drive without permissions) may hold the lock of the
+    // shared history for ever: the change waits for a while and then says why it cannot.
+    QVERIFY(TestFiles::write(path("shared"), ""));
+    QVERIFY(::chmod(sys(path("shared")).constData(), 0600) == 0);
+    const int holder = ::open(sys(path("shared")).constData(), O_RDONLY | O_CLOEXEC);
+    QVERIFY(holder >= 0 && ::flock(holder, LOCK_EX) == 0);
+    PosixFileOperations ops(PosixFileOperations::Options{true, 300});
+    int waits = 0;
+    ops.setBusyHandler([&] { ++waits; });
+    FileStatus locked;
+    ::alarm(20); // should the wait never end, the test does
+    const OpResult result = ops.lockSharedFile(path("shared"), false, locked);
+    ::alarm(0);
+    ::close(holder);
+    QVERIFY2(!result, "the lock was given up");
+    QCOMPARE(result.systemError, EWOULDBLOCK);
+    QVERIFY2(waits > 0, "the window was kept alive while it waited");
 }
 
 void FileOperationsTest::journalIsHeldUntilFinished()

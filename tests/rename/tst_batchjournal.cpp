@@ -51,6 +51,7 @@ private Q_SLOTS:
     void aDamagedJournalIsNeverSetAsideInSilence();
     void aKeptFileTheJournalDoesNotNameComesBackToo();
     void trashInformationWithoutItsFileGoes();
+    void aJournalThatIsALinkIsNotActedOn();
 
 private:
     QString path(const QString &name) const { return m_dir->path() + QLatin1Char('/') + name; }
@@ -509,6 +510,27 @@ void BatchJournalTest::trashInformationWithoutItsFileGoes()
     QVERIFY2(report.problems.isEmpty(), qPrintable(report.problems.join('\n')));
     QCOMPARE(TestFiles::names(trash + "/info"),
              (QStringList{"other.jpg.trashinfo", "p2.jpg.trashinfo"}));
+}
+
+void BatchJournalTest::aJournalThatIsALinkIsNotActedOn()
+{
+    // Someone else puts a link under a journal's name in a shared program folder, to a file of
+    // the user's own whose content they chose (a file the user copied from them): it is no
+    // journal of a batch.
+    if (::geteuid() != 0)
+        QSKIP("giving a link to another user needs root");
+    const QString program = path("program"), photos = path("photos");
+    QVERIFY(QDir().mkpath(program) && QDir().mkpath(photos));
+    BatchJournal planted = journalFor(photos);
+    planted.kept.push_back({planted.keptPath(1), photos + "/victim.txt", photos + "/x.jpg"});
+    QVERIFY(TestFiles::write(planted.kept[0].kept, "planted"));
+    QVERIFY(TestFiles::write(photos + "/copied.jpg", planted.toBytes()));
+    const QString journal = BatchJournal::pathIn(program, planted.id);
+    QVERIFY(QFile::link(photos + "/copied.jpg", journal));
+    QVERIFY(::lchown(FileNames::encode(journal).constData(), 65534, 65534) == 0);
+    QVERIFY(recoverAbandonedBatches(m_files, program).isEmpty());
+    QVERIFY(!QFile::exists(photos + "/victim.txt"));
+    QCOMPARE(TestFiles::read(planted.kept[0].kept), QByteArray("planted"));
 }
 
 QTEST_GUILESS_MAIN(BatchJournalTest)
