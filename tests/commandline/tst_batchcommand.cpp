@@ -470,7 +470,9 @@ void BatchCommandTest::undoAsksOnATerminal()
     console.answers = answers;
     QCOMPARE(runUndo(files, console, home.places(), yes),
              undone ? BatchExit::done : BatchExit::notDone);
-    const QString question = undoQuestion(UndoEntry{{}, 2, {}}) + " [y/N] ";
+    UndoEntry twoFiles;
+    twoFiles.files = 2;
+    const QString question = undoQuestion(twoFiles) + " [y/N] ";
     QCOMPARE(console.err.startsWith(question), !yes);
     QCOMPARE(TestFiles::names(home.path("dst")),
              undone ? QStringList() : (QStringList{"p0001.jpg", "p0002.jpg"}));
