@@ -95,6 +95,9 @@ struct WriteOptions
     /// The destination was seen to exist just before: the way of a replace is taken at once.
     /// Only a hint; what stands there is looked at again in any case.
     bool destinationExists = false;
+    /// The source was just seen as a regular file, not a link (in a listing): it is opened
+    /// without following links and without a look first.
+    bool sourceSeenRegular = false;
 };
 
 /// What a copy or move did to its destination.

@@ -35,7 +35,7 @@ QByteArrayView bytesOf(const QString &name, QVarLengthArray<char, 256> &buffer, 
 
 } // namespace
 
-void FolderListing::clear(quint64 device)
+void FolderListing::clear(quint64 device, qsizetype expected)
 {
     m_folded.clear();
     m_foldedMade = false;
@@ -43,7 +43,12 @@ void FolderListing::clear(quint64 device)
     m_names.clear();
     m_entries.clear();
     m_looked.clear();
-    m_slots.assign(64, -1);
+    size_t slots = 64;
+    while (slots < size_t(expected) * 2)
+        slots *= 2;
+    m_slots.assign(slots, -1);
+    m_entries.reserve(size_t(expected));
+    m_names.reserve(expected * 16);
 }
 
 void FolderListing::grow()

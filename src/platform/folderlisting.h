@@ -16,8 +16,8 @@
 class FolderListing
 {
 public:
-    /// Starts a new listing of a folder on `device`.
-    void clear(quint64 device);
+    /// Starts a new listing of a folder on `device`, with room for about `expected` entries.
+    void clear(quint64 device, qsizetype expected = 0);
     /// Adds one entry; `looked` is its full status where the entry had to be looked at.
     void add(QByteArrayView name, FileStatus::Type type, quint64 inode,
              const FileStatus *looked = nullptr);

@@ -9,6 +9,7 @@
 
 #include <QRandomGenerator>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -609,7 +610,8 @@ OpResult PosixFileOperations::copyFile(const OpenFolder &sourceFolder, const QSt
     {
     };
     if (const int error = SystemCalls::openRegularAt(
-            sourceFolder.descriptor(), FileNames::Bytes(source).constData(), true, in, st);
+            sourceFolder.descriptor(), FileNames::Bytes(source).constData(),
+            !options.sourceSeenRegular, in, st, options.sourceSeenRegular);
         error != 0)
         return regularFailure(error, sourceFolder.pathOf(source));
     // The destination is looked at only when its name turns out to be taken.
@@ -1073,8 +1075,9 @@ OpResult PosixFileOperations::listFolder(const OpenFolder &folder, FolderListing
     };
     if (::fstat(folder.descriptor(), &here) != 0)
         return failureOf(errno, folder.path());
-    // A folder's entries live on its device (a mount point is a folder, never a file).
-    listing.clear(here.st_dev);
+    // A folder's entries live on its device (a mount point is a folder, never a file). Its size
+    // tells roughly how many there are (ext4 and tmpfs take some 20 to 40 bytes an entry).
+    listing.clear(here.st_dev, qsizetype(std::clamp<off_t>(here.st_size / 32, 0, 1 << 20)));
     OpResult listed = readFolder(folder, [&](int dirFd, const dirent &entry, QByteArrayView name) {
         FileStatus::Type type = FileStatus::Type::Other;
         switch (entry.d_type) {

@@ -59,10 +59,10 @@ int syncFolder(int folder)
 }
 
 int openRegularAt(int folder, const char *name, bool followLinks, FileDescriptor &fd,
-                  struct stat &st)
+                  struct stat &st, bool seenRegular)
 {
     const int noFollow = followLinks ? 0 : AT_SYMLINK_NOFOLLOW;
-    if (::fstatat(folder, name, &st, noFollow) == 0 && !S_ISREG(st.st_mode))
+    if (!seenRegular && ::fstatat(folder, name, &st, noFollow) == 0 && !S_ISREG(st.st_mode))
         return S_ISDIR(st.st_mode) ? EISDIR : ENODEV;
     fd.reset(
         ::openat(folder, name,

@@ -151,8 +151,9 @@ int syncFolder(int folder);
 /// file's own type after; links are followed unless `followLinks` is false. The file stays
 /// non-blocking, so a file of /proc that looks regular but waits for data fails with EAGAIN
 /// instead of hanging. Returns 0, EISDIR for a folder, ENODEV for anything else that is no
-/// regular file, or the errno.
+/// regular file, or the errno. `seenRegular`: the entry was just seen as a regular file (in a
+/// listing), so the look before opening is spared; the open file's type is still checked.
 int openRegularAt(int folder, const char *name, bool followLinks, FileDescriptor &fd,
-                  struct stat &st);
+                  struct stat &st, bool seenRegular = false);
 
 } // namespace SystemCalls

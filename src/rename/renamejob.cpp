@@ -47,15 +47,28 @@ BatchPlan planBatch(const RenameRequest &request, int nameMax)
         return plan;
     }
     qint32 number = *start;
+    // New names differ only in their numbers, which hold digits and "-": after the first name,
+    // only the length can make one unusable. The fixed part's bytes are counted once.
+    const qsizetype fixedBytes =
+        FileNames::encodedSize(request.baseName) + 1 + FileNames::encodedSize(request.extension);
+    bool firstChecked = false;
+    plan.items.reserve(request.entries.size());
     for (int j = 0; j < int(request.entries.size()); ++j) {
         if (!request.entries[size_t(j)].selected)
             continue;
         plan.items.push_back(
             {j, Naming::newName(request.baseName, number, digits, request.extension)});
         if (plan.nameProblem == NameProblem::None) {
-            plan.nameProblem = checkNewName(plan.items.back().newName, nameMax);
+            const QString &name = plan.items.back().newName;
+            if (!firstChecked)
+                plan.nameProblem = checkNewName(name, nameMax);
+            else if (fixedBytes +
+                         (name.size() - request.baseName.size() - 1 - request.extension.size()) >
+                     nameMax)
+                plan.nameProblem = NameProblem::TooLong;
+            firstChecked = true;
             if (plan.nameProblem != NameProblem::None)
-                plan.refusedName = plan.items.back().newName;
+                plan.refusedName = name;
         }
         if (number == std::numeric_limits<qint32>::max()) {
             plan.stop = BatchPlan::Stop::NumberOverflow;
@@ -439,6 +452,7 @@ public:
         m_itemSource = source;
         m_notToTrash = layout.carriedTarget[index];
         m_targetExists = layout.targetEntries[index].exists();
+        m_sourceSeenRegular = layout.sourceEntries[index].type == FileStatus::Type::Regular;
         // A source that was gone when the batch started is not taken from whatever has its
         // name now (a dangling link that an earlier step made point somewhere).
         if (const FileStatus &before = layout.sourceFiles[index]; !before.exists())
@@ -622,6 +636,7 @@ private:
     {
         WriteOptions options(&m_temporaries, false, true, m_notToTrash);
         options.destinationExists = m_targetExists;
+        options.sourceSeenRegular = m_sourceSeenRegular;
         return options;
     }
 
@@ -698,6 +713,7 @@ private:
     QString m_itemSource;
     FileStatus m_notToTrash; ///< the entry the current item may replace without the trash
     bool m_targetExists = false;
+    bool m_sourceSeenRegular = false; ///< the current item's source, as the listing saw it
 };
 
 RenameJob::RenameJob(FileOperations &files, ProgressDisplay &progress, MessageBoxes &messages,
