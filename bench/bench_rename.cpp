@@ -14,7 +14,10 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <fcntl.h>
+#include <functional>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -105,6 +108,16 @@ QString floorProgram()
     return QCoreApplication::applicationDirPath() + QStringLiteral("/bench_floor");
 }
 
+/// Lets what earlier contenders wrote reach the disk, so that none pays for another's writes.
+void settle(const QString &folder)
+{
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY);
+    if (fd >= 0) {
+        ::syncfs(fd);
+        ::close(fd);
+    }
+}
+
 Figures measure(const QString &root, int count, qsizetype size, bool move, int rounds,
                 bool &timesKept)
 {
@@ -124,42 +137,50 @@ Figures measure(const QString &root, int count, qsizetype size, bool move, int r
         for (const QString &folder : {jobTarget, toolTarget, floorTarget})
             QDir().mkpath(folder);
 
-        // The job.
-        const RenameRequest request = everyFile(src, jobTarget, names, move);
-        jobTimes.push_back(runJob(request));
-        if (!move) {
-            // Every copy must keep its source's modification time.
-            for (int i = 0; i < names.size(); i += std::max(1, int(names.size()) / 50)) {
-                timesKept =
-                    timesKept &&
-                    sameMtime(
-                        src + QLatin1Char('/') + names[i],
-                        jobTarget +
-                            QStringLiteral("/photo%1.jpg").arg(i + 1, 5, 10, QLatin1Char('0')));
+        const auto runJobHere = [&] {
+            const RenameRequest request = everyFile(src, jobTarget, names, move);
+            jobTimes.push_back(runJob(request));
+            if (!move) {
+                // Every copy must keep its source's modification time.
+                for (int i = 0; i < names.size(); i += std::max(1, int(names.size()) / 50)) {
+                    timesKept =
+                        timesKept &&
+                        sameMtime(
+                            src + QLatin1Char('/') + names[i],
+                            jobTarget +
+                                QStringLiteral("/photo%1.jpg").arg(i + 1, 5, 10, QLatin1Char('0')));
+                }
             }
-        }
-        freshSources();
-
+        };
         // The floor, on the same files.
-        floorTimes.push_back(Bench::timeMs([&] {
-            if (!Bench::run(floorProgram(), {move ? QStringLiteral("move") : QStringLiteral("copy"),
-                                             src, floorTarget}))
-                qFatal("the floor failed");
-        }));
-        freshSources();
-
+        const auto runFloor = [&] {
+            floorTimes.push_back(Bench::timeMs([&] {
+                if (!Bench::run(
+                        floorProgram(),
+                        {move ? QStringLiteral("move") : QStringLiteral("copy"), src, floorTarget}))
+                    qFatal("the floor failed");
+            }));
+        };
         // The tool people would use instead.
-        QStringList args;
-        if (!move)
-            args.append(QStringLiteral("--preserve=mode,timestamps"));
-        args << QStringLiteral("-t") << toolTarget;
-        for (const QString &name : std::as_const(names))
-            args.append(src + QLatin1Char('/') + name);
-        toolTimes.push_back(Bench::timeMs([&] {
-            if (!Bench::run(move ? QStringLiteral("mv") : QStringLiteral("cp"), args))
-                qFatal("the tool failed");
-        }));
-        freshSources();
+        const auto runTool = [&] {
+            QStringList args;
+            if (!move)
+                args.append(QStringLiteral("--preserve=mode,timestamps"));
+            args << QStringLiteral("-t") << toolTarget;
+            for (const QString &name : std::as_const(names))
+                args.append(src + QLatin1Char('/') + name);
+            toolTimes.push_back(Bench::timeMs([&] {
+                if (!Bench::run(move ? QStringLiteral("mv") : QStringLiteral("cp"), args))
+                    qFatal("the tool failed");
+            }));
+        };
+        // In turn, each first in one round of three, each after the disk has settled.
+        const std::function<void()> contenders[] = {runJobHere, runFloor, runTool};
+        for (int turn = 0; turn < 3; ++turn) {
+            settle(root);
+            contenders[(round + turn) % 3]();
+            freshSources();
+        }
         for (const QString &folder : {jobTarget, toolTarget, floorTarget})
             QDir(folder).removeRecursively();
     }
@@ -210,7 +231,8 @@ ReplaceFigures replaceWithAndWithoutTrash(const QString &root, int count, qsizet
     const RenameRequest request = everyFile(src, dst, names, false);
     std::vector<double> with, without, floorWith, floorWithout;
     for (int round = 0; round < rounds; ++round) {
-        for (const int kind : {0, 1, 2, 3}) {
+        for (int turn = 0; turn < 4; ++turn) {
+            const int kind = (round + turn) % 4;
             const bool trash = kind % 2 == 0;
             // The folder to replace in: the batch's own names, already there.
             QDir(dst).removeRecursively();
@@ -221,6 +243,7 @@ ReplaceFigures replaceWithAndWithoutTrash(const QString &root, int count, qsizet
                 if (!old.open(QIODevice::WriteOnly) || old.write("old") != 3)
                     qFatal("cannot write the files to replace");
             }
+            settle(root);
             if (kind >= 2) {
                 const QString trashFolder = data + QStringLiteral("/Trash");
                 QDir().mkpath(trashFolder + QStringLiteral("/files"));

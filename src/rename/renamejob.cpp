@@ -166,10 +166,8 @@ BatchLayout layOutBatch(const RenameRequest &request, const BatchPlan &plan, Fil
     };
     BatchLayout layout;
     const size_t count = plan.items.size();
-    layout.carriedTarget.assign(count, {});
-    layout.nameTakenEarlier.assign(count, false);
     if (!plan.digitCheckPassed || plan.nameProblem != NameProblem::None ||
-        plan.stop == BatchPlan::Stop::StartOutOfRange)
+        plan.stop == BatchPlan::Stop::StartOutOfRange || count == 0)
         return layout;
 
     // One reading of each folder tells what its entries are; only links and names that are
@@ -200,11 +198,9 @@ BatchLayout layOutBatch(const RenameRequest &request, const BatchPlan &plan, Fil
 
     // Each source as a name (its own entry) and as the file it resolves to.
     std::vector<FileStatus> &entries = layout.sourceEntries;
-    std::vector<FileStatus> &sources = layout.sourceFiles;
     entries.assign(count, {});
-    sources.assign(count, {});
-    std::vector<FileStatus> &targets = layout.targetEntries;
-    targets.assign(count, {});
+    const auto sources = [&](size_t p) { return layout.sourceFile(p); };
+    const auto targets = [&](size_t p) { return layout.takenTargets.at(p); };
     layout.reached = count;
     for (size_t p = 0; p < count; ++p) {
         nowAndThen(p);
@@ -212,13 +208,14 @@ BatchLayout layOutBatch(const RenameRequest &request, const BatchPlan &plan, Fil
         entries[p] = listed(sourceListed, inSource, sourceFolder, nameOf(p));
         if (entries[p].type == FileStatus::Type::SymbolicLink) {
             entries[p] = files.status(sourceFolder, nameOf(p), false);
-            sources[p] = files.status(sourceFolder, nameOf(p), true);
-        } else {
-            sources[p] = entries[p];
+            if (entries[p].type == FileStatus::Type::SymbolicLink)
+                layout.linkedFiles.set(p, files.status(sourceFolder, nameOf(p), true));
         }
-        targets[p] = listedTarget(item.newName);
-        if (targets[p].exists() && targets[p].size < 0)
-            targets[p] = files.status(targetFolder, item.newName, false);
+        FileStatus target = listedTarget(item.newName);
+        if (target.exists() && target.size < 0)
+            target = files.status(targetFolder, item.newName, false);
+        if (target.exists())
+            layout.takenTargets.set(p, target);
         if (layout.reached == count && !request.overwrite && item.newName == nameOf(p) &&
             files.status(targetFolder, item.newName, true).type == FileStatus::Type::Regular) {
             layout.reached = p;
@@ -227,7 +224,7 @@ BatchLayout layOutBatch(const RenameRequest &request, const BatchPlan &plan, Fil
     // A folder, pipe or device under a new name stops the batch when it is reached: known now,
     // so the batch does not start.
     for (size_t p = 0; p < layout.reached; ++p) {
-        const FileStatus::Type type = targets[p].type;
+        const FileStatus::Type type = targets(p).type;
         if (type == FileStatus::Type::Directory || type == FileStatus::Type::Other) {
             layout.blocked = targetFolder.pathOf(plan.items[p].newName);
             layout.blockedIsFolder = type == FileStatus::Type::Directory;
@@ -288,19 +285,21 @@ BatchLayout layOutBatch(const RenameRequest &request, const BatchPlan &plan, Fil
     QSet<FileKey> earlierTargets;
     for (size_t q = 0; q < layout.reached; ++q) {
         // Only a regular file can be kept; anything else stops the batch when it is reached.
-        if (sources[q].type == FileStatus::Type::Regular &&
-            touched.holds(entries[q], sources[q], nameOf(q), layout.sameFolder)) {
+        const FileStatus source = sources(q), target = targets(q);
+        if (source.type == FileStatus::Type::Regular &&
+            touched.holds(entries[q], source, nameOf(q), layout.sameFolder)) {
             layout.keepAside.push_back(q);
             // The same entry as an earlier new name: the very same name, or one file with a
             // single name (which is how a file system that ignores case shows another spelling).
-            layout.nameTakenEarlier[q] = (layout.sameFolder && earlierNames.contains(nameOf(q))) ||
-                                         (earlierTargets.contains(keyOf(entries[q])) &&
-                                          files.status(sourceFolder, nameOf(q), false).links == 1);
+            if ((layout.sameFolder && earlierNames.contains(nameOf(q))) ||
+                (earlierTargets.contains(keyOf(entries[q])) &&
+                 files.status(sourceFolder, nameOf(q), false).links == 1))
+                layout.nameTakenEarlier.push_back(q);
         }
-        if (targets[q].exists()) {
-            replaced.add(targets[q]);
-            touched.add(targets[q]);
-            earlierTargets.insert(keyOf(targets[q]));
+        if (target.exists()) {
+            replaced.add(target);
+            touched.add(target);
+            earlierTargets.insert(keyOf(target));
         }
         // Names matter only within one folder.
         if (layout.sameFolder) {
@@ -311,7 +310,7 @@ BatchLayout layOutBatch(const RenameRequest &request, const BatchPlan &plan, Fil
         }
         if (request.move) {
             touched.add(entries[q]);
-            touched.add(sources[q]);
+            touched.add(source);
             if (layout.sameFolder)
                 touched.names.insert(folded(nameOf(q)));
         }
@@ -326,9 +325,10 @@ BatchLayout layOutBatch(const RenameRequest &request, const BatchPlan &plan, Fil
             sourceEntryKeys.insert(keyOf(entries[p]));
     }
     for (size_t p = 0; p < count; ++p) {
-        if (targets[p].type == FileStatus::Type::Regular && targets[p].links == 1 &&
-            sourceEntryKeys.contains(keyOf(targets[p])))
-            layout.carriedTarget[p] = targets[p];
+        const FileStatus target = targets(p);
+        if (target.type == FileStatus::Type::Regular && target.links == 1 &&
+            sourceEntryKeys.contains(keyOf(target)))
+            layout.carriedTargets.set(p, target);
     }
 
     // Sources the batch never reaches must not have been replaced by then.
@@ -379,7 +379,7 @@ public:
     bool sameEntry(size_t index, const BatchPlan::Item &item, const BatchLayout &layout) const
     {
         return layout.sameFolder && item.newName == sourceName(item.entryIndex) &&
-               layout.sourceEntries[index].sameFileAs(layout.targetEntries[index]);
+               layout.sourceEntries[index].sameFileAs(layout.targetEntry(index));
     }
 
     /// Writes the journal naming every hidden file the batch may leave, then keeps aside the
@@ -399,16 +399,14 @@ public:
                                       {},
                                       true});
             m_kept.emplace(item.entryIndex,
-                           Kept{keptName, layout.sourceEntries[q], layout.sourceFiles[q],
-                                layout.nameTakenEarlier[q]});
+                           Kept{keptName, layout.sourceEntries[q], layout.sourceFile(q),
+                                layout.isNameTakenEarlier(q)});
         }
         m_serial = serial;
         // Only hidden files need a journal: kept sources, and temporaries, which a replace or a
         // folder that takes no unnamed files brings. New files alone appear complete or not at
         // all, and a move is a rename, so the sync is spared.
-        const bool replaces =
-            std::any_of(layout.targetEntries.cbegin(), layout.targetEntries.cend(),
-                        [](const FileStatus &target) { return target.exists(); });
+        const bool replaces = !layout.takenTargets.empty();
         if (m_journal.kept.empty() && !replaces && m_files.writesUnnamedFiles(m_target))
             return true;
         // A trash that keeps copies writes them under the batch's hidden names first.
@@ -450,12 +448,12 @@ public:
         const QString &source = sourceName(entry);
         m_item = int(index);
         m_itemSource = source;
-        m_notToTrash = layout.carriedTarget[index];
-        m_targetExists = layout.targetEntries[index].exists();
+        m_notToTrash = layout.carriedTarget(index);
+        m_targetExists = layout.targetEntry(index).exists();
         m_sourceSeenRegular = layout.sourceEntries[index].type == FileStatus::Type::Regular;
         // A source that was gone when the batch started is not taken from whatever has its
         // name now (a dangling link that an earlier step made point somewhere).
-        if (const FileStatus &before = layout.sourceFiles[index]; !before.exists())
+        if (const FileStatus before = layout.sourceFile(index); !before.exists())
             return check(OpResult::systemFailure(before.error ? before.error : ENOENT),
                          m_source.pathOf(source));
         const QString &target = item.newName;
@@ -572,8 +570,8 @@ private:
                 return false;
             note(JobAction::Kind::Replaced, Place::Source, source, target, report);
             m_result.record.back().linkText = linkText;
-        } else if (sameEntry || (!m_request.move && layout.sourceFiles[index].sameFileAs(
-                                                        layout.targetEntries[index]))) {
+        } else if (sameEntry || (!m_request.move &&
+                                 layout.sourceFile(index).sameFileAs(layout.targetEntry(index)))) {
             // The new name already is this file: it is what the batch asks for.
             note(JobAction::Kind::Kept, Place::Source, source, target);
         } else if (m_request.move) {
@@ -821,6 +819,27 @@ JobResult RenameJob::run(const RenameRequest &request)
                                                          : completedWithFailuresMessage(result)) +
                       notKeptLine(result) + undoLines(result));
     return result;
+}
+
+void ItemStatuses::set(size_t item, const FileStatus &status)
+{
+    if (!m_items.empty() && m_items.back().first == item)
+        m_items.back().second = status;
+    else
+        m_items.emplace_back(item, status);
+}
+
+FileStatus ItemStatuses::at(size_t item) const
+{
+    const auto found = std::lower_bound(m_items.cbegin(), m_items.cend(), item,
+                                        [](const std::pair<size_t, FileStatus> &entry,
+                                           size_t wanted) { return entry.first < wanted; });
+    if (found == m_items.cend() || found->first != item) {
+        FileStatus missing;
+        missing.error = ENOENT;
+        return missing;
+    }
+    return found->second;
 }
 
 QString JobRecordFolders::pathOf(JobAction::Place place, const QString &name) const

@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -74,6 +75,22 @@ BatchPlan planBatch(const RenameRequest &request, int nameMax = 255);
 /// What a new name would be refused for.
 NameProblem checkNewName(const QString &name, int nameMax);
 
+/// Statuses of some plan items, in item order: most items have none (a new name that is free,
+/// a source that is no link), so a batch of many files keeps only the few that matter.
+class ItemStatuses
+{
+public:
+    /// Items are set in increasing order (setting the last one again replaces it).
+    void set(size_t item, const FileStatus &status);
+    /// The item's status; Missing when it has none.
+    FileStatus at(size_t item) const;
+    bool empty() const { return m_items.empty(); }
+    size_t size() const { return m_items.size(); }
+
+private:
+    std::vector<std::pair<size_t, FileStatus>> m_items;
+};
+
 /// What the batch will do, worked out from the plan and the files as they are before it starts.
 struct BatchLayout
 {
@@ -83,20 +100,20 @@ struct BatchLayout
     std::vector<size_t> keepAside;
     /// Kept items whose source name is itself an earlier item's new name: their content is
     /// taken from the kept file, and the name is left to the earlier item.
-    std::vector<bool> nameTakenEarlier;
-    /// Per plan item: its source as a directory entry (links not followed) and as the file
-    /// it resolves to, before the batch.
+    std::vector<size_t> nameTakenEarlier;
+    /// Per plan item: its source as a directory entry (links not followed), before the batch.
     std::vector<FileStatus> sourceEntries;
-    std::vector<FileStatus> sourceFiles;
-    /// Per plan item: the new name as a directory entry before the batch.
-    std::vector<FileStatus> targetEntries;
+    /// Where a source is a link: the file it resolves to (every other source is its entry).
+    ItemStatuses linkedFiles;
+    /// Per plan item whose new name is taken before the batch: that directory entry.
+    ItemStatuses takenTargets;
     /// Source and target are one folder (one directory, or the same one seen twice).
     bool sameFolder = false;
     /// Per plan item: the source entry standing under the new name whose content the batch
     /// carries on (kept aside, or done earlier), which may be replaced without the trash; none
     /// where anything else stands there. Whatever stands under the name when it is written,
     /// if not this very entry, goes to the trash.
-    std::vector<FileStatus> carriedTarget;
+    ItemStatuses carriedTargets;
     /// A selected source that an earlier step would replace while the batch stops before it
     /// is reached (its content would be lost): the batch is refused. Empty when none.
     QString stranded;
@@ -105,6 +122,19 @@ struct BatchLayout
     /// stop there, so it is refused. Empty when none.
     QString blocked;
     bool blockedIsFolder = false;
+
+    /// The file item `p`'s source resolves to.
+    FileStatus sourceFile(size_t p) const
+    {
+        return sourceEntries[p].type == FileStatus::Type::SymbolicLink ? linkedFiles.at(p)
+                                                                       : sourceEntries[p];
+    }
+    FileStatus targetEntry(size_t p) const { return takenTargets.at(p); }
+    FileStatus carriedTarget(size_t p) const { return carriedTargets.at(p); }
+    bool isNameTakenEarlier(size_t p) const
+    {
+        return std::binary_search(nameTakenEarlier.cbegin(), nameTakenEarlier.cend(), p);
+    }
 };
 
 /// Looks at the sources and new names on disk (nothing is changed). Files are compared as
