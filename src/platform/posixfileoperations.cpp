@@ -220,6 +220,11 @@ OpResult checkReplaceable(const struct stat &existing, int folder, const char *n
 {
     if (!S_ISREG(existing.st_mode) && !S_ISLNK(existing.st_mode))
         return notRegular(existing, destination);
+    // The common cases need no asking: root, and a file of the user's own with its write bit.
+    const uid_t user = ::geteuid();
+    if (S_ISREG(existing.st_mode) &&
+        (user == 0 || (existing.st_uid == user && (existing.st_mode & S_IWUSR))))
+        return OpResult::success();
     int checked = ::faccessat(folder, name, W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW);
     if (checked != 0 && errno == EINVAL)
         checked = ::faccessat(folder, name, W_OK, AT_EACCESS);
@@ -269,14 +274,17 @@ Trash::Bin &trashOf(const OpenFolder &folder)
 /// and the report says so; where the trash is there but cannot keep it (a full disk, a file
 /// that cannot be read for a copy), the replace must not happen: the failure is returned.
 OpResult keepReplaced(const OpenFolder &folder, const QByteArray &name, const QString &destination,
-                      const WriteOptions &options, WriteReport &report)
+                      const WriteOptions &options, WriteReport &report,
+                      const struct stat *seen = nullptr)
 {
     if (!options.trashReplaced)
         return OpResult::success();
     struct stat entry
     {
     };
-    if (::fstatat(folder.descriptor(), name.constData(), &entry, AT_SYMLINK_NOFOLLOW) != 0)
+    if (seen)
+        entry = *seen;
+    else if (::fstatat(folder.descriptor(), name.constData(), &entry, AT_SYMLINK_NOFOLLOW) != 0)
         return failureOf(errno, destination);
     // Decided now, by what stands there now: only the very entry the caller named may go
     // without being kept.
@@ -328,12 +336,9 @@ public:
 
     OpResult write(WriteReport &report)
     {
+        // Told that the name is taken, the copy goes the way of a replace at once; what stands
+        // there is looked at when it is replaced.
         m_exists = m_options.destinationExists;
-        if (m_exists) {
-            if (OpResult checked = checkDestination(m_fd, m_name, m_destination, m_exists);
-                !checked)
-                return checked;
-        }
         m_kept = {};
         bool refused = true;
         FolderFacts &facts = factsOf(m_folder);
@@ -468,7 +473,32 @@ private:
     /// The complete content lies under the temporary name: one rename puts it in place.
     OpResult renameOver()
     {
-        if (OpResult kept = keepReplaced(m_folder, m_name, m_destination, m_options, m_kept);
+        struct stat entry
+        {
+        };
+        if (::fstatat(m_fd, m_name.constData(), &entry, AT_SYMLINK_NOFOLLOW) != 0) {
+            const int error = errno;
+            if (error == ENOENT) {
+                // Gone meanwhile: the copy takes the free name, still replacing nothing.
+                const int placed = SystemCalls::renameWithoutReplacing(
+                    m_fd, m_temporary.constData(), m_fd, m_name.constData());
+                if (placed == 0) {
+                    m_exists = false;
+                    return OpResult::success();
+                }
+                ::unlinkat(m_fd, m_temporary.constData(), 0);
+                return failureOf(placed, m_destination);
+            }
+            ::unlinkat(m_fd, m_temporary.constData(), 0);
+            return failureOf(error, m_destination);
+        }
+        if (OpResult checked = checkReplaceable(entry, m_fd, m_name.constData(), m_destination);
+            !checked) {
+            ::unlinkat(m_fd, m_temporary.constData(), 0);
+            return checked;
+        }
+        if (OpResult kept =
+                keepReplaced(m_folder, m_name, m_destination, m_options, m_kept, &entry);
             !kept) {
             ::unlinkat(m_fd, m_temporary.constData(), 0);
             return kept;

@@ -3,6 +3,7 @@
 #include "filecopy.h"
 #include "filenames.h"
 
+#include <QList>
 #include <QRandomGenerator>
 
 #include <cerrno>
@@ -268,41 +269,27 @@ int writeInfo(int infoFolder, const QByteArray &candidate, const QByteArray &inf
     return error;
 }
 
-/// The spelling the folder lists for its entry `name`: on a drive that ignores letter case the
-/// caller's name may be another spelling of it. The folder is read only where another spelling
-/// of the name is found at all.
-QByteArray listedSpelling(int folder, const QByteArray &name)
+/// Every entry of `folder` by its name with letter case ignored; `listed` counts how many of
+/// the exact names `look` are among them.
+QHash<QString, QByteArray> spellingsIn(int folder, const QList<QByteArray> &look = {},
+                                       int *listed = nullptr)
 {
-    const QString decoded = FileNames::decode(name);
-    QString other = decoded.toUpper();
-    if (other == decoded)
-        other = decoded.toLower();
-    struct stat st
-    {
-    };
-    if (other == decoded ||
-        ::fstatat(folder, FileNames::encode(other).constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
-        return name;
+    QHash<QString, QByteArray> spellings;
     const int listing = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     DIR *dir = listing >= 0 ? ::fdopendir(listing) : nullptr;
     if (!dir) {
         if (listing >= 0)
             ::close(listing);
-        return name;
+        return spellings;
     }
-    const QString folded = decoded.toCaseFolded();
-    QByteArray found;
     while (const dirent *entry = ::readdir(dir)) {
-        const QByteArray listed(entry->d_name);
-        if (listed == name) {
-            found = name;
-            break;
-        }
-        if (found.isEmpty() && FileNames::decode(listed).toCaseFolded() == folded)
-            found = listed;
+        const QByteArray name(entry->d_name);
+        if (listed && look.contains(name))
+            ++*listed;
+        spellings.insert(FileNames::decode(name).toCaseFolded(), name);
     }
     ::closedir(dir);
-    return found.isEmpty() ? name : found;
+    return spellings;
 }
 
 bool linkRefused(int error)
@@ -366,8 +353,48 @@ int Bin::openAt(int folder, const QByteArray &path)
     if (passingTrouble(error) || !homeKnown)
         return error;
     // The drive's own trash cannot be used (another user's folder under our name, a read-only
-    // top folder): the home trash keeps a copy, as the trash specification allows.
+    // top folder): the home trash keeps a copy, as freedesktop.org's trash rules allow.
     return useHomeTrash(true);
+}
+
+QByteArray Bin::listedSpelling(int folder, const QByteArray &name)
+{
+    // Whether the drive ignores letter case is learnt at the first name with letters: another
+    // spelling finds the entry, and the folder does not list that spelling itself.
+    if (m_foldsCase == 0)
+        return name;
+    const QString decoded = FileNames::decode(name);
+    if (m_foldsCase < 0) {
+        QString other = decoded.toUpper();
+        if (other == decoded)
+            other = decoded.toLower();
+        if (other == decoded)
+            return name;
+        struct stat st
+        {
+        };
+        if (::fstatat(folder, FileNames::encode(other).constData(), &st, AT_SYMLINK_NOFOLLOW) !=
+            0) {
+            m_foldsCase = 0;
+            return name;
+        }
+        int listed = 0;
+        m_spellings = spellingsIn(folder, {name, FileNames::encode(other)}, &listed);
+        // Both spellings listed are two entries of a drive that compares case.
+        m_foldsCase = listed == 2 ? 0 : 1;
+        if (m_foldsCase == 0) {
+            m_spellings.clear();
+            return name;
+        }
+    }
+    const QString folded = decoded.toCaseFolded();
+    auto found = m_spellings.constFind(folded);
+    if (found == m_spellings.cend()) {
+        // Named since the folder was read (an earlier step of the batch): read it again.
+        m_spellings = spellingsIn(folder);
+        found = m_spellings.constFind(folded);
+    }
+    return found == m_spellings.cend() ? name : *found;
 }
 
 QByteArray Bin::infoFor(const QByteArray &name)

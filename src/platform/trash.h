@@ -4,6 +4,7 @@
 #include "systemcalls.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QString>
 
 #include <ctime>
@@ -57,6 +58,9 @@ private:
                const struct stat &entry, const QByteArray &temporary, const QByteArray &info,
                QByteArray &trashedAs);
     QByteArray infoFor(const QByteArray &name);
+    /// The spelling the folder lists for its entry `name`: on a drive that ignores letter case
+    /// the caller's name may be another spelling of it.
+    QByteArray listedSpelling(int folder, const QByteArray &name);
 
     QByteArray m_folder;
     SystemCalls::FileDescriptor m_files;
@@ -67,6 +71,8 @@ private:
     bool m_found = false;
     std::time_t m_dateSecond = -1;
     QByteArray m_date;
+    int m_foldsCase = -1; ///< the folder's drive ignores letter case: -1 not known yet
+    QHash<QString, QByteArray> m_spellings; ///< by folded name, where it does
 };
 
 /// The trash folder that keeps entries of the folder holding `path`; fails where there is none.
