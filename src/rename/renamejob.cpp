@@ -752,11 +752,9 @@ JobResult RenameJob::run(const RenameRequest &request)
 
     // The selected files from list entry `entry` on, which a batch ending early leaves.
     const auto leaveFrom = [&](int entry) {
-        for (int j = count - 1; j >= entry; --j) {
-            if (request.entries[size_t(j)].selected) {
-                ++result.notStarted;
+        for (int j = entry; j < count; ++j) {
+            if (request.entries[size_t(j)].selected && result.notStarted++ == 0)
                 result.firstNotStarted = folders.source.pathOf(request.entries[size_t(j)].name);
-            }
         }
     };
     // Asked for by the user between two files: what was done stays done and recorded.
