@@ -29,6 +29,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 
+#include <utility>
+
 namespace {
 
 using Twips::place;
@@ -571,9 +573,18 @@ void Form1::Command1_Click()
     JobHostAdapter host(*this);
     RenameJob job(m_services.files, progress, m_services.messages, host, m_services.programFolder);
     m_batchRunning = true;
-    const JobResult result = job.run(request);
+    m_runningProgress = &progress;
+    job.run(request);
+    m_runningProgress = nullptr;
     m_batchRunning = false;
     updateUndo();
+    closeIfAsked();
+}
+
+void Form1::closeIfAsked()
+{
+    if (std::exchange(m_closeAfterBatch, false))
+        close();
 }
 
 UndoRecording Form1::recordForUndo(const JobResult &result)
@@ -632,8 +643,10 @@ void Form1::mnuUndo_Click()
     WindowProgress progress(m_ui.ProgressBar1);
     m_services.files.setBusyHandler([&progress] { progress.keepAlive(); });
     m_batchRunning = true;
+    m_runningProgress = &progress;
     const UndoReport report = undoBatch(m_services.files, claimed.entry, m_services.programFolder,
                                         [&progress] { progress.keepAlive(); });
+    m_runningProgress = nullptr;
     m_batchRunning = false;
     m_services.files.setBusyHandler({});
     // An undo that could not start leaves the batch to be undone later, in its place.
@@ -645,6 +658,7 @@ void Form1::mnuUndo_Click()
     updateUndo();
     refreshLists();
     m_services.messages.inform(undoMessage(report, putBack));
+    closeIfAsked();
 }
 
 void Form1::updateUndo()
@@ -772,8 +786,12 @@ void Form1::changeEvent(QEvent *event)
 
 void Form1::closeEvent(QCloseEvent *event)
 {
-    // No window goes away under its own running batch.
+    // No window goes away under its own running batch: a close asks the batch to stop after
+    // the file it is on (an undo runs to its end), and the window closes after it.
     if (m_batchRunning) {
+        m_closeAfterBatch = true;
+        if (m_runningProgress)
+            m_runningProgress->requestStop();
         event->ignore();
         return;
     }

@@ -29,6 +29,7 @@ class QMenu;
 class QProgressBar;
 class QPushButton;
 class ImageView;
+class WindowProgress;
 
 /// What the main window needs from the outside world.
 struct Form1Services
@@ -145,6 +146,8 @@ private:
     UndoRecording recordForUndo(const JobResult &result);
     /// Remembers what the history file held after a change or a reading of it.
     void noteHistory(const UndoHistoryFile &history);
+    /// Closes the window if that was asked for while a batch or an undo ran.
+    void closeIfAsked();
 
     /// Opens what paths handed in from outside name; a problem is told and nothing opens.
     void openGivenPaths(const QStringList &paths, PathsFor use);
@@ -173,6 +176,10 @@ private:
     QString m_listPath;
     QString m_imagePath;
     bool m_batchRunning = false;
+    /// The running batch's (or undo's) progress, to which a close request is a stop request.
+    WindowProgress *m_runningProgress = nullptr;
+    /// The window was asked to close while a batch ran: it closes once the batch has stopped.
+    bool m_closeAfterBatch = false;
     QPointer<NameCheckWindow> m_nameCheck;
     QString m_historyPath;
     /// The history file as last read or written, and whether it held no batch then.

@@ -1,7 +1,62 @@
 #include "windowprogress.h"
 
 #include <QCoreApplication>
+#include <QKeyEvent>
 #include <QProgressBar>
+
+/// Held over the event loop while a batch lets it run: user input is handled so that Esc is
+/// seen at once, but goes no further. Close requests pass: the window takes them as a stop.
+class WindowProgress::InputGate final : public QObject
+{
+public:
+    explicit InputGate(WindowProgress &progress) : m_progress(progress)
+    {
+        QCoreApplication::instance()->installEventFilter(this);
+    }
+    ~InputGate() override { QCoreApplication::instance()->removeEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        switch (event->type()) {
+        case QEvent::ShortcutOverride:
+            // Taken by the gate, so that no shortcut or menu key fires either.
+            event->accept();
+            return true;
+        case QEvent::KeyPress:
+            if (static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape)
+                m_progress.requestStop();
+            return true;
+        case QEvent::KeyRelease:
+        case QEvent::Shortcut:
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::MouseMove:
+        case QEvent::NonClientAreaMouseButtonPress:
+        case QEvent::NonClientAreaMouseButtonRelease:
+        case QEvent::NonClientAreaMouseButtonDblClick:
+        case QEvent::NonClientAreaMouseMove:
+        case QEvent::Wheel:
+        case QEvent::ContextMenu:
+        case QEvent::InputMethod:
+        case QEvent::TouchBegin:
+        case QEvent::TouchUpdate:
+        case QEvent::TouchEnd:
+        case QEvent::TouchCancel:
+        case QEvent::TabletPress:
+        case QEvent::TabletMove:
+        case QEvent::TabletRelease:
+        case QEvent::NativeGesture:
+            return true;
+        default:
+            return false;
+        }
+    }
+
+private:
+    WindowProgress &m_progress;
+};
 
 WindowProgress::WindowProgress(QProgressBar *bar) : m_bar(bar)
 {
@@ -39,7 +94,8 @@ void WindowProgress::keepAlive()
 {
     // Often enough that no wait, with the step that follows, reaches 100 ms.
     if (m_sinceEvents.elapsed() >= 50) {
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        const InputGate gate(*this);
+        QCoreApplication::processEvents();
         m_sinceEvents.restart();
     }
 }

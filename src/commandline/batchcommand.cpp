@@ -191,6 +191,9 @@ int runRename(FileOperations &files, Console &console, const BatchPlaces &places
         return dryRun(files, console, messages, request);
 
     HeadlessHost host(files, historyPath(places));
+    // Ctrl+C stops the batch after the file it is on, as Esc does in the window.
+    const InterruptRequest interrupt;
+    progress.setStopCheck([&interrupt] { return interrupt.requested(); });
     RenameJob job(files, progress, messages, host, places.dataFolder);
     const JobResult result = job.run(request);
     progress.clearLine();

@@ -6,6 +6,8 @@
 
 #include <QElapsedTimer>
 
+#include <functional>
+
 /// A batch's progress on one line of a terminal (standard error), redrawn as its bar would
 /// grow; nothing where standard error is no terminal.
 class TerminalProgress final : public ProgressDisplay
@@ -15,6 +17,9 @@ public:
     void setRange(int minimum, int maximum) override;
     void setValue(int value) override;
     void setVisible(bool visible) override;
+    bool stopRequested() override { return m_stopCheck && m_stopCheck(); }
+    /// Where a stop request comes from (Ctrl+C); none by default.
+    void setStopCheck(std::function<bool()> check) { m_stopCheck = std::move(check); }
     /// Takes the line away, so that a message can be written in its place.
     void clearLine();
 
@@ -33,6 +38,7 @@ private:
     bool m_visible = false;
     bool m_shown = false;
     QString m_drawn;
+    std::function<bool()> m_stopCheck;
 };
 
 /// The window's messages on standard error, one line end each (CR LF becomes LF).

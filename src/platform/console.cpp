@@ -3,7 +3,9 @@
 #include <QStringDecoder>
 #include <QStringEncoder>
 
+#include <csignal>
 #include <cstdio>
+#include <signal.h>
 #include <unistd.h>
 
 namespace {
@@ -14,6 +16,15 @@ void write(std::FILE *stream, const QString &text)
     const QByteArray bytes = encoder.encode(text);
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
     std::fflush(stream);
+}
+
+volatile std::sig_atomic_t interruptSeen = 0;
+struct sigaction beforeInterrupts;
+bool interruptsCaught = false;
+
+void noteInterrupt(int)
+{
+    interruptSeen = 1;
 }
 
 } // namespace
@@ -52,4 +63,30 @@ std::optional<QString> StandardConsole::readLine()
         return {};
     QStringDecoder decoder(QStringConverter::System);
     return QString(decoder.decode(line));
+}
+
+InterruptRequest::InterruptRequest()
+{
+    interruptSeen = 0;
+    struct sigaction current;
+    if (::sigaction(SIGINT, nullptr, &current) != 0 || current.sa_handler == SIG_IGN)
+        return;
+    struct sigaction action = {};
+    action.sa_handler = noteInterrupt;
+    sigemptyset(&action.sa_mask);
+    // Calls under way go on; the handler is there for the first Ctrl+C only.
+    action.sa_flags = SA_RESTART | SA_RESETHAND;
+    interruptsCaught = ::sigaction(SIGINT, &action, &beforeInterrupts) == 0;
+}
+
+InterruptRequest::~InterruptRequest()
+{
+    if (interruptsCaught)
+        ::sigaction(SIGINT, &beforeInterrupts, nullptr);
+    interruptsCaught = false;
+}
+
+bool InterruptRequest::requested() const
+{
+    return interruptSeen != 0;
 }

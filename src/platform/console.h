@@ -29,3 +29,16 @@ public:
     bool inputIsTerminal() override;
     std::optional<QString> readLine() override;
 };
+
+/// Ctrl+C (SIGINT) as a request to stop rather than the end of the process, while an instance
+/// lives: the signal only sets a flag that the work reads at a point where it can stop. A second
+/// Ctrl+C ends the process as usual; where SIGINT is ignored, it stays ignored.
+class InterruptRequest
+{
+public:
+    InterruptRequest();
+    ~InterruptRequest();
+    InterruptRequest(const InterruptRequest &) = delete;
+    InterruptRequest &operator=(const InterruptRequest &) = delete;
+    bool requested() const;
+};

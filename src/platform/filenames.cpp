@@ -157,16 +157,30 @@ QString decode(const QByteArray &bytes)
 
 QString display(const QString &name)
 {
-    QString shown = name;
-    const qsizetype n = shown.size();
-    for (qsizetype i = 0; i < n; ++i) {
-        const char16_t c = shown.at(i).unicode();
-        if (QChar::isHighSurrogate(c) && i + 1 < n &&
-            QChar::isLowSurrogate(shown.at(i + 1).unicode())) {
-            ++i;
-        } else if (QChar::isSurrogate(c)) {
-            shown[i] = QChar(QChar::ReplacementCharacter);
-        }
+    const char16_t *in = reinterpret_cast<const char16_t *>(name.constData());
+    const qsizetype n = name.size();
+    // Most names show as they are, shared rather than copied.
+    const auto plain = [&](qsizetype i) {
+        const char16_t c = in[i];
+        return c >= 0x20 && c != 0x7F &&
+               (!QChar::isSurrogate(c) ||
+                (QChar::isHighSurrogate(c) && i + 1 < n && QChar::isLowSurrogate(in[i + 1])) ||
+                (QChar::isLowSurrogate(c) && i > 0 && QChar::isHighSurrogate(in[i - 1])));
+    };
+    qsizetype i = 0;
+    while (i < n && plain(i))
+        ++i;
+    if (i == n)
+        return name;
+    QString shown = name.left(i);
+    for (; i < n; ++i) {
+        const char16_t c = in[i];
+        if (plain(i))
+            shown.append(QChar(c));
+        else if (QChar::isSurrogate(c))
+            shown.append(QChar(QChar::ReplacementCharacter));
+        else // a control character, by its code: every font has these
+            shown.append(QStringLiteral("<U+%1>").arg(int(c), 4, 16, QLatin1Char('0')).toUpper());
     }
     return shown;
 }

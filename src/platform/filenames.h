@@ -17,7 +17,8 @@ qsizetype encodedSize(const QString &path);
 /// Strict UTF-8 (no overlong forms, no encoded surrogates, nothing above U+10FFFF); each byte
 /// outside it is kept as U+DC00 + byte.
 QString decode(const QByteArray &bytes);
-/// The name as shown on screen and in messages: kept bytes appear as U+FFFD.
+/// The name as shown on screen and in messages: kept bytes appear as U+FFFD, and control
+/// characters (which fonts draw as nothing or as boxes) by their code, a tab as <U+0009>.
 QString display(const QString &name);
 
 /// encode() for one name handed to a system call: a short name of plain ASCII (the common

@@ -77,7 +77,7 @@ public:
             rows.push_back({j, item, Mark::NotProcessed, NameProblem::None});
         }
         if (m_plan.stop == BatchPlan::Stop::StartOutOfRange) {
-            summary = RenameJob::startOutOfRangeMessage(m_request.startNumberText);
+            summary = oneBlock(RenameJob::startOutOfRangeMessage(m_request.startNumberText));
             return;
         }
         if (m_plan.nameProblem != NameProblem::None) {
@@ -629,15 +629,15 @@ QVariant NameCheckModel::data(const QModelIndex &index, int role) const
     // Shown text is made here, for the few rows on screen, not for every row on each update.
     switch (index.column()) {
     case OldNameColumn:
-        return shownName(m_request.entries[size_t(row.entryIndex)].name);
+        return FileNames::display(m_request.entries[size_t(row.entryIndex)].name);
     case NewNameColumn:
-        return shownName(newName(index.row()));
+        return FileNames::display(newName(index.row()));
     case OutcomeColumn:
         if (row.mark == Mark::Blocked) {
             return QStringLiteral("%1「%2」があるため中止")
                 .arg(m_blockedIsFolder ? QStringLiteral("フォルダー")
                                        : QStringLiteral("ファイルではないもの"),
-                     shownName(m_blockedName));
+                     FileNames::display(m_blockedName));
         }
         return markText(row.mark, row.problem);
     default:
@@ -704,19 +704,4 @@ QString NameCheckModel::markText(Mark mark, NameProblem problem)
         break;
     }
     return QStringLiteral("使えない名前");
-}
-
-QString NameCheckModel::shownName(const QString &name)
-{
-    QString shown = FileNames::display(name);
-    const qsizetype n = shown.size();
-    // Only names with control characters are copied.
-    for (qsizetype i = 0; i < n; ++i) {
-        const char16_t c = shown.at(i).unicode();
-        if (c < 0x20)
-            shown[i] = QChar(char16_t(0x2400 + c));
-        else if (c == 0x7F)
-            shown[i] = QChar(char16_t(0x2421));
-    }
-    return shown;
 }

@@ -80,8 +80,6 @@ public:
     int planBuilds() const { return m_planBuilds; }
 
     static QString markText(Mark mark, NameProblem problem = NameProblem::None);
-    /// The name as the table shows it: kept bytes as U+FFFD, control characters as symbols.
-    static QString shownName(const QString &name);
 
 private:
     struct Row

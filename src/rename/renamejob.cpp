@@ -743,6 +743,8 @@ JobResult RenameJob::run(const RenameRequest &request)
         m_messages.inform(message);
         return result;
     };
+    if (plan.stop == BatchPlan::Stop::StartOutOfRange)
+        return refuse(startOutOfRangeMessage(request.startNumberText));
     if (plan.nameProblem != NameProblem::None)
         return refuse(nameRefusedMessage(plan, nameMax));
     const BatchLayout layout = layOutBatch(request, plan, m_files, folders.source, folders.target,
@@ -769,15 +771,29 @@ JobResult RenameJob::run(const RenameRequest &request)
         return result;
     };
 
-    if (plan.stop == BatchPlan::Stop::StartOutOfRange) {
-        batch.check(OpResult::failure(startOutOfRangeMessage(request.startNumberText)), {});
-        return interrupt();
-    }
+    // The selected files from list entry `entry` on, which a batch ending early leaves.
+    const auto leaveFrom = [&](int entry) {
+        for (int j = entry; j < count; ++j) {
+            if (request.entries[size_t(j)].selected && result.notStarted++ == 0)
+                result.firstNotStarted = folders.source.pathOf(request.entries[size_t(j)].name);
+        }
+    };
+    // Asked for by the user between two files: what was done stays done and recorded.
+    const auto stop = [&](size_t item) {
+        result.outcome = JobResult::Outcome::Stopped;
+        leaveFrom(plan.items[item].entryIndex);
+        batch.finish();
+        result.undoRecording = m_host.recordForUndo(result);
+        m_messages.inform(stoppedMessage(result));
+        return result;
+    };
     // A folder that cannot be opened stops the batch before its first file.
     if (!plan.items.empty() && (!sourceOpened || !targetOpened)) {
         batch.check(sourceOpened ? targetOpened : sourceOpened, {});
         return interrupt();
     }
+    if (!plan.items.empty() && m_progress.stopRequested())
+        return stop(0);
     if (layout.reached > 0 && !batch.begin(plan, layout, m_journalFolder))
         return interrupt();
 
@@ -792,13 +808,17 @@ JobResult RenameJob::run(const RenameRequest &request)
                 m_messages.inform(sameNameMessage() + undoLines(result));
                 return result;
             }
+            if (m_progress.stopRequested())
+                return stop(next);
             if (!batch.process(next, plan.items[next], layout))
                 return interrupt();
             ++next;
             if (next == plan.items.size() && plan.stop == BatchPlan::Stop::NumberOverflow) {
+                // Nothing failed: the files done are complete, the next one is not started.
+                leaveFrom(j + 1);
                 batch.check(OpResult::failure(
                                 QStringLiteral("連番が 2147483647 を超えるため続けられません。")),
-                            folders.target.pathOf(plan.items.back().newName));
+                            {});
                 return interrupt();
             }
         }
@@ -855,7 +875,10 @@ QString RenameJob::digitCheckMessage()
 
 QString RenameJob::startOutOfRangeMessage(const QString &startNumberText)
 {
-    return QStringLiteral("開始番号 %1 は扱える範囲を超えています。").arg(startNumberText);
+    return QStringLiteral("開始番号「%1」が扱える範囲（-2147483648 から 2147483647）を超えて"
+                          "いるため、リネームを始めませんでした。\r\n"
+                          "ファイルは何も変更していません。")
+        .arg(FileNames::display(startNumberText));
 }
 
 QString RenameJob::sameNameMessage()
@@ -888,7 +911,25 @@ QString RenameJob::interruptedMessage(const JobResult &result)
         text += QStringLiteral("\r\n失敗したファイル: ") + FileNames::display(result.failure.path);
     text += QStringLiteral("\r\n理由: ") + result.failure.error;
     text += QStringLiteral("\r\n中断までに処理したファイル: %1 件").arg(result.filesDone);
-    return text + restoredLines(result.recovery) + notKeptLine(result) + undoLines(result);
+    return text + notStartedLine(result) + restoredLines(result.recovery) + notKeptLine(result) +
+           undoLines(result);
+}
+
+QString RenameJob::stoppedMessage(const JobResult &result)
+{
+    return QStringLiteral("リネームを途中で止めました。\r\n止めるまでに処理したファイル: %1 件")
+               .arg(result.filesDone) +
+           notStartedLine(result) + restoredLines(result.recovery) + notKeptLine(result) +
+           undoLines(result);
+}
+
+QString RenameJob::notStartedLine(const JobResult &result)
+{
+    if (result.notStarted == 0)
+        return {};
+    return QStringLiteral("\r\n処理していないファイル: %1 件（最初のファイル: %2）")
+        .arg(result.notStarted)
+        .arg(FileNames::display(result.firstNotStarted));
 }
 
 QString RenameJob::notKeptLine(const JobResult &result)
@@ -909,23 +950,6 @@ QString RenameJob::undoLines(const JobResult &result)
                 result.undoRecording.saved.error;
     return text;
 }
-
-namespace {
-
-/// The name as a message shows it: control characters as visible symbols.
-QString visibleName(const QString &name)
-{
-    QString shown = FileNames::display(name);
-    for (QChar &c : shown) {
-        if (c.unicode() < 0x20)
-            c = QChar(char16_t(0x2400 + c.unicode()));
-        else if (c.unicode() == 0x7F)
-            c = QChar(char16_t(0x2421));
-    }
-    return shown;
-}
-
-} // namespace
 
 QString RenameJob::nameRefusedMessage(const BatchPlan &plan, int nameMax)
 {
@@ -951,7 +975,7 @@ QString RenameJob::nameRefusedMessage(const BatchPlan &plan, int nameMax)
         break;
     }
     return QStringLiteral("新しいファイル名「%1」は使えません。\r\n")
-               .arg(visibleName(plan.refusedName)) +
+               .arg(FileNames::display(plan.refusedName)) +
            reason + QStringLiteral("\r\nファイルは何も変更していません。");
 }
 

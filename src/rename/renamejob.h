@@ -159,6 +159,8 @@ public:
     /// Called often during long steps (checks before the batch, long copies); a display on a
     /// window lets the event loop run now and then. Displays without one need nothing.
     virtual void keepAlive() {}
+    /// Asked between two files: the user wants the batch to stop after the file it was on.
+    virtual bool stopRequested() { return false; }
 };
 
 struct JobResult;
@@ -268,6 +270,7 @@ struct JobResult
         Refused, ///< a new name cannot be used, or a source would be lost: nothing was touched
         SameNameStop,
         Interrupted,
+        Stopped, ///< the user stopped it between two files
         Completed
     };
     Outcome outcome = Outcome::Completed;
@@ -288,6 +291,10 @@ struct JobResult
     std::vector<CompletionFailure> completionFailures;
     QString refusal; ///< the message of a refused batch
     UndoRecording undoRecording;
+    /// A batch stopped or ended at the number limit: the selected files it did not reach, and
+    /// the first of them (a path in the source folder; empty when none is left).
+    int notStarted = 0;
+    QString firstNotStarted;
 };
 
 /// The rename batch: numbered copies (or moves) of the selected source files in the target
@@ -305,10 +312,13 @@ public:
     static QString sameNameMessage();
     static QString completedMessage();
     static QString interruptedMessage(const JobResult &result);
+    static QString stoppedMessage(const JobResult &result);
     static QString completedWithFailuresMessage(const JobResult &result);
     static QString nameRefusedMessage(const BatchPlan &plan, int nameMax);
     static QString strandedMessage(const BatchLayout &layout);
     static QString blockedMessage(const BatchLayout &layout);
+    /// The line a closing message adds for the files a batch ending early did not reach.
+    static QString notStartedLine(const JobResult &result);
     /// The line a closing message adds for replaced files the trash could not keep.
     static QString notKeptLine(const JobResult &result);
     /// The lines a closing message adds when the batch's record could not be kept for undo.

@@ -9,6 +9,8 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QTest>
+#include <QThread>
+#include <QTimer>
 
 class Form1Test : public QObject
 {
@@ -30,7 +32,8 @@ private Q_SLOTS:
     void wholeRenameFromTheWindow();
     void digitCheckStop();
     void sameNameStop();
-    void closeIsRefusedDuringABatch();
+    void aBatchStopsAfterTheFileItIsOn_data();
+    void aBatchStopsAfterTheFileItIsOn();
     void driveRetryUntilReadable();
     void driveCancelReturnsToTheShownFolder_data();
     void driveCancelReturnsToTheShownFolder();
@@ -451,29 +454,86 @@ void Form1Test::sameNameStop()
     QVERIFY(ui.ProgressBar1->isHidden());
 }
 
-void Form1Test::closeIsRefusedDuringABatch()
+void Form1Test::aBatchStopsAfterTheFileItIsOn_data()
 {
+    QTest::addColumn<bool>("byClosing");
+    QTest::newRow("stop/Esc") << false;
+    QTest::newRow("stop/closing the window") << true;
+}
+
+void Form1Test::aBatchStopsAfterTheFileItIsOn()
+{
+    QFETCH(bool, byClosing);
     Form1Fixture f;
-    TestFiles::write(f.path("a/home/a.jpg"), "");
+    const int count = 300;
+    for (int i = 1; i <= count; ++i)
+        TestFiles::write(f.path("a/home/f%1.jpg").arg(i, 3, 10, QChar('0')), QByteArray::number(i));
     Form1 &form = f.start();
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
-    f.ui().File1->selectAll();
-    f.ui().Dir2->setPath(f.path("b/dcim"));
-    bool closedDuringBatch = true;
-    bool barShownDuringBatch = false;
+    const Form1Controls &ui = f.ui();
+    ui.Dir2->setPath(f.path("b/dcim"));
+    QTest::mouseClick(ui.Command4, Qt::LeftButton);
+    ui.Text1->setText("photo");
+    ui.Text2->setText("1");
+    ui.List1->setCurrentRow(2);
+
+    // From the third file on, the user clicks the exit button, types, and then presses Esc or
+    // closes the window; all of it reaches the window when the batch next lets the event loop
+    // run. Files are slow until then.
+    int copies = 0, copiesWhenSeen = 0;
+    bool closeRefused = false;
     f.files.failWhen = [&](FaultyFileOperations::Op op, const QString &) {
-        if (op == FaultyFileOperations::Op::Copy) {
-            barShownDuringBatch = f.ui().ProgressBar1->isVisible();
-            closedDuringBatch = form.close();
+        if (op != FaultyFileOperations::Op::Copy)
+            return false;
+        if (++copies == 3) {
+            QTimer::singleShot(0, &form, [&] {
+                copiesWhenSeen = copies;
+                QTest::mouseClick(ui.Command2, Qt::LeftButton);
+                QTest::keyClicks(ui.Text1, "x");
+                if (byClosing)
+                    closeRefused = !form.close();
+                else
+                    QTest::keyClick(&form, Qt::Key_Escape);
+            });
         }
+        if (copies >= 3 && copiesWhenSeen == 0)
+            QThread::msleep(20);
         return false;
     };
-    QTest::mouseClick(f.ui().Command1, Qt::LeftButton);
-    QVERIFY(barShownDuringBatch);
-    QVERIFY(!closedDuringBatch);
-    QVERIFY(form.isVisible());
-    QVERIFY(form.close()); // and allowed again afterwards
+    bool openAtTheMessage = false;
+    f.messages.onMessage = [&](const QString &) { openAtTheMessage = form.isVisible(); };
+    QTest::mouseClick(ui.Command1, Qt::LeftButton);
+
+    // The file under way when the user asked is done; none after it is started.
+    const int done = copiesWhenSeen;
+    QVERIFY2(done >= 3 && done < count, qPrintable(QString::number(done)));
+    QCOMPARE(f.messages.informed,
+             QStringList{QString("リネームを途中で止めました。\r\n"
+                                 "止めるまでに処理したファイル: %1 件\r\n"
+                                 "処理していないファイル: %2 件（最初のファイル: %3）")
+                             .arg(done)
+                             .arg(count - done)
+                             .arg(f.path("a/home/f%1.jpg").arg(done + 1, 3, 10, QChar('0')))});
+    QStringList written;
+    for (int i = 1; i <= done; ++i)
+        written.append(QString("photo%1.jpg").arg(i, 3, 10, QChar('0')));
+    QCOMPARE(TestFiles::names(f.path("b/dcim")), written);
+    QCOMPARE(TestFiles::read(f.path("b/dcim/") + written.last()), QByteArray::number(done));
+    // Nothing else the user did acted on the window under the batch.
+    QCOMPARE(f.ended, 0);
+    QCOMPARE(ui.Text1->text(), QString("photo"));
+    QVERIFY(openAtTheMessage);
+    QCOMPARE(closeRefused, byClosing);
+    QCOMPARE(form.isVisible(), !byClosing);
+
+    // What was done is in the undo history.
+    QVERIFY(ui.mnuUndo->isEnabled());
+    f.messages.yesNoAnswers = {true};
+    ui.mnuUndo->trigger();
+    QCOMPARE(f.messages.informed.last(), QString("リネームを元に戻しました（%1 件）。").arg(done));
+    QCOMPARE(TestFiles::names(f.path("b/dcim")), QStringList{});
+    QCOMPARE(TestFiles::names(f.path("a/home")).size(), count);
 }
 
 void Form1Test::driveRetryUntilReadable()

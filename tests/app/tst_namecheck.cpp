@@ -312,7 +312,8 @@ void NameCheckTest::rows_data()
         << "2147483648"
         << "10" << false << false << false << QStringList{"", ""}
         << QStringList{"NotProcessed", "NotProcessed"}
-        << "開始番号 2147483648 は扱える範囲を超えています。";
+        << "開始番号「2147483648」が扱える範囲（-2147483648 から 2147483647）を超えているため、"
+           "リネームを始めませんでした。\nファイルは何も変更していません。";
 
     QTest::newRow("digits/start-longer-than-the-count")
         << four << QStringList{} << "p"
@@ -405,7 +406,7 @@ void NameCheckTest::namesKeepTheirBytes()
 
     model.setRequest(request({"*a.jpg"}, "a\tb\x7F", "1", "1"), {});
     QCOMPARE(model.index(0, NameCheckModel::NewNameColumn).data().toString(),
-             QString("a\u2409b\u24211.jpg"));
+             QString("a<U+0009>b<U+007F>1.jpg"));
     QCOMPARE(model.newName(0), QString("a\tb\x7F"
                                        "1.jpg"));
 }

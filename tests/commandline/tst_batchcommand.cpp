@@ -15,6 +15,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
+
 /// kaenami --rename and --undo, run as a user's script runs them: the real program on real
 /// folders, with no display at all. The data folder is the configuration folder of an
 /// installed copy in the test's own home.
@@ -31,6 +35,7 @@ private Q_SLOTS:
     void undoesTheNewestBatchOfTheSharedHistory();
     void recoversAnAbandonedBatchFirst();
     void progressStaysOnOneLine();
+    void ctrlCStopsAfterTheFileItIsOn();
     void undoAsksOnATerminal_data();
     void undoAsksOnATerminal();
 
@@ -114,6 +119,33 @@ public:
 private:
     FileOperations &m_files;
     QString m_history;
+};
+
+/// Real file operations whose n-th move tells `reached` and then waits until `resume` is
+/// closed.
+class PausingFiles final : public ForwardingFileOperations
+{
+public:
+    PausingFiles(int pauseAt, int reached, int resume)
+        : m_left(pauseAt), m_reached(reached), m_resume(resume)
+    {}
+    KAENAMI_PATH_FORMS(ForwardingFileOperations);
+    OpResult moveFile(const OpenFolder &sf, const QString &s, const OpenFolder &df,
+                      const QString &d, const WriteOptions &o, WriteReport *r) override
+    {
+        if (--m_left == 0) {
+            char byte = 0;
+            if (::write(m_reached, "r", 1) == 1)
+                while (::read(m_resume, &byte, 1) < 0 && errno == EINTR) {
+                }
+        }
+        return ForwardingFileOperations::moveFile(sf, s, df, d, o, r);
+    }
+
+private:
+    int m_left;
+    int m_reached;
+    int m_resume;
 };
 
 QString text(QStringView view)
@@ -206,6 +238,12 @@ void BatchCommandTest::renames_data()
         << QStringList{"--rename", "--base", "a/b", "--to", "dst"} + files(four) << 1
         << QStringList{} << all
         << RenameJob::nameRefusedMessage(slash, 255).replace("\r\n", "\n") + '\n';
+    QTest::newRow("refused/start out of range")
+        << QStringList{"--rename", "--base", "p",    "--start", "99999999999",
+                       "--digits", "15",     "--to", "dst"} +
+               files(four)
+        << 1 << QStringList{} << all
+        << RenameJob::startOutOfRangeMessage("99999999999").replace("\r\n", "\n") + '\n';
     QTest::newRow("stopped/same name in one folder")
         << QStringList{"--rename", "--base", "b",    "--digits", "1",          "--start",  "9",
                        "--order",  "given",  "--to", "src",      "src/b9.jpg", "src/a.jpg"}
@@ -436,6 +474,81 @@ void BatchCommandTest::progressStaysOnOneLine()
     command.baseName = "q";
     QCOMPARE(runRename(files, piped, home.places(), command), BatchExit::done);
     QCOMPARE(piped.err, RenameJob::completedMessage() + '\n');
+}
+
+void BatchCommandTest::ctrlCStopsAfterTheFileItIsOn()
+{
+    // Moves within one folder; p0030.jpg is a later source that an earlier new name replaces,
+    // so the batch keeps it aside before the first file, and must leave it whole on stopping.
+    Home home;
+    QStringList names;
+    for (int i = 1; i <= 40; ++i)
+        names.append(QString("f%1.jpg").arg(i, 2, 10, QChar('0')));
+    names.append("p0030.jpg");
+    QVERIFY(home.add(names));
+    const QStringList before = home.contents("src");
+    RenameCommand command;
+    command.baseName = "p";
+    command.move = true;
+    command.target = home.path("src");
+    for (const QString &name : std::as_const(names))
+        command.files.append(home.path("src/" + name));
+
+    // The batch in a process of its own, which gets Ctrl+C while its fifth file waits.
+    int reached[2], resume[2];
+    QVERIFY(::pipe(reached) == 0 && ::pipe(resume) == 0);
+    const pid_t child = ::fork();
+    QVERIFY(child >= 0);
+    if (child == 0) {
+        ::close(reached[0]);
+        ::close(resume[1]);
+        qputenv("XDG_DATA_HOME", home.path("data").toUtf8());
+        PausingFiles files(5, reached[1], resume[0]);
+        RecordingConsole console;
+        console.terminal = false;
+        const int exit = runRename(files, console, home.places(), command);
+        TestFiles::write(home.path("err"), console.err.toUtf8());
+        ::_exit(exit);
+    }
+    ::close(reached[1]);
+    ::close(resume[0]);
+    char byte = 0;
+    const bool paused = ::read(reached[0], &byte, 1) == 1;
+    const QStringList dataWhilePaused = TestFiles::names(home.dataFolder());
+    if (paused)
+        ::kill(child, SIGINT);
+    ::close(resume[1]);
+    ::close(reached[0]);
+    int status = 0;
+    QCOMPARE(::waitpid(child, &status, 0), child);
+    QVERIFY(paused);
+    QVERIFY2(WIFEXITED(status), "ended by the signal");
+    QCOMPARE(WEXITSTATUS(status), BatchExit::notDone);
+
+    // Five files done, the kept source under its own name, nothing hidden left anywhere.
+    QStringList expected;
+    for (int i = 1; i <= 5; ++i)
+        expected.append(
+            QString("p%1.jpg=f%2.jpg").arg(i, 4, 10, QChar('0')).arg(i, 2, 10, QChar('0')));
+    for (int i = 6; i <= 40; ++i)
+        expected.append(QString("f%1.jpg=f%1.jpg").arg(i, 2, 10, QChar('0')));
+    expected.append("p0030.jpg=p0030.jpg");
+    expected.sort();
+    QCOMPARE(home.contents("src"), expected);
+    QVERIFY2(dataWhilePaused.size() == 1 &&
+                 dataWhilePaused.first().startsWith(BatchJournal::fileNamePrefix()),
+             qPrintable(dataWhilePaused.join(' ')));
+    QCOMPARE(TestFiles::names(home.dataFolder()), QStringList{UndoHistory::fileName});
+    QCOMPARE(QString::fromUtf8(TestFiles::read(home.path("err"))),
+             QString("リネームを途中で止めました。\n止めるまでに処理したファイル: 5 件\n"
+                     "処理していないファイル: 36 件（最初のファイル: %1）\n")
+                 .arg(home.path("src/f06.jpg")));
+
+    // The record is whole: the real program takes it back.
+    const Run undone = run(m_program, home, {"--undo", "--yes"});
+    QCOMPARE(undone.err, QString("リネームを元に戻しました（5 件）。\n"));
+    QCOMPARE(undone.exit, 0);
+    QCOMPARE(home.contents("src"), before);
 }
 
 void BatchCommandTest::undoAsksOnATerminal_data()

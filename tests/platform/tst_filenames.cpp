@@ -11,7 +11,8 @@ private Q_SLOTS:
     void randomBytesSurviveTheRoundTrip();
     void decoding_data();
     void decoding();
-    void displayShowsKeptBytesAsReplacementMarks();
+    void display_data();
+    void display();
     void urlsKeepExactBytes();
 };
 
@@ -66,11 +67,27 @@ void FileNamesTest::decoding()
     QCOMPARE(FileNames::encode(decoded), bytes);
 }
 
-void FileNamesTest::displayShowsKeptBytesAsReplacementMarks()
+void FileNamesTest::display_data()
 {
-    const QString name = FileNames::decode(QByteArray("\x83\x65写真\xF0\x9F\x93\xB7"));
-    QCOMPARE(FileNames::display(name), QString(QChar(0xFFFD)) + 'e' + QStringLiteral("写真") +
-                                           QString::fromUcs4(U"\U0001F4F7"));
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("plain/as it is") << QByteArray("写真 001.jpg") << QString("写真 001.jpg");
+    QTest::newRow("kept bytes/replacement marks")
+        << QByteArray("\x83\x65写真\xF0\x9F\x93\xB7")
+        << QString(QChar(0xFFFD)) + 'e' + QStringLiteral("写真") + QString::fromUcs4(U"\U0001F4F7");
+    // Drawn by every font, unlike the control pictures U+2400 and up.
+    QTest::newRow("control/tab") << QByteArray("a\tb.jpg") << QString("a<U+0009>b.jpg");
+    QTest::newRow("control/line feed and escape")
+        << QByteArray("\x1b[1m\n.jpg") << QString("<U+001B>[1m<U+000A>.jpg");
+    QTest::newRow("control/delete beside a kept byte")
+        << QByteArray("\x7f\xff") << QString("<U+007F>") + QChar(0xFFFD);
+}
+
+void FileNamesTest::display()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, shown);
+    QCOMPARE(FileNames::display(FileNames::decode(bytes)), shown);
 }
 
 void FileNamesTest::urlsKeepExactBytes()

@@ -225,6 +225,20 @@ private:
     int m_serial = 0;
 };
 
+/// No bar, and a user who asks the batch to stop when it has asked `checksBeforeStop` times.
+class StoppingProgress final : public ProgressDisplay
+{
+public:
+    explicit StoppingProgress(int checksBeforeStop) : m_left(checksBeforeStop) {}
+    void setRange(int, int) override {}
+    void setValue(int) override {}
+    void setVisible(bool) override {}
+    bool stopRequested() override { return m_left >= 0 && m_left-- == 0; }
+
+private:
+    int m_left;
+};
+
 } // namespace
 
 class BatchPropertyTest : public QObject
@@ -262,7 +276,8 @@ void BatchPropertyTest::randomBatchesKeepEveryContent()
         // Sometimes as on file systems that take no unnamed files.
         FaultyFileOperations files(PosixFileOperations::Options{random.chance(70)});
         RecordingMessageBoxes messages;
-        QuietProgress progress;
+        // Sometimes the user stops the batch between two files.
+        StoppingProgress progress(random.chance(20) ? random.below(5) : -1);
         QuietHost host;
         RenameJob job(files, progress, messages, host, FileNames::decode(s.program));
 
@@ -461,9 +476,10 @@ void BatchPropertyTest::randomBatchesKeepEveryContent()
         }
     }
     qInfo("seed %llu: %d batches (%d with a folder renamed away meanwhile); outcomes: completed "
-          "%d, interrupted %d, refused %d, same-name stop %d, digit check %d",
+          "%d, interrupted %d, stopped %d, refused %d, same-name stop %d, digit check %d",
           seed, batches, foldersMoved, outcomes.value(int(JobResult::Outcome::Completed)),
           outcomes.value(int(JobResult::Outcome::Interrupted)),
+          outcomes.value(int(JobResult::Outcome::Stopped)),
           outcomes.value(int(JobResult::Outcome::Refused)),
           outcomes.value(int(JobResult::Outcome::SameNameStop)),
           outcomes.value(int(JobResult::Outcome::DigitCheckFailed)));

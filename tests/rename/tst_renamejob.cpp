@@ -196,7 +196,7 @@ private Q_SLOTS:
     void completionFailuresAreToldAsSuch_data();
     void completionFailuresAreToldAsSuch();
     void numberOverflowInterruptsAfterTheEntry();
-    void startOutOfRangeInterruptsBeforeAnyFile();
+    void startOutOfRangeIsRefusedBeforeAnything();
     void unusableNamesAreRefusedBeforeAnything_data();
     void unusableNamesAreRefusedBeforeAnything();
     void sourcesAStopWouldStrandAreRefused_data();
@@ -514,22 +514,36 @@ void RenameJobTest::numberOverflowInterruptsAfterTheEntry()
     r.baseName = QStringLiteral("n");
     r.startNumberText = QStringLiteral("2147483646");
     r.digitCountText = QStringLiteral("10");
+    r.entries.insert(r.entries.begin() + 2, {"unselected", false});
     const JobResult result = f.job.run(r);
     QCOMPARE(result.outcome, JobResult::Outcome::Interrupted);
     QCOMPARE(result.filesDone, 2);
     QCOMPARE(TestFiles::names(f.dst()), (QStringList{"n2147483646.jpg", "n2147483647.jpg"}));
-    QVERIFY(f.messages.informed.first().contains("2 件"));
+    QCOMPARE(TestFiles::read(f.dst() + "/n2147483647.jpg"), QByteArray("b"));
+    // Nothing failed: the message names the first file left, not the last one written.
+    QCOMPARE(f.messages.informed,
+             QStringList{"リネームを中断しました。\r\n"
+                         "理由: 連番が 2147483647 を超えるため続けられません。\r\n"
+                         "中断までに処理したファイル: 2 件\r\n"
+                         "処理していないファイル: 1 件（最初のファイル: " +
+                         f.src() + "/c）"});
 }
 
-void RenameJobTest::startOutOfRangeInterruptsBeforeAnyFile()
+void RenameJobTest::startOutOfRangeIsRefusedBeforeAnything()
 {
     Fixture f;
     RenameRequest r = f.request({"a"});
     r.startNumberText = QStringLiteral("99999999999");
     r.digitCountText = QStringLiteral("15");
-    QCOMPARE(f.job.run(r).outcome, JobResult::Outcome::Interrupted);
+    f.files.calls.clear();
+    QCOMPARE(f.job.run(r).outcome, JobResult::Outcome::Refused);
+    QCOMPARE(f.messages.informed,
+             QStringList{"開始番号「99999999999」が扱える範囲（-2147483648 から 2147483647）を"
+                         "超えているため、リネームを始めませんでした。\r\n"
+                         "ファイルは何も変更していません。"});
+    QVERIFY(f.files.calls.isEmpty());
+    QVERIFY(!f.progress.visible);
     QVERIFY(TestFiles::names(f.dst()).isEmpty());
-    QVERIFY(f.messages.informed.first().startsWith("リネームを中断しました。"));
 }
 
 void RenameJobTest::unusableNamesAreRefusedBeforeAnything_data()
@@ -550,15 +564,15 @@ void RenameJobTest::unusableNamesAreRefusedBeforeAnything_data()
                                         << "j/pg"
                                         << "f007.j/pg" << slash;
     QTest::newRow("control/NUL") << QString("a") + QChar(0) + "b"
-                                 << "jpg" << QString::fromUtf8("a\u2400b007.jpg") << control;
+                                 << "jpg" << QString("a<U+0000>b007.jpg") << control;
     QTest::newRow("control/line feed") << "a\nb"
-                                       << "jpg" << QString::fromUtf8("a\u240Ab007.jpg") << control;
+                                       << "jpg" << QString("a<U+000A>b007.jpg") << control;
     QTest::newRow("control/tab") << "a"
-                                 << "j\tpg" << QString::fromUtf8("a007.j\u2409pg") << control;
+                                 << "j\tpg" << QString("a007.j<U+0009>pg") << control;
     QTest::newRow("control/escape") << "\x1b[31m"
-                                    << "jpg" << QString::fromUtf8("\u241B[31m007.jpg") << control;
+                                    << "jpg" << QString("<U+001B>[31m007.jpg") << control;
     QTest::newRow("control/delete") << "a\x7f"
-                                    << "jpg" << QString::fromUtf8("a\u2421007.jpg") << control;
+                                    << "jpg" << QString("a<U+007F>007.jpg") << control;
     QTest::newRow("hidden") << ".f"
                             << "jpg"
                             << ".f007.jpg"
