@@ -469,9 +469,12 @@ public:
                 // content lives on in the kept file.
                 if (!carryOutKept(kept.name, target))
                     return false;
-                // A link whose file was replaced is still the source: a move takes it away.
+                // A link whose file was replaced is still the source: a move takes it away,
+                // unless its name is the new name, which now holds the content.
+                const bool linkIsTheNewName = layout.sameFolder && target == source;
                 if (m_request.move && !kept.nameTakenEarlier && entryUnchanged &&
-                    entryNow.type == FileStatus::Type::SymbolicLink && !remove(m_source, source))
+                    entryNow.type == FileStatus::Type::SymbolicLink && !linkIsTheNewName &&
+                    !remove(m_source, source))
                     return false;
                 ++m_result.filesDone;
                 return true;

@@ -205,6 +205,7 @@ private Q_SLOTS:
     void aNonFileUnderANewNameIsRefused();
     void aFolderRenamedMidwayCarriesTheBatch_data();
     void aFolderRenamedMidwayCarriesTheBatch();
+    void aLinkNamedAsItsOwnNewNameKeepsItsContentWhenItsFileMoves();
     void linksAreReadAsTheirFiles_data();
     void linksAreReadAsTheirFiles();
     void laterSourceReachedThroughALinkKeepsItsContent();
@@ -705,6 +706,28 @@ void RenameJobTest::aFolderRenamedMidwayCarriesTheBatch()
     for (int i = 1; i <= 400; ++i)
         QCOMPARE(TestFiles::read(moved + QStringLiteral("/p%1.jpg").arg(i + 1)),
                  QStringLiteral("p%1.jpg").arg(i).toUtf8());
+}
+
+void RenameJobTest::aLinkNamedAsItsOwnNewNameKeepsItsContentWhenItsFileMoves()
+{
+    // p001.jpg is a link to p002.jpg and keeps its own name; the step before moves p002.jpg
+    // away: p001.jpg becomes a file with the content it showed, and stays.
+    Fixture f;
+    QVERIFY(TestFiles::write(f.src() + "/p002.jpg", "the photo"));
+    QVERIFY(QFile::link("p002.jpg", f.src() + "/p001.jpg"));
+    RenameRequest r = f.request({"p002.jpg", "p001.jpg"});
+    r.baseName = "p";
+    r.startNumberText = "0";
+    r.digitCountText = "3";
+    r.move = true;
+    r.overwrite = true;
+    r.targetFolder = r.sourceFolder;
+    const JobResult result = f.job.run(r);
+    QCOMPARE(result.outcome, JobResult::Outcome::Completed);
+    QCOMPARE(TestFiles::names(f.src()), (QStringList{"p000.jpg", "p001.jpg"}));
+    QCOMPARE(TestFiles::read(f.src() + "/p000.jpg"), QByteArray("the photo"));
+    QCOMPARE(TestFiles::read(f.src() + "/p001.jpg"), QByteArray("the photo"));
+    QVERIFY(!QFileInfo(f.src() + "/p001.jpg").isSymLink());
 }
 
 void RenameJobTest::sourcesAStopWouldStrandAreRefused_data()
