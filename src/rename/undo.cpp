@@ -316,17 +316,22 @@ bool parseBatchLine(QByteArrayView line, UndoEntry &entry)
     return true;
 }
 
+QByteArray batchLine(const UndoEntry &entry)
+{
+    const JobRecordFolders &folders = entry.folders;
+    return "batch " + QByteArray::number(entry.files) + ' ' + entry.id + ' ' +
+           QByteArray::number(folders.sourceDevice) + ':' +
+           QByteArray::number(folders.sourceInode) + ' ' +
+           QByteArray::number(folders.targetDevice) + ':' +
+           QByteArray::number(folders.targetInode) + '\n';
+}
+
 /// One batch as the file holds it: its batch line and its actions.
 QByteArray entryBytes(const UndoEntry &entry)
 {
     QByteArray text;
     text.reserve(qsizetype(entry.record.size()) * 160 + 64);
-    const JobRecordFolders &folders = entry.folders;
-    text += "batch " + QByteArray::number(entry.files) + ' ' + entry.id + ' ' +
-            QByteArray::number(folders.sourceDevice) + ':' +
-            QByteArray::number(folders.sourceInode) + ' ' +
-            QByteArray::number(folders.targetDevice) + ':' +
-            QByteArray::number(folders.targetInode) + '\n';
+    text += batchLine(entry);
     for (const JobAction &action : entry.record)
         appendAction(text, pathsOf(entry.folders, action));
     return text;
@@ -381,19 +386,28 @@ bool UndoHistory::push(const JobResult &result)
 {
     if (!worthKeeping(result))
         return false;
-    UndoEntry entry{newId(), result.filesDone, result.folders, result.record};
+    Stored batch = stored({newId(), result.filesDone, result.folders, result.record});
     // Over the limit on its own, it would push everything else out and still be too large to
     // be read back.
-    if (headerLine().size() + entryBytes(entry).size() + qsizetype(sizeof historyEnd) - 1 >
-        byteCapacity)
+    if (headerLine().size() + batch.text.size() + qsizetype(sizeof historyEnd) - 1 > byteCapacity)
         return false;
-    add(std::move(entry));
+    m_entries.push_back(std::move(batch));
+    fit();
     return true;
+}
+
+UndoHistory::Stored UndoHistory::stored(UndoEntry entry)
+{
+    Stored batch;
+    batch.text = entryBytes(entry);
+    batch.actions = entry.record.size();
+    batch.entry = std::move(entry);
+    return batch;
 }
 
 void UndoHistory::add(UndoEntry entry)
 {
-    m_entries.push_back(std::move(entry));
+    m_entries.push_back(stored(std::move(entry)));
     fit();
 }
 
@@ -401,11 +415,26 @@ void UndoHistory::restore(UndoEntry entry, const std::vector<QByteArray> &older)
 {
     auto place = m_entries.begin();
     for (auto it = m_entries.begin(); it != m_entries.end(); ++it) {
-        if (std::find(older.cbegin(), older.cend(), it->id) != older.cend())
+        if (std::find(older.cbegin(), older.cend(), it->entry.id) != older.cend())
             place = it + 1;
     }
-    m_entries.insert(place, std::move(entry));
+    m_entries.insert(place, stored(std::move(entry)));
     fit();
+}
+
+void UndoHistory::dropNewest()
+{
+    m_entries.pop_back();
+    readNewest();
+}
+
+std::vector<QByteArray> UndoHistory::ids() const
+{
+    std::vector<QByteArray> ids;
+    ids.reserve(m_entries.size());
+    for (const Stored &batch : m_entries)
+        ids.push_back(batch.entry.id);
+    return ids;
 }
 
 void UndoHistory::fit()
@@ -413,24 +442,52 @@ void UndoHistory::fit()
     // Counts of batches, actions and bytes, so that the file stays small enough to read and
     // write in a moment; the newest batch is kept unless it alone is over the byte limit.
     size_t actions = 0;
-    std::vector<qint64> sizes;
     qint64 bytes = headerLine().size() + qsizetype(sizeof historyEnd) - 1;
-    for (const UndoEntry &entry : m_entries) {
-        actions += entry.record.size();
-        sizes.push_back(entryBytes(entry).size());
-        bytes += sizes.back();
+    for (const Stored &batch : m_entries) {
+        actions += batch.actions;
+        bytes += batch.text.size();
     }
     size_t dropped = 0;
     while (m_entries.size() - dropped > 1 &&
            (m_entries.size() - dropped > size_t(capacity) || actions > size_t(actionCapacity) ||
             bytes > byteCapacity)) {
-        actions -= m_entries[dropped].record.size();
-        bytes -= sizes[dropped];
+        actions -= m_entries[dropped].actions;
+        bytes -= m_entries[dropped].text.size();
         ++dropped;
     }
     if (m_entries.size() - dropped == 1 && bytes > byteCapacity)
         ++dropped;
     m_entries.erase(m_entries.begin(), m_entries.begin() + qsizetype(dropped));
+    readNewest();
+}
+
+bool UndoHistory::readNewest()
+{
+    if (m_entries.empty() || m_entries.back().read)
+        return true;
+    Stored &batch = m_entries.back();
+    batch.read = true;
+    // After the batch line, every line is an action.
+    const QByteArray &text = batch.text;
+    std::vector<PathAction> raw;
+    raw.reserve(batch.actions);
+    qsizetype at = text.indexOf('\n') + 1;
+    while (at > 0 && at < text.size()) {
+        qsizetype lineEnd = text.indexOf('\n', at);
+        if (lineEnd < 0)
+            lineEnd = text.size();
+        const std::optional<PathAction> action =
+            parseAction(QByteArrayView(text.constData() + at, lineEnd - at));
+        if (!action) {
+            batch.entry.damaged = true;
+            batch.entry.record.clear();
+            return false;
+        }
+        raw.push_back(*action);
+        at = lineEnd + 1;
+    }
+    takeRecord(raw, batch.entry);
+    return true;
 }
 
 QByteArray UndoHistory::headerLine()
@@ -441,8 +498,12 @@ QByteArray UndoHistory::headerLine()
 QByteArray UndoHistory::toBytes() const
 {
     QByteArray text = headerLine();
-    for (const UndoEntry &entry : m_entries)
-        text += entryBytes(entry);
+    qsizetype size = text.size() + qsizetype(sizeof historyEnd);
+    for (const Stored &batch : m_entries)
+        size += batch.text.size();
+    text.reserve(size);
+    for (const Stored &batch : m_entries)
+        text += batch.text;
     return text + historyEnd;
 }
 
@@ -450,6 +511,18 @@ UndoHistory UndoHistory::fromBytes(const QByteArray &bytes)
 {
     return parse(bytes).value_or(UndoHistory{});
 }
+
+namespace {
+
+/// The shape of an action line, checked without reading its fields: older batches are read
+/// only when they become the newest.
+bool actionShaped(QByteArrayView line)
+{
+    return line.startsWith("a ") && line.endsWith(" .") &&
+           std::count(line.cbegin(), line.cend(), ' ') == actionFields - 1;
+}
+
+} // namespace
 
 std::optional<UndoHistory> UndoHistory::parse(const QByteArray &bytes)
 {
@@ -460,15 +533,13 @@ std::optional<UndoHistory> UndoHistory::parse(const QByteArray &bytes)
     // Line by line in place: the file may be large, and a copy of every line would double it.
     qsizetype at = header.size();
     qsizetype entryStart = -1;
-    std::vector<PathAction> raw;
     const auto closeEntry = [&](qsizetype end) {
         if (entryStart < 0)
             return;
-        UndoEntry &entry = history.m_entries.back();
-        takeRecord(raw, entry);
-        raw.clear();
-        if (entry.id.isEmpty())
-            entry.id = derivedId(bytes.sliced(entryStart, end - entryStart));
+        Stored &batch = history.m_entries.back();
+        batch.text = bytes.sliced(entryStart, end - entryStart);
+        if (batch.entry.id.isEmpty())
+            batch.entry.id = derivedId(batch.text);
     };
     bool ended = false;
     while (at < bytes.size() && !ended) {
@@ -481,14 +552,14 @@ std::optional<UndoHistory> UndoHistory::parse(const QByteArray &bytes)
             ended = true;
         } else if (line.startsWith("batch ")) {
             closeEntry(at);
-            UndoEntry entry;
-            if (!parseBatchLine(line, entry))
+            Stored batch;
+            batch.read = false;
+            if (!parseBatchLine(line, batch.entry))
                 return std::nullopt;
-            history.m_entries.push_back(std::move(entry));
+            history.m_entries.push_back(std::move(batch));
             entryStart = at;
-        } else if (const std::optional<PathAction> action = parseAction(line);
-                   action && !history.m_entries.empty()) {
-            raw.push_back(*action);
+        } else if (actionShaped(line) && !history.m_entries.empty()) {
+            ++history.m_entries.back().actions;
         } else {
             return std::nullopt;
         }
@@ -499,14 +570,22 @@ std::optional<UndoHistory> UndoHistory::parse(const QByteArray &bytes)
     // Ids tell batches apart: two alike (written without ids, byte for byte the same) are
     // numbered.
     QSet<QByteArray> seen;
-    for (UndoEntry &entry : history.m_entries) {
+    for (Stored &batch : history.m_entries) {
+        UndoEntry &entry = batch.entry;
         const QByteArray id = entry.id;
         for (int n = 2; seen.contains(entry.id); ++n)
             entry.id = id + 'x' + QByteArray::number(n);
         seen.insert(entry.id);
+        // The file keeps the id the batch is known by from now on.
+        const qsizetype lineEnd = batch.text.indexOf('\n') + 1;
+        const QList<QByteArray> fields = batch.text.first(lineEnd - 1).split(' ');
+        if (fields.size() < 3 || fields[2] != entry.id)
+            batch.text = batchLine(entry) + batch.text.sliced(lineEnd);
     }
     while (history.m_entries.size() > size_t(capacity))
         history.m_entries.erase(history.m_entries.begin());
+    if (!history.readNewest())
+        return std::nullopt;
     return history;
 }
 
@@ -549,9 +628,7 @@ UndoHistoryFile::Claim UndoHistoryFile::claimNewest(const QByteArray &id, Claime
         if (now.isEmpty() || now.newest().id != id)
             return false;
         claimed.entry = now.newest();
-        claimed.older.clear();
-        for (const UndoEntry &entry : now.entries())
-            claimed.older.push_back(entry.id);
+        claimed.older = now.ids();
         claimed.older.pop_back();
         now.dropNewest();
         taken = true;

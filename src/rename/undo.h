@@ -46,15 +46,17 @@ public:
     /// still here, before the batches added since.
     void restore(UndoEntry entry, const std::vector<QByteArray> &older);
     bool isEmpty() const { return m_entries.empty(); }
-    const UndoEntry &newest() const { return m_entries.back(); }
-    void dropNewest() { m_entries.pop_back(); }
+    const UndoEntry &newest() const { return m_entries.back().entry; }
+    void dropNewest();
     size_t size() const { return m_entries.size(); }
-    const std::vector<UndoEntry> &entries() const { return m_entries; }
+    /// The ids of the batches, oldest first.
+    std::vector<QByteArray> ids() const;
 
     QByteArray toBytes() const;
     /// The history the bytes hold; nothing when they are damaged (a damaged history is no
     /// guide to what is safe to undo). Entries written without an id get one derived from
-    /// their bytes.
+    /// their bytes. Only the newest batch is read whole; the others are checked line by line
+    /// and read when they become the newest (one that then does not read is damaged).
     static std::optional<UndoHistory> parse(const QByteArray &bytes);
     /// The history the bytes hold, empty when they are damaged.
     static UndoHistory fromBytes(const QByteArray &bytes);
@@ -62,9 +64,22 @@ public:
     static QByteArray headerLine();
 
 private:
+    /// A batch with the bytes the file holds for it: a large history is carried from reading
+    /// to writing without reading or writing its actions one by one.
+    struct Stored
+    {
+        UndoEntry entry;
+        QByteArray text;
+        size_t actions = 0;
+        bool read = true; ///< entry.record holds the actions of `text`
+    };
+    static Stored stored(UndoEntry entry);
+    /// Reads the newest batch's actions when they were not read yet; false when a line does
+    /// not read (the batch is then damaged).
+    bool readNewest();
     /// Drops the oldest batches beyond the limits.
     void fit();
-    std::vector<UndoEntry> m_entries;
+    std::vector<Stored> m_entries;
 };
 
 /// The history file, shared by every window and run of the program. Each change reads the

@@ -103,6 +103,15 @@ struct Fixture
     RenameJob job;
 };
 
+/// Every batch of the history, oldest first, each read whole as the newest.
+std::vector<UndoEntry> batchesOf(UndoHistory history)
+{
+    std::vector<UndoEntry> batches;
+    for (; !history.isEmpty(); history.dropNewest())
+        batches.insert(batches.begin(), history.newest());
+    return batches;
+}
+
 } // namespace
 
 class UndoTest : public QObject
@@ -358,6 +367,27 @@ void UndoTest::damagedHistoryUndoesNothing()
     QByteArray altered = bytes;
     altered.replace(" 0 ", " x ");
     QVERIFY(UndoHistory::fromBytes(altered).isEmpty());
+
+    // An older batch altered in a way only a full reading finds is read when it becomes the
+    // newest: the newer batch still undoes, the altered one moves nothing.
+    UndoHistory two;
+    for (int files : {1, 2}) {
+        JobResult batch = copyingBatch(files);
+        batch.record.push_back(copiedTo("b"));
+        two.push(batch);
+    }
+    QByteArray olderAltered = two.toBytes();
+    const qsizetype firstAction = olderAltered.indexOf("\na ") + 1;
+    olderAltered.replace(olderAltered.indexOf(" 0 ", firstAction), 3, " x ");
+    UndoHistory read = UndoHistory::fromBytes(olderAltered);
+    QCOMPARE(read.size(), size_t(2));
+    QVERIFY(!read.newest().damaged);
+    QCOMPARE(read.newest().files, 2);
+    // Carried through unread, byte for byte.
+    QCOMPARE(read.toBytes(), olderAltered);
+    read.dropNewest();
+    QVERIFY(read.newest().damaged);
+    QVERIFY(read.newest().record.empty());
 }
 
 void UndoTest::aRemadeLinkShowingOtherBytesKeepsTheCopy()
@@ -641,7 +671,7 @@ void UndoTest::historiesWrittenWithoutIdsStillRead()
     QCOMPARE(read.newest().record.size(), size_t(2));
     const QByteArray id = read.newest().id;
     QVERIFY(!id.isEmpty());
-    QVERIFY(read.entries().front().id != id);
+    QVERIFY(read.ids().front() != id);
     // The same batch has the same id at every reading, and keeps it once written again.
     QCOMPARE(UndoHistory::fromBytes(old).newest().id, id);
     QCOMPARE(UndoHistory::fromBytes(read.toBytes()).newest().id, id);
@@ -681,7 +711,7 @@ void UndoTest::aBatchWhoseUndoCouldNotStartGoesBackInItsPlace()
     QVERIFY(history.putBack(claimed));
     QVERIFY(history.read(now));
     QStringList order;
-    for (const UndoEntry &entry : now.entries())
+    for (const UndoEntry &entry : batchesOf(now))
         order.append(entry.folders.toPath(entry.record.front()));
     QCOMPARE(order, (QStringList{"/t/first", "/t/second", "/t/third"}));
 }
@@ -733,7 +763,7 @@ void UndoTest::twoRunsAtOnceLoseNoBatch()
     QVERIFY(UndoHistoryFile(f.files, f.program() + "/" + UndoHistory::fileName).read(now));
     QSet<QString> recorded;
     QSet<QByteArray> ids;
-    for (const UndoEntry &entry : now.entries()) {
+    for (const UndoEntry &entry : batchesOf(now)) {
         ids.insert(entry.id);
         for (const JobAction &action : entry.record)
             recorded.insert(entry.folders.toPath(action));
