@@ -330,9 +330,11 @@ int Bin::openAt(int folder, const QByteArray &path)
     QByteArray resolved;
     if (const int error = resolvedPath(folder, path, resolved); error != 0)
         return error;
+    m_resolved = resolved;
     const auto useHomeTrash = [&](bool copies) {
         m_folder = join(home, "Trash");
-        m_recordedFolder = resolved.endsWith('/') ? resolved : resolved + '/';
+        m_top.clear();
+        m_recordedFolder = recordedFolder(resolved);
         m_copies = copies;
         return openHomeTrash(home, m_files, m_info);
     };
@@ -343,10 +345,8 @@ int Bin::openAt(int folder, const QByteArray &path)
     const QByteArray top = topFolderOf(resolved, here.st_dev);
     const int error = openTopTrash(top, m_folder, m_files, m_info);
     if (error == 0) {
-        // Relative to the top folder, as trash information of a volume's own trash is.
-        m_recordedFolder = resolved == top ? QByteArray() : resolved.mid(top.size()) + '/';
-        if (m_recordedFolder.startsWith('/'))
-            m_recordedFolder.remove(0, 1);
+        m_top = top;
+        m_recordedFolder = recordedFolder(resolved);
         m_copies = false;
         return 0;
     }
@@ -355,6 +355,37 @@ int Bin::openAt(int folder, const QByteArray &path)
     // The drive's own trash cannot be used (another user's folder under our name, a read-only
     // top folder): the home trash keeps a copy, as freedesktop.org's trash rules allow.
     return useHomeTrash(true);
+}
+
+QByteArray Bin::recordedFolder(const QByteArray &resolved) const
+{
+    if (m_top.isEmpty())
+        return resolved.endsWith('/') ? resolved : resolved + '/';
+    // Relative to the top folder, as trash information of a volume's own trash is.
+    QByteArray recorded = resolved == m_top ? QByteArray() : resolved.mid(m_top.size()) + '/';
+    if (recorded.startsWith('/'))
+        recorded.remove(0, 1);
+    return recorded;
+}
+
+void Bin::followFolder(int folder)
+{
+    // A folder renamed while the batch runs: later entries came from it under its new name,
+    // and that is where a restore must put them.
+    char link[PATH_MAX];
+    const QByteArray proc = "/proc/self/fd/" + QByteArray::number(folder);
+    const ssize_t length = ::readlink(proc.constData(), link, sizeof link);
+    if (length <= 0 || link[0] != '/' || size_t(length) >= sizeof link)
+        return;
+    const QByteArrayView now(link, length);
+    if (now == m_resolved || now.endsWith(" (deleted)"))
+        return;
+    // It cannot leave its volume by a rename; a path outside the top folder is another view.
+    if (!m_top.isEmpty() && m_top != "/" &&
+        !(now.startsWith(m_top) && (now.size() == m_top.size() || now[m_top.size()] == '/')))
+        return;
+    m_resolved = now.toByteArray();
+    m_recordedFolder = recordedFolder(m_resolved);
 }
 
 QByteArray Bin::listedSpelling(int folder, const QByteArray &name)
@@ -426,6 +457,7 @@ int Bin::keep(int folder, const QByteArray &name, const struct stat &entry,
     trashedAs.clear();
     if (!isOpen())
         return EBADF;
+    followFolder(folder);
     // Recorded as the folder lists it, so that a restore brings back the name it had.
     const QByteArray listed = listedSpelling(folder, name);
     const QByteArray info = infoFor(listed);

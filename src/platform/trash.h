@@ -58,6 +58,10 @@ private:
                const struct stat &entry, const QByteArray &temporary, const QByteArray &info,
                QByteArray &trashedAs);
     QByteArray infoFor(const QByteArray &name);
+    /// What the Path of trash information holds before a name for entries of `resolved`.
+    QByteArray recordedFolder(const QByteArray &resolved) const;
+    /// Follows the folder to its name now.
+    void followFolder(int folder);
     /// The spelling the folder lists for its entry `name`: on a drive that ignores letter case
     /// the caller's name may be another spelling of it.
     QByteArray listedSpelling(int folder, const QByteArray &name);
@@ -67,6 +71,8 @@ private:
     SystemCalls::FileDescriptor m_info;
     /// What the Path of trash information holds before an entry's name ("" or ending in "/").
     QByteArray m_recordedFolder;
+    QByteArray m_resolved; ///< the folder's path when m_recordedFolder was made
+    QByteArray m_top;      ///< the volume's top folder for its own trash; empty for the home trash
     bool m_copies = false;
     bool m_found = false;
     std::time_t m_dateSecond = -1;

@@ -124,6 +124,7 @@ private Q_SLOTS:
     void replacedFilesComeBackFromTheTrash_data();
     void replacedFilesComeBackFromTheTrash();
     void aFileOnlyLikeASourceGoesToTheTrash();
+    void trashEntriesNameTheFolderWhereItIsNow();
     void filesChangedSinceAreLeftAlone_data();
     void filesChangedSinceAreLeftAlone();
     void aSourceRemovedSinceIsNotMadeAgain();
@@ -215,6 +216,37 @@ void UndoTest::replacedFilesComeBackFromTheTrash()
     QCOMPARE(f.state(), before);
     QVERIFY(TestFiles::names(trashFiles).isEmpty());
     QVERIFY(TestFiles::names(f.root.path() + "/data/Trash/info").isEmpty());
+}
+
+void UndoTest::trashEntriesNameTheFolderWhereItIsNow()
+{
+    // 200 files replace older ones, and the target folder is renamed halfway: what went to the
+    // trash after the rename came from the folder under its new name, and a file manager's
+    // restore must find it there.
+    Fixture f;
+    QStringList names;
+    for (int i = 1; i <= 200; ++i) {
+        names.append(QStringLiteral("a%1.jpg").arg(i, 3, 10, QLatin1Char('0')));
+        QVERIFY(TestFiles::write(f.dst() + QStringLiteral("/p%1.jpg").arg(i), "older"));
+    }
+    RenameRequest r = f.request(names, false, false);
+    r.overwrite = true;
+    const QString moved = f.root.path() + "/moved";
+    int changes = 0;
+    f.files.failWhen = [&](FaultyFileOperations::Op op, const QString &) {
+        if (op != FaultyFileOperations::Op::List && op != FaultyFileOperations::Op::Read &&
+            ++changes == 100)
+            QDir().rename(f.dst(), moved);
+        return false;
+    };
+    const JobResult result = f.job.run(r);
+    QCOMPARE(result.outcome, JobResult::Outcome::Completed);
+    QVERIFY2(QFileInfo::exists(moved), "the folder was renamed before the batch ended");
+    const QString info = f.root.path() + "/data/Trash/info/";
+    QVERIFY(TestFiles::read(info + "p1.jpg.trashinfo")
+                .contains("Path=" + QFile::encodeName(f.dst()) + "/p1.jpg\n"));
+    QVERIFY(TestFiles::read(info + "p200.jpg.trashinfo")
+                .contains("Path=" + QFile::encodeName(moved) + "/p200.jpg\n"));
 }
 
 void UndoTest::aFileOnlyLikeASourceGoesToTheTrash()
