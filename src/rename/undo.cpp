@@ -353,11 +353,27 @@ bool changesFiles(const JobAction &a)
     return false;
 }
 
-/// Still exactly the file the batch left: the same file, size and modification time.
+/// The time a drive keeps when given `given`: many keep less than nanoseconds (FAT two
+/// seconds, exFAT and HFS+ one second or ten milliseconds, NTFS 100 ns) and cut the rest off.
+bool keptTimeOf(qint64 kept, qint64 given)
+{
+    if (kept == given)
+        return true;
+    for (const qint64 step : {qint64(100), qint64(1000), qint64(10'000'000), qint64(1'000'000'000),
+                              qint64(2'000'000'000)}) {
+        const qint64 down = given - ((given % step) + step) % step;
+        if (kept == down)
+            return true;
+    }
+    return false;
+}
+
+/// Still exactly the file the batch left: the same file, size and modification time (as the
+/// drive keeps it: a copy's time is recorded as it was given).
 bool unchangedSince(const FileStatus &now, const FileStatus &written)
 {
     return now.sameFileAs(written) && now.type == written.type && now.size == written.size &&
-           now.modifiedNs == written.modifiedNs;
+           keptTimeOf(now.modifiedNs, written.modifiedNs);
 }
 
 /// What one item of the batch did, gathered from its actions.
@@ -950,7 +966,9 @@ UndoReport undoBatch(FileOperations &files, const UndoEntry &entry, const QStrin
             return report;
         }
     }
-    report.started = true;
+    // Started once something changes: an undo that changes nothing leaves the batch in the
+    // history, to be tried again.
+    report.started = journaled;
 
     // 1. Every name the batch wrote is freed.
     QSet<QString> freed;
@@ -1003,6 +1021,8 @@ UndoReport undoBatch(FileOperations &files, const UndoEntry &entry, const QStrin
             leave(it->to, QStringLiteral("元の名前が使われているため、そのままにしました。"));
         else if (const OpResult back = rename(it->to, it->from); !back)
             leave(it->to, back.error);
+        else
+            report.started = true;
     }
     // 4. Each content back under its source's name; copies whose source is still there go.
     const OpenFolder &target = folders.target;
@@ -1027,6 +1047,7 @@ UndoReport undoBatch(FileOperations &files, const UndoEntry &entry, const QStrin
                 leave(item.source, made.error);
             } else {
                 ++report.undone;
+                report.started = true;
             }
             continue;
         }
@@ -1097,6 +1118,8 @@ QString undoMessage(const UndoReport &report, const OpResult &notPutBack)
         for (const QString &line : report.leftAlone)
             text += QStringLiteral("\r\n") + line;
     }
+    if (!report.started && notPutBack)
+        text += QStringLiteral("\r\n何も変更していないため、このリネームは後から元に戻せます。");
     if (!notPutBack)
         text += QStringLiteral("\r\nこのリネームを元に戻す記録に戻せなかったため、"
                                "後から元に戻すことはできません。理由: ") +

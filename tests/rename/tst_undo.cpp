@@ -127,6 +127,8 @@ private Q_SLOTS:
     void trashEntriesNameTheFolderWhereItIsNow();
     void filesChangedSinceAreLeftAlone_data();
     void filesChangedSinceAreLeftAlone();
+    void copiesOnDrivesWithCoarseTimesAreUndone_data();
+    void copiesOnDrivesWithCoarseTimesAreUndone();
     void aSourceRemovedSinceIsNotMadeAgain();
     void linksComeBackAsLinks();
     void historySurvivesARestart();
@@ -306,6 +308,41 @@ void UndoTest::filesChangedSinceAreLeftAlone()
         QCOMPARE(TestFiles::read(f.src() + "/b.jpg"), QByteArray("b.jpg"));
         QCOMPARE(QFileInfo::exists(f.src() + "/a.jpg"), !move);
     }
+}
+
+void UndoTest::copiesOnDrivesWithCoarseTimesAreUndone_data()
+{
+    // What the drive keeps of the time 12:00:01.123456789 the copy was given.
+    QTest::addColumn<qint64>("keptNs");
+    QTest::addColumn<bool>("undone");
+    const qint64 given = 1'700'000'001'123'456'789;
+    QTest::newRow("NTFS, 100 ns") << given - 89 << true;
+    QTest::newRow("exFAT, 10 ms") << given - 3'456'789 << true;
+    QTest::newRow("exFAT through FUSE, 1 s") << given - 123'456'789 << true;
+    QTest::newRow("FAT, 2 s") << given - 1'123'456'789 << true;
+    QTest::newRow("changed since") << given + 1'000 << false;
+}
+
+void UndoTest::copiesOnDrivesWithCoarseTimesAreUndone()
+{
+    // The record holds the time the copy was given; a drive that cuts it is no change.
+    QFETCH(qint64, keptNs);
+    QFETCH(bool, undone);
+    Fixture f;
+    RenameRequest r = f.request({"a.jpg"}, false, false);
+    const QByteArray source = QFile::encodeName(f.src() + "/a.jpg");
+    const struct timespec given[2] = {{0, UTIME_OMIT}, {1'700'000'001, 123'456'789}};
+    QCOMPARE(::utimensat(AT_FDCWD, source.constData(), given, 0), 0);
+    const UndoEntry entry = f.runAndRecord(r);
+    const QByteArray copy = QFile::encodeName(f.dst() + "/p1.jpg");
+    const struct timespec kept[2] = {{0, UTIME_OMIT},
+                                     {keptNs / 1'000'000'000, keptNs % 1'000'000'000}};
+    QCOMPARE(::utimensat(AT_FDCWD, copy.constData(), kept, 0), 0);
+    const UndoReport report = undoBatch(f.files, entry, f.program());
+    QCOMPARE(QFileInfo::exists(f.dst() + "/p1.jpg"), !undone);
+    QCOMPARE(report.undone, undone ? 1 : 0);
+    // An undo that changed nothing leaves the batch to be undone later.
+    QCOMPARE(report.started, undone);
 }
 
 void UndoTest::aSourceRemovedSinceIsNotMadeAgain()
