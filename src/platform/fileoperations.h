@@ -126,6 +126,9 @@ struct WriteReport
     /// A copying move left its source in place: it was written to while it was copied, so the
     /// copy does not hold all of it.
     bool sourceChanged = false;
+    /// A copying move wrote its destination, but its source could not be removed: the errno
+    /// (the source stays; sourceKept is set).
+    int sourceNotRemoved = 0;
 };
 
 /// File operations. Entries are named by an open folder and a bare name, so that whatever

@@ -692,6 +692,11 @@ OpResult PosixFileOperations::moveFile(const OpenFolder &sourceFolder, const QSt
             return failureOf(moved, sourcePath());
     }
 
+    // The copy is written and stays (its caller records it); the source stays as well.
+    const auto keepSource = [&](int error) {
+        done.sourceKept = true;
+        done.sourceNotRemoved = error;
+    };
     const auto removeSourceName = [&] {
         if (::unlinkat(from, src.constData(), 0) != 0)
             return failureOf(errno, sourcePath());
@@ -745,9 +750,9 @@ OpResult PosixFileOperations::moveFile(const OpenFolder &sourceFolder, const QSt
                     copyFile(sourceFolder, source, destinationFolder, destination, options, &done);
                 !copied)
                 return copied;
-            if (::unlinkat(from, src.constData(), 0) != 0)
-                return failureOf(errno, sourcePath());
             done.copied = true;
+            if (::unlinkat(from, src.constData(), 0) != 0)
+                keepSource(errno);
             return OpResult::success();
         }
 
@@ -804,7 +809,7 @@ OpResult PosixFileOperations::moveFile(const OpenFolder &sourceFolder, const QSt
             return OpResult::success();
         }
         if (::unlinkat(from, src.constData(), 0) != 0)
-            return failureOf(errno, sourcePath());
+            keepSource(errno);
         return OpResult::success();
     }
 }

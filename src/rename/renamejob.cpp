@@ -87,6 +87,13 @@ QString sourceChangedText()
                           "（元のファイルはそのまま残っています）。");
 }
 
+QString sourceNotRemovedText(int error)
+{
+    return QStringLiteral("新しい名前にコピーしましたが、元のファイルを削除できませんでした（%1）。"
+                          "元のファイルはそのまま残っています。")
+        .arg(systemErrorText(error));
+}
+
 using FileKey = QPair<quint64, quint64>;
 
 /// A name with letter case ignored; plain ASCII names, the common case, the quick way.
@@ -610,6 +617,9 @@ private:
                  source, target, report);
             if (report.sourceChanged)
                 return check(OpResult::failure(sourceChangedText()), folder.pathOf(source));
+            if (report.sourceNotRemoved != 0)
+                return check(OpResult::failure(sourceNotRemovedText(report.sourceNotRemoved)),
+                             folder.pathOf(source));
             if (!report.sourceKept)
                 noteRemoved(from, source, linkText);
         } else {

@@ -1074,8 +1074,17 @@ UndoReport undoBatch(FileOperations &files, const UndoEntry &entry, const QStrin
                 !exists(item.source)) {
                 // Back to another drive: the move copies, then removes its hidden file.
                 TemporaryBack temporaries(journal, steps);
+                WriteReport back;
                 done = files.moveFile(target, item.hidden, sourceFolderOpen, sourceName,
-                                      WriteOptions(&temporaries, true));
+                                      WriteOptions(&temporaries, true), &back);
+                // A hidden file that stayed is brought into sight by the recovery below.
+                if (done && back.sourceKept)
+                    done = OpResult::failure(
+                        back.sourceNotRemoved != 0
+                            ? systemErrorText(back.sourceNotRemoved)
+                            : QStringLiteral(
+                                  "元の名前に戻しましたが、新しい名前の側も残りました。"),
+                        target.pathOf(item.hidden));
             }
         } else if (files.sameContent(target, item.hidden, sourceFolderOpen, sourceName)) {
             done = files.removeFile(target, item.hidden); // a copy of what the source still holds

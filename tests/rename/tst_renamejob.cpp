@@ -9,7 +9,10 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 namespace {
 
@@ -205,6 +208,7 @@ private Q_SLOTS:
     void aNonFileUnderANewNameIsRefused();
     void aFolderRenamedMidwayCarriesTheBatch_data();
     void aFolderRenamedMidwayCarriesTheBatch();
+    void aMoveFromADriveThatKeepsItsFilesRecordsTheCopy();
     void aLinkNamedAsItsOwnNewNameKeepsItsContentWhenItsFileMoves();
     void linksAreReadAsTheirFiles_data();
     void linksAreReadAsTheirFiles();
@@ -706,6 +710,46 @@ void RenameJobTest::aFolderRenamedMidwayCarriesTheBatch()
     for (int i = 1; i <= 400; ++i)
         QCOMPARE(TestFiles::read(moved + QStringLiteral("/p%1.jpg").arg(i + 1)),
                  QStringLiteral("p%1.jpg").arg(i).toUtf8());
+}
+
+void RenameJobTest::aMoveFromADriveThatKeepsItsFilesRecordsTheCopy()
+{
+    // Moving from a read-only drive to another: the first copy is written, its source cannot
+    // go. The copy is recorded (so that an undo takes it away), the batch stops there and says
+    // the source stays. The source drive is a tmpfs in a child's own mount namespace.
+    Fixture f;
+    const QByteArray src = QFile::encodeName(f.src());
+    const pid_t child = ::fork();
+    QVERIFY(child >= 0);
+    if (child == 0) {
+        if (::unshare(CLONE_NEWNS) != 0 ||
+            ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            ::mount("tmpfs", src.constData(), "tmpfs", 0, "size=1m") != 0)
+            ::_exit(10);
+        RenameRequest r = f.request({"a.jpg", "b.jpg"});
+        r.move = true;
+        if (::mount(nullptr, src.constData(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) != 0)
+            ::_exit(10);
+        const JobResult result = f.job.run(r);
+        if (result.outcome != JobResult::Outcome::Interrupted || result.filesDone != 0)
+            ::_exit(1);
+        if (result.record.size() != 1 || result.record.front().kind != JobAction::Kind::Copied ||
+            result.record.front().to != "photo007.jpg")
+            ::_exit(2);
+        if (TestFiles::read(f.dst() + "/photo007.jpg") != "a.jpg" ||
+            TestFiles::read(f.src() + "/a.jpg") != "a.jpg")
+            ::_exit(3);
+        if (f.messages.informed.size() != 1 ||
+            !f.messages.informed.front().contains("元のファイルを削除できませんでした"))
+            ::_exit(4);
+        ::_exit(0);
+    }
+    int status = 0;
+    QCOMPARE(::waitpid(child, &status, 0), child);
+    QVERIFY2(WIFEXITED(status), "the child ended normally");
+    if (WEXITSTATUS(status) == 10)
+        QSKIP("cannot mount a file system of the test's own here");
+    QCOMPARE(WEXITSTATUS(status), 0);
 }
 
 void RenameJobTest::aLinkNamedAsItsOwnNewNameKeepsItsContentWhenItsFileMoves()
