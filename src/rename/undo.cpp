@@ -6,6 +6,7 @@
 #include <QCryptographicHash>
 #include <QDate>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSet>
 
@@ -262,6 +263,26 @@ void takeRecord(const std::vector<PathAction> &raw, UndoEntry &entry)
             action.inTrash = std::make_shared<const JobAction::InTrash>(a.trashedAs, a.trashed);
         entry.record.push_back(std::move(action));
     }
+}
+
+/// The spelling a replaced file had, where the trash kept it under another spelling of the
+/// name it replaced (on a drive that ignores letter case): its trash name without the ".N" a
+/// taken trash name gets.
+QString trashedSpelling(const QString &trashName, const QString &replaced)
+{
+    const auto sameButCase = [&](const QString &name) {
+        return name != replaced && name.size() == replaced.size() &&
+               name.compare(replaced, Qt::CaseInsensitive) == 0;
+    };
+    if (sameButCase(trashName))
+        return trashName;
+    static const QRegularExpression marked(QStringLiteral("^(.*)\\.[0-9a-z]+(\\.[^.]{1,15})?$"));
+    if (const QRegularExpressionMatch m = marked.match(trashName); m.hasMatch()) {
+        const QString unmarked = m.captured(1) + m.captured(2);
+        if (sameButCase(unmarked))
+            return unmarked;
+    }
+    return replaced;
 }
 
 /// A batch's id: a random token, or one derived from the batch's bytes for a batch written
@@ -1003,7 +1024,8 @@ UndoReport undoBatch(FileOperations &files, const UndoEntry &entry, const QStrin
             continue;
         }
         nowAndThen();
-        const auto [folder, name] = at(item.target);
+        const auto [folder, targetName] = at(item.target);
+        const QString name = trashedSpelling(nameOf(item.trashedAs), targetName);
         TemporaryBack temporaries(journal, 1000000 + steps);
         if (const OpResult back =
                 files.restoreFromTrash(item.trashedAs, folder, name, {item.trashed, &temporaries});

@@ -151,6 +151,7 @@ private Q_SLOTS:
     void aKilledChangesTemporaryGoesAtTheNextChange();
     void twoRunsAtOnceLoseNoBatch();
     void theUsersHistoryOnADriveWithoutPermissionsIsUsed();
+    void undoOnADriveIgnoringCaseBringsBackTheSpellings();
 };
 
 void UndoTest::undoPutsEveryNameBack_data()
@@ -873,6 +874,35 @@ void UndoTest::theUsersHistoryOnADriveWithoutPermissionsIsUsed()
     // The second batch wrote over the first one's copy: the undo brings that back.
     QVERIFY(undoBatch(f.files, claimed.entry, f.program()).leftAlone.isEmpty());
     QCOMPARE(TestFiles::read(f.dst() + "/p1.jpg"), QByteArray("a.jpg"));
+}
+
+void UndoTest::undoOnADriveIgnoringCaseBringsBackTheSpellings()
+{
+    // IMG1..3.JPG renumbered in place as img2..4.jpg on a USB stick, then undone: each file
+    // comes back under the spelling it had.
+    Fixture f;
+    const ExfatDrive drive(f.root.path() + "/stick.img", f.root.path() + "/stick");
+    if (!drive.skipReason.isEmpty())
+        QSKIP(qPrintable(drive.skipReason));
+    const QString folder = f.root.path() + "/stick/d";
+    QVERIFY(QDir().mkpath(folder));
+    const QStringList names{"IMG1.JPG", "IMG2.JPG", "IMG3.JPG"};
+    RenameRequest r = f.request({}, true, true);
+    r.startNumberText = "2";
+    r.baseName = "img";
+    r.overwrite = true;
+    r.sourceFolder = r.targetFolder = folder;
+    for (const QString &name : names) {
+        QVERIFY(TestFiles::write(folder + "/" + name, name.toUtf8()));
+        r.entries.push_back({name, true});
+    }
+    const UndoEntry entry = f.runAndRecord(r);
+    QCOMPARE(TestFiles::names(folder), (QStringList{"img2.jpg", "img3.jpg", "img4.jpg"}));
+    const UndoReport report = undoBatch(f.files, entry, f.program());
+    QVERIFY2(report.leftAlone.isEmpty(), qPrintable(report.leftAlone.join('\n')));
+    QCOMPARE(TestFiles::names(folder), names);
+    for (const QString &name : names)
+        QCOMPARE(TestFiles::read(folder + "/" + name), name.toUtf8());
 }
 
 QTEST_GUILESS_MAIN(UndoTest)
