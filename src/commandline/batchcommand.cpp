@@ -130,7 +130,9 @@ int dryRun(FileOperations &files, Console &console, MessageBoxes &messages,
         files.openFolder(request.targetFolder, target) ? files.nameMax(target) : 255;
     QStringList targetNames;
     files.listFiles(request.targetFolder, targetNames);
+    // The folders as the batch sees them: letter case, links, one folder under two paths.
     NameCheckModel check;
+    check.setFileOperations(&files);
     check.setRequest(request, targetNames, nameMax);
     QString lines;
     for (int row = 0; row < check.rowCount(); ++row) {
