@@ -230,15 +230,27 @@ std::optional<qint64> DateTaken::sinceEpochNs() const
 {
     if (!date.isValid() || !time.isValid())
         return {};
+    // The clock's reading as if it were UTC.
+    const qint64 clock =
+        (date.toJulianDay() - daysFrom4713BcTo1970) * 86400 + time.msecsSinceStartOfDay() / 1000;
     qint64 seconds = 0;
     if (offsetSeconds) {
-        seconds = (date.toJulianDay() - daysFrom4713BcTo1970) * 86400 +
-                  time.msecsSinceStartOfDay() / 1000 - *offsetSeconds;
-    } else {
-        const QDateTime local(date, time);
-        if (!local.isValid())
-            return {};
+        seconds = clock - *offsetSeconds;
+    } else if (const QDateTime local(date, time); local.isValid()) {
         seconds = local.toSecsSinceEpoch();
+    } else {
+        // A time the zone skips when its clocks go forward: a clock not set forward yet shows
+        // it, so it is read with the offset in force just before.
+        const QDateTime asUtc(date, time, Qt::UTC);
+        std::optional<int> offsetBefore;
+        for (int back = 1; back <= 96 && !offsetBefore; ++back) {
+            const QDateTime earlier = asUtc.addSecs(-qint64(back) * 30 * 60);
+            if (const QDateTime before(earlier.date(), earlier.time()); before.isValid())
+                offsetBefore = before.offsetFromUtc();
+        }
+        if (!offsetBefore)
+            return {};
+        seconds = clock - *offsetBefore;
     }
     qint64 ns = 0;
     if (qMulOverflow(seconds, qint64(1000000000), &ns) ||

@@ -2,7 +2,10 @@
 #include "exiffiles.h"
 
 #include <QDateTime>
+#include <QScopeGuard>
 #include <QTest>
+
+#include <ctime>
 
 using ExifFiles::Tags;
 using Result = DateTakenReading::Result;
@@ -179,6 +182,19 @@ void DateTakenTest::moments()
     local.offsetSeconds.reset();
     QCOMPARE(local.sinceEpochNs(),
              QDateTime(local.date, local.time).toSecsSinceEpoch() * 1000000000 + 250000000);
+    // A camera that keeps no daylight saving shows times the zone skips; they keep their place.
+    const QByteArray zone = qgetenv("TZ");
+    const auto restoreZone = qScopeGuard([&zone] {
+        zone.isNull() ? qunsetenv("TZ") : qputenv("TZ", zone);
+        ::tzset();
+    });
+    qputenv("TZ", "America/New_York");
+    ::tzset();
+    const auto newYork = [](const char *text) { return parseExifDateTime(text)->sinceEpochNs(); };
+    const std::optional<qint64> skipped = newYork("2021:03:14 02:30:00");
+    QVERIFY(skipped);
+    QVERIFY(*newYork("2021:03:14 01:00:00") < *skipped);
+    QVERIFY(*skipped < *newYork("2021:03:14 04:00:00"));
     // Beyond what nanoseconds since 1970 can count.
     DateTaken far = *parseExifDateTime("9999:12:31 23:59:59");
     far.offsetSeconds = 0;
