@@ -170,8 +170,7 @@ int dryRun(FileOperations &files, Console &console, MessageBoxes &messages,
     console.writeOutput(ConsoleMessages::asLines(check.summary()));
     // A batch that would stop on the way (the same name, the number limit) does not do it all.
     const bool stops =
-        layout.reached < plan.items.size() || (plan.stop == BatchPlan::Stop::NumberOverflow &&
-                                               plan.items.size() < request.entries.size());
+        layout.reached < plan.items.size() || plan.stop == BatchPlan::Stop::NumberOverflow;
     return stops ? BatchExit::notDone : BatchExit::done;
 }
 
