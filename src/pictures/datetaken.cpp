@@ -55,15 +55,13 @@ public:
         return taken;
     }
 
-    bool isShort() const { return m_short && !m_damaged; }
+    /// A read went past the bytes at hand. More bytes are asked for even where another read
+    /// found damage: that one may be an optional tag, which leaves the date as it is.
+    bool isShort() const { return m_short; }
     qint64 needed() const { return m_needed; }
 
 private:
-    std::nullopt_t damaged()
-    {
-        m_damaged = true;
-        return std::nullopt;
-    }
+    static std::nullopt_t damaged() { return std::nullopt; }
 
     /// `size` bytes at `offset`, when the structure holds them and they are at hand.
     std::optional<QByteArrayView> view(qint64 offset, qint64 size)
@@ -135,7 +133,6 @@ private:
     bool m_wholeFile;
     bool m_little = true;
     bool m_short = false;
-    bool m_damaged = false;
     qint64 m_needed = 0;
 };
 

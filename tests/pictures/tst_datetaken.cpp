@@ -98,6 +98,11 @@ void DateTakenTest::anyPrefixAsksForMoreOrReadsTheSame_data()
     QTest::newRow("jpeg/big endian") << ExifFiles::jpeg(refined, true);
     QTest::newRow("tiff") << ExifFiles::tiff(refined, true, 100);
     QTest::newRow("jpeg without exif") << ExifFiles::jpeg({}, false, 100);
+    // The sub-seconds' value lies far past its segment, the offset after the date: the date
+    // stays, with the offset read once it is at hand.
+    QByteArray badSubSeconds = ExifFiles::jpeg({"2023:08:14 09:30:05", "250000", "+09:00"});
+    badSubSeconds[badSubSeconds.indexOf("II*") + 26 + 2 + 2 * 12 + 8 + 3] = '\x7f';
+    QTest::newRow("jpeg/damaged sub-seconds") << badSubSeconds;
 }
 
 void DateTakenTest::anyPrefixAsksForMoreOrReadsTheSame()
