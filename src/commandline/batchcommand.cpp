@@ -130,7 +130,9 @@ int dryRun(FileOperations &files, Console &console, MessageBoxes &messages,
         files.openFolder(request.targetFolder, target) ? files.nameMax(target) : 255;
     QStringList targetNames;
     files.listFiles(request.targetFolder, targetNames);
+    // The folders as the batch sees them: letter case, links, one folder under two paths.
     NameCheckModel check;
+    check.setFileOperations(&files);
     check.setRequest(request, targetNames, nameMax);
     QString lines;
     for (int row = 0; row < check.rowCount(); ++row) {
@@ -168,8 +170,7 @@ int dryRun(FileOperations &files, Console &console, MessageBoxes &messages,
     console.writeOutput(ConsoleMessages::asLines(check.summary()));
     // A batch that would stop on the way (the same name, the number limit) does not do it all.
     const bool stops =
-        layout.reached < plan.items.size() || (plan.stop == BatchPlan::Stop::NumberOverflow &&
-                                               plan.items.size() < request.entries.size());
+        layout.reached < plan.items.size() || plan.stop == BatchPlan::Stop::NumberOverflow;
     return stops ? BatchExit::notDone : BatchExit::done;
 }
 

@@ -66,13 +66,14 @@ ProgramOptions::ProgramOptions()
           "name", "title", "visual", "icon", "qmljsdebugger"}) {
         QCommandLineOption option(QString::fromLatin1(name), QString(), QStringLiteral("value"));
         option.setFlags(QCommandLineOption::HiddenFromHelp);
-        m_parser.addOption(option);
+        m_windowOptions.append(option);
     }
     for (const char *name : {"reverse", "widgetcount", "nograb", "dograb", "testability"}) {
         QCommandLineOption option(QString::fromLatin1(name));
         option.setFlags(QCommandLineOption::HiddenFromHelp);
-        m_parser.addOption(option);
+        m_windowOptions.append(option);
     }
+    m_parser.addOptions(m_windowOptions);
 }
 
 ProgramOptions::Request ProgramOptions::usageError(const QString &message)
@@ -104,6 +105,15 @@ ProgramOptions::Request ProgramOptions::parse(const QStringList &arguments)
     if (!parsed)
         return usageError(m_parser.errorText());
 
+    // A batch opens no window; a window option there would take the next file as its value.
+    if (batch) {
+        for (const QCommandLineOption &option : std::as_const(m_windowOptions)) {
+            if (m_parser.isSet(option))
+                return usageError(QStringLiteral("--%1 はウィンドウを開くときのオプションです。"
+                                                 "--rename、--undo とは一緒に使えません。")
+                                      .arg(option.names().constFirst()));
+        }
+    }
     const QList<const QCommandLineOption *> renameOnly{
         &m_base, &m_start, &m_digits, &m_ext, &m_move, &m_overwrite, &m_order, &m_dryRun, &m_to};
     const auto firstSet = [this](const QList<const QCommandLineOption *> &options) {

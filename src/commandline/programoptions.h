@@ -7,7 +7,7 @@
 
 /// The program's command line: the paths the window opens, --help and --version, and the
 /// batches run without a window (--rename, --undo). Qt's own window-system options are known,
-/// so that they are neither unknown nor taken for paths, and left to Qt.
+/// so that they are neither unknown nor taken for paths, and left to Qt; a batch refuses them.
 class ProgramOptions
 {
 public:
@@ -55,6 +55,8 @@ private:
     QCommandLineOption m_dryRun{QStringLiteral("dry-run")};
     QCommandLineOption m_to{QStringLiteral("to"), QString(), QStringLiteral("TARGET")};
     QCommandLineOption m_yes{QStringLiteral("yes")};
+    /// Qt's own, for the window only.
+    QList<QCommandLineOption> m_windowOptions;
     QString m_error;
     RenameCommand m_rename;
 };

@@ -55,15 +55,13 @@ public:
         return taken;
     }
 
-    bool isShort() const { return m_short && !m_damaged; }
+    /// A read went past the bytes at hand. More bytes are asked for even where another read
+    /// found damage: that one may be an optional tag, which leaves the date as it is.
+    bool isShort() const { return m_short; }
     qint64 needed() const { return m_needed; }
 
 private:
-    std::nullopt_t damaged()
-    {
-        m_damaged = true;
-        return std::nullopt;
-    }
+    static std::nullopt_t damaged() { return std::nullopt; }
 
     /// `size` bytes at `offset`, when the structure holds them and they are at hand.
     std::optional<QByteArrayView> view(qint64 offset, qint64 size)
@@ -135,7 +133,6 @@ private:
     bool m_wholeFile;
     bool m_little = true;
     bool m_short = false;
-    bool m_damaged = false;
     qint64 m_needed = 0;
 };
 
@@ -230,15 +227,27 @@ std::optional<qint64> DateTaken::sinceEpochNs() const
 {
     if (!date.isValid() || !time.isValid())
         return {};
+    // The clock's reading as if it were UTC.
+    const qint64 clock =
+        (date.toJulianDay() - daysFrom4713BcTo1970) * 86400 + time.msecsSinceStartOfDay() / 1000;
     qint64 seconds = 0;
     if (offsetSeconds) {
-        seconds = (date.toJulianDay() - daysFrom4713BcTo1970) * 86400 +
-                  time.msecsSinceStartOfDay() / 1000 - *offsetSeconds;
-    } else {
-        const QDateTime local(date, time);
-        if (!local.isValid())
-            return {};
+        seconds = clock - *offsetSeconds;
+    } else if (const QDateTime local(date, time); local.isValid()) {
         seconds = local.toSecsSinceEpoch();
+    } else {
+        // A time the zone skips when its clocks go forward: a clock not set forward yet shows
+        // it, so it is read with the offset in force just before.
+        const QDateTime asUtc(date, time, Qt::UTC);
+        std::optional<int> offsetBefore;
+        for (int back = 1; back <= 96 && !offsetBefore; ++back) {
+            const QDateTime earlier = asUtc.addSecs(-qint64(back) * 30 * 60);
+            if (const QDateTime before(earlier.date(), earlier.time()); before.isValid())
+                offsetBefore = before.offsetFromUtc();
+        }
+        if (!offsetBefore)
+            return {};
+        seconds = clock - *offsetBefore;
     }
     qint64 ns = 0;
     if (qMulOverflow(seconds, qint64(1000000000), &ns) ||

@@ -16,7 +16,8 @@ struct DateTaken
     std::optional<int> offsetSeconds; ///< the clock's offset from UTC
 
     /// The moment in nanoseconds since the epoch: through the offset where it is known, else
-    /// read in the local time zone (cameras keep local time). Nothing for dates out of range.
+    /// read in the local time zone (cameras keep local time), a time the zone skips with the
+    /// offset before the skip. Nothing for dates out of range.
     std::optional<qint64> sinceEpochNs() const;
 };
 

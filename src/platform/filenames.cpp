@@ -212,7 +212,13 @@ QString fromUrl(const QUrl &url)
     // Any host but this machine's (none, or localhost) names a file elsewhere.
     if (!url.isLocalFile() || (!url.host().isEmpty() && url.host() != QLatin1String("localhost")))
         return {};
-    return decode(QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()));
+    const QByteArray encoded = url.path(QUrl::FullyEncoded).toLatin1();
+    const QByteArray bytes = QByteArray::fromPercentEncoding(encoded);
+    // A NUL ends a name early and an encoded slash is part of no name: the system would open
+    // another file than the one meant.
+    if (bytes.contains('\0') || bytes.count('/') != encoded.count('/'))
+        return {};
+    return decode(bytes);
 }
 
 } // namespace FileNames

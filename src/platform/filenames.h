@@ -44,7 +44,8 @@ private:
 /// The file: URL of a full path, its exact bytes percent-encoded (as file managers write them
 /// into text/uri-list).
 QUrl toUrl(const QString &path);
-/// The full path of a local file: URL, with its exact bytes; empty for any other URL.
+/// The full path of a local file: URL, with its exact bytes; empty for any other URL, and for
+/// one that encodes a NUL or a slash.
 QString fromUrl(const QUrl &url);
 
 } // namespace FileNames

@@ -12,16 +12,29 @@ QString folded(const QString &name)
 
 QString otherSpelling(const QString &name)
 {
-    QString other = name.toUpper();
+    // Only ASCII letters change: every drive that ignores case folds them, while beyond them
+    // drives differ (ß has no upper case of its own length, vfat folds ASCII only).
+    const auto swapped = [&name](bool upper) {
+        QString other = name;
+        for (QChar &c : other) {
+            const char16_t u = c.unicode();
+            if (upper && u >= u'a' && u <= u'z')
+                c = QChar(char16_t(u - 0x20));
+            else if (!upper && u >= u'A' && u <= u'Z')
+                c = QChar(char16_t(u + 0x20));
+        }
+        return other;
+    };
+    QString other = swapped(true);
     if (other == name)
-        other = name.toLower();
+        other = swapped(false);
     return other == name ? QString() : other;
 }
 
 bool ignoresCase(FileOperations &files, const OpenFolder &folder,
                  const QHash<QString, FileStatus> &entries)
 {
-    // The first name with letters decides: its other spelling is either listed too (the
+    // The first name with ASCII letters decides: its other spelling is either listed too (the
     // folder holds both, so it compares case) or found only by the file system's lookup.
     for (auto it = entries.cbegin(); it != entries.cend(); ++it) {
         const QString other = otherSpelling(it.key());

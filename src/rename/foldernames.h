@@ -13,12 +13,12 @@ namespace FolderNames {
 /// The name with letter case ignored; plain ASCII names the quick way.
 QString folded(const QString &name);
 
-/// The name in other letter case (upper, or lower where it is all upper); null for a name
-/// without letters.
+/// The name with its ASCII letters in other case (upper, or lower where they are all upper);
+/// null for a name without ASCII letters. Other letters keep their spelling.
 QString otherSpelling(const QString &name);
 
 /// True when the folder finds its entries under other spellings of their names: one listed
-/// name with letters is looked up in another spelling that the listing does not hold.
+/// name with ASCII letters is looked up in another spelling that the listing does not hold.
 bool ignoresCase(FileOperations &files, const OpenFolder &folder,
                  const QHash<QString, FileStatus> &entries);
 bool ignoresCase(FileOperations &files, const OpenFolder &folder, const FolderListing &listing);

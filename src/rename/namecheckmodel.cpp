@@ -511,7 +511,7 @@ void NameCheckModel::readTarget(const OpenFolder &target, const QStringList &tar
     folders.ignoresCase = FolderNames::ignoresCase(*m_files, target, folders.targetEntries);
     for (const QString &name : targetNames) {
         if (const QString other = FolderNames::otherSpelling(name); !other.isNull()) {
-            // The first file with letters decides, as for the other entries.
+            // The first file with ASCII letters decides, as for the other entries.
             folders.ignoresCase = !targetNames.contains(other) &&
                                   !folders.targetEntries.contains(other) &&
                                   m_files->status(target, other, false).exists();

@@ -71,7 +71,11 @@ BatchPlan planBatch(const RenameRequest &request, int nameMax)
                 plan.refusedName = name;
         }
         if (number == std::numeric_limits<qint32>::max()) {
-            plan.stop = BatchPlan::Stop::NumberOverflow;
+            // The batch stops only where a selected file is left without a number.
+            const auto later = request.entries.cbegin() + j + 1;
+            if (std::any_of(later, request.entries.cend(),
+                            [](const SourceEntry &entry) { return entry.selected; }))
+                plan.stop = BatchPlan::Stop::NumberOverflow;
             break;
         }
         ++number;

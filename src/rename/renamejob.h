@@ -57,7 +57,9 @@ struct BatchPlan
     {
         None,
         StartOutOfRange, ///< the start number does not fit 32 bits: nothing is done
-        NumberOverflow,  ///< the last item took number 2147483647: the batch stops after it
+        /// The last item took number 2147483647 with selected entries left: the batch stops
+        /// after it.
+        NumberOverflow,
     };
 
     bool digitCheckPassed = false;

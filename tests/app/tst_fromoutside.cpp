@@ -164,6 +164,13 @@ void FromOutsideTest::drops_data()
         << QStringList{} << home;
     QTest::newRow("source/a web address") << true << "files" << QStringList{"https://x/y.jpg"}
                                           << false << home << QStringList{} << home;
+    // Decoded, these would name another file: the one before the NUL, a folder further down.
+    QTest::newRow("source/an encoded NUL")
+        << true << "files" << QStringList{"file://<root>/a/photos/IMG_1.jpg%00.txt"} << false
+        << home << QStringList{} << home;
+    QTest::newRow("source/an encoded slash")
+        << true << "files" << QStringList{"file://<root>/a%2Fphotos"} << false << home
+        << QStringList{} << home;
     QTest::newRow("target/folder on the folder list")
         << false << "folders" << QStringList{"b/dcim"} << true << home << QStringList{} << "b/dcim";
     QTest::newRow("target/folder on the drive list") << false << "drive" << QStringList{"a/photos"}
@@ -192,7 +199,8 @@ void FromOutsideTest::drops()
     QMimeData data;
     QList<QUrl> urls;
     for (const QString &path : dropped)
-        urls.append(path.contains(':') ? QUrl(path) : FileNames::toUrl(f.path(path)));
+        urls.append(path.contains(':') ? QUrl(QString(path).replace("<root>", f.root.path()))
+                                       : FileNames::toUrl(f.path(path)));
     data.setUrls(urls);
 
     // A file manager offers to move, copy or link; only a copy is taken.

@@ -319,26 +319,35 @@ void BatchCommandTest::dryRunChangesNothing_data()
     QTest::addColumn<int>("exit");
     QTest::addColumn<QString>("out");
     QTest::addColumn<QString>("err");
+    QTest::addColumn<QStringList>("links"); // in dst/, "name>where it leads"
 
     QTest::newRow("would run")
         << QStringList{"--to", "dst", "src/b.jpg", "src/a.jpg", "src/c.jpg"} << 0
         << "a.jpg → p0001.jpg\t新規\nb.jpg → p0002.jpg\t置き換え（元のファイルはごみ箱へ）\n"
            "c.jpg → p0003.jpg\t置き換え（元のファイルはごみ箱へ）\n3 件: 新規 1、置き換え 2\n"
-        << "";
+        << "" << QStringList{};
     QTest::newRow("would stop at the same name")
         << QStringList{"--to", "dst", "--order", "given", "dst/p0003.jpg", "dst/p0002.jpg"} << 1
         << "p0003.jpg → p0001.jpg\t新規\np0002.jpg → p0002.jpg\t同じ名前のため停止\n"
            "2 件: 新規 1。2 行目で停止（同じ名前があり、上書きしない設定）\n"
-        << "";
+        << "" << QStringList{};
     QTest::newRow("would be refused")
         << QStringList{"--digits", "1", "--start", "10", "--to", "dst", "src/a.jpg"} << 1 << ""
-        << RenameJob::digitCheckMessage() + '\n';
+        << RenameJob::digitCheckMessage() + '\n'
+        << QStringList{};
     BatchLayout blocked;
     blocked.blocked = "<dst>/p0001.jpg";
     blocked.blockedIsFolder = true;
     QTest::newRow("would meet a folder")
-        << QStringList{"--to", "dst", "src/a.jpg"} << 1 << "a.jpg → p0001.jpg\t新規\n"
-        << RenameJob::blockedMessage(blocked).replace("\r\n", "\n") + '\n';
+        << QStringList{"--to", "dst", "src/a.jpg"} << 1
+        << "a.jpg → p0001.jpg\tフォルダー「p0001.jpg」があるため中止\n"
+        << RenameJob::blockedMessage(blocked).replace("\r\n", "\n") + '\n'
+        << QStringList{};
+    // Told as the batch does it, which looks at the folders, not at the listed names alone.
+    QTest::newRow("would trash a dangling link")
+        << QStringList{"--to", "dst", "src/a.jpg"} << 0
+        << "a.jpg → p0001.jpg\t置き換え（元のファイルはごみ箱へ）\n1 件: 置き換え 1\n"
+        << "" << QStringList{"p0001.jpg>nowhere"};
 }
 
 void BatchCommandTest::dryRunChangesNothing()
@@ -347,10 +356,13 @@ void BatchCommandTest::dryRunChangesNothing()
     QFETCH(int, exit);
     QFETCH(QString, out);
     QFETCH(QString, err);
+    QFETCH(QStringList, links);
     Home home;
     QVERIFY(home.add({"a.jpg", "b.jpg", "c.jpg"}));
     for (const char *name : {"p0002.jpg", "p0003.jpg"})
         QVERIFY(TestFiles::write(home.path("dst/") + name, name));
+    for (const QString &link : std::as_const(links))
+        QVERIFY(QFile::link(link.section('>', 1), home.path("dst/" + link.section('>', 0, 0))));
     if (err.contains("<dst>")) {
         QVERIFY(QDir().mkpath(home.path("dst/p0001.jpg")));
         err.replace("<dst>", home.path("dst"));

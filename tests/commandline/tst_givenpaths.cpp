@@ -203,10 +203,16 @@ void GivenPathsTest::options_data()
     QTest::newRow("rename/with undo")
         << QStringList{"--rename", "--undo", "--base", "p", "--to", "t", "x"} << R::UsageError
         << "--undo";
+    // Qt's window options take a value: in a batch they would take a file.
+    QTest::newRow("rename/a window option")
+        << QStringList{"--rename", "--base", "p", "--to", "t", "--name", "x", "y"} << R::UsageError
+        << "--name はウィンドウを開くときのオプションです。";
     QTest::newRow("undo/asking") << QStringList{"--undo"} << R::Undo << "ask";
     QTest::newRow("undo/yes") << QStringList{"--undo", "--yes"} << R::Undo << "yes";
     QTest::newRow("undo/with files")
         << QStringList{"--undo", "x"} << R::UsageError << "ファイルを指定しません";
+    QTest::newRow("undo/a window option")
+        << QStringList{"--undo", "-reverse"} << R::UsageError << "--reverse";
     QTest::newRow("undo/with a rename option")
         << QStringList{"--undo", "--to", "t"} << R::UsageError << "--to";
     QTest::newRow("yes without undo") << QStringList{"--yes"} << R::UsageError << "--yes";

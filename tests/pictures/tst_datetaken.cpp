@@ -2,7 +2,10 @@
 #include "exiffiles.h"
 
 #include <QDateTime>
+#include <QScopeGuard>
 #include <QTest>
+
+#include <ctime>
 
 using ExifFiles::Tags;
 using Result = DateTakenReading::Result;
@@ -95,6 +98,11 @@ void DateTakenTest::anyPrefixAsksForMoreOrReadsTheSame_data()
     QTest::newRow("jpeg/big endian") << ExifFiles::jpeg(refined, true);
     QTest::newRow("tiff") << ExifFiles::tiff(refined, true, 100);
     QTest::newRow("jpeg without exif") << ExifFiles::jpeg({}, false, 100);
+    // The sub-seconds' value lies far past its segment, the offset after the date: the date
+    // stays, with the offset read once it is at hand.
+    QByteArray badSubSeconds = ExifFiles::jpeg({"2023:08:14 09:30:05", "250000", "+09:00"});
+    badSubSeconds[badSubSeconds.indexOf("II*") + 26 + 2 + 2 * 12 + 8 + 3] = '\x7f';
+    QTest::newRow("jpeg/damaged sub-seconds") << badSubSeconds;
 }
 
 void DateTakenTest::anyPrefixAsksForMoreOrReadsTheSame()
@@ -179,6 +187,19 @@ void DateTakenTest::moments()
     local.offsetSeconds.reset();
     QCOMPARE(local.sinceEpochNs(),
              QDateTime(local.date, local.time).toSecsSinceEpoch() * 1000000000 + 250000000);
+    // A camera that keeps no daylight saving shows times the zone skips; they keep their place.
+    const QByteArray zone = qgetenv("TZ");
+    const auto restoreZone = qScopeGuard([&zone] {
+        zone.isNull() ? qunsetenv("TZ") : qputenv("TZ", zone);
+        ::tzset();
+    });
+    qputenv("TZ", "America/New_York");
+    ::tzset();
+    const auto newYork = [](const char *text) { return parseExifDateTime(text)->sinceEpochNs(); };
+    const std::optional<qint64> skipped = newYork("2021:03:14 02:30:00");
+    QVERIFY(skipped);
+    QVERIFY(*newYork("2021:03:14 01:00:00") < *skipped);
+    QVERIFY(*skipped < *newYork("2021:03:14 04:00:00"));
     // Beyond what nanoseconds since 1970 can count.
     DateTaken far = *parseExifDateTime("9999:12:31 23:59:59");
     far.offsetSeconds = 0;

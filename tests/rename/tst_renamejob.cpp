@@ -14,6 +14,8 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+Q_DECLARE_METATYPE(JobResult::Outcome)
+
 namespace {
 
 /// Writes down every call, in order, as short words.
@@ -198,7 +200,8 @@ private Q_SLOTS:
     void failureKeepsSetAsideContent();
     void completionFailuresAreToldAsSuch_data();
     void completionFailuresAreToldAsSuch();
-    void numberOverflowInterruptsAfterTheEntry();
+    void numberLimitInterruptsWithFilesLeft_data();
+    void numberLimitInterruptsWithFilesLeft();
     void startOutOfRangeIsRefusedBeforeAnything();
     void unusableNamesAreRefusedBeforeAnything_data();
     void unusableNamesAreRefusedBeforeAnything();
@@ -512,26 +515,42 @@ void RenameJobTest::completionFailuresAreToldAsSuch()
     QVERIFY(f.journal.events.contains("focus"));
 }
 
-void RenameJobTest::numberOverflowInterruptsAfterTheEntry()
+void RenameJobTest::numberLimitInterruptsWithFilesLeft_data()
 {
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<QString>("selection");
+    QTest::addColumn<JobResult::Outcome>("outcome");
+    QTest::addColumn<QString>("message"); // <src> for the source folder
+
+    // Nothing failed: the message names the first file left, not the last one written.
+    QTest::newRow("a file left") << QStringList{"a", "b", "unselected", "c"} << "xx.x"
+                                 << JobResult::Outcome::Interrupted
+                                 << "リネームを中断しました。\r\n"
+                                    "理由: 連番が 2147483647 を超えるため続けられません。\r\n"
+                                    "中断までに処理したファイル: 2 件\r\n"
+                                    "処理していないファイル: 1 件（最初のファイル: <src>/c）";
+    QTest::newRow("the last file takes the last number")
+        << QStringList{"a", "b", "unselected"} << "xx." << JobResult::Outcome::Completed
+        << RenameJob::completedMessage();
+}
+
+void RenameJobTest::numberLimitInterruptsWithFilesLeft()
+{
+    QFETCH(QStringList, names);
+    QFETCH(QString, selection);
+    QFETCH(JobResult::Outcome, outcome);
+    QFETCH(QString, message);
     Fixture f;
-    RenameRequest r = f.request({"a", "b", "c"});
+    RenameRequest r = f.request(names, selection);
     r.baseName = QStringLiteral("n");
     r.startNumberText = QStringLiteral("2147483646");
     r.digitCountText = QStringLiteral("10");
-    r.entries.insert(r.entries.begin() + 2, {"unselected", false});
     const JobResult result = f.job.run(r);
-    QCOMPARE(result.outcome, JobResult::Outcome::Interrupted);
+    QCOMPARE(result.outcome, outcome);
     QCOMPARE(result.filesDone, 2);
     QCOMPARE(TestFiles::names(f.dst()), (QStringList{"n2147483646.jpg", "n2147483647.jpg"}));
     QCOMPARE(TestFiles::read(f.dst() + "/n2147483647.jpg"), QByteArray("b"));
-    // Nothing failed: the message names the first file left, not the last one written.
-    QCOMPARE(f.messages.informed,
-             QStringList{"リネームを中断しました。\r\n"
-                         "理由: 連番が 2147483647 を超えるため続けられません。\r\n"
-                         "中断までに処理したファイル: 2 件\r\n"
-                         "処理していないファイル: 1 件（最初のファイル: " +
-                         f.src() + "/c）"});
+    QCOMPARE(f.messages.informed, QStringList{message.replace("<src>", f.src())});
 }
 
 void RenameJobTest::startOutOfRangeIsRefusedBeforeAnything()
