@@ -1,3 +1,4 @@
+#include "childprocess.h"
 #include "exactfiles.h"
 #include "posixfileoperations.h"
 #include "testfiles.h"
@@ -11,8 +12,6 @@
 #include <fcntl.h>
 #include <functional>
 #include <memory>
-#include <sched.h>
-#include <sys/mount.h>
 #include <sys/ptrace.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -105,25 +104,6 @@ QByteArray attribute(const QString &path, const char *name)
     const ssize_t length =
         ::getxattr(sys(path).constData(), name, value.data(), size_t(value.size()));
     return length < 0 ? QByteArray("<none>") : value.left(length);
-}
-
-/// Runs `work` in a child that first mounts a drive of `type` at `folder`, in a mount namespace
-/// of its own: the work's exit code, or -1 where no such drive can be mounted here.
-int onOwnDrive(const QByteArray &folder, const char *type, const char *options,
-               const std::function<int()> &work)
-{
-    const pid_t child = ::fork();
-    if (child == 0) {
-        if (::unshare(CLONE_NEWNS) != 0 ||
-            ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-            ::mount(type, folder.constData(), type, 0, options) != 0)
-            ::_exit(100);
-        ::_exit(work());
-    }
-    int status = 0;
-    if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status))
-        return -2;
-    return WEXITSTATUS(status) == 100 ? -1 : WEXITSTATUS(status);
 }
 
 /// Counts, by number, the system calls `work` makes in a traced child between two marks. False

@@ -1,3 +1,4 @@
+#include "childprocess.h"
 #include "exactfiles.h"
 #include "filenames.h"
 #include "posixfileoperations.h"
@@ -12,9 +13,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <memory>
-#include <sched.h>
 #include <sys/file.h>
-#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -328,34 +327,23 @@ void FileOperationsTest::aFullDriveWithoutATrashYetKeepsItsFile()
     // is a tmpfs without a free inode, mounted in a child's own mount namespace.
     QVERIFY(QDir(m_dir->path()).mkdir("drive"));
     const QByteArray drive = sys(path("drive"));
-    const pid_t child = ::fork();
-    QVERIFY(child >= 0);
-    if (child == 0) {
-        if (::unshare(CLONE_NEWNS) != 0 ||
-            ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-            ::mount("tmpfs", drive.constData(), "tmpfs", 0, "size=1m,nr_inodes=4") != 0)
-            ::_exit(10);
+    const int code = onOwnDrive(drive, "tmpfs", "size=1m,nr_inodes=4", [&] {
         // The drive's folder, the two files and the data folder take every inode.
         const QString folder = FileNames::decode(drive);
         if (!TestFiles::write(folder + "/t", "the only copy") ||
             !TestFiles::write(folder + "/s", "new content") || !QDir(folder).mkdir("data") ||
             QDir(folder).mkdir("probe"))
-            ::_exit(11);
+            return 11;
         qputenv("XDG_DATA_HOME", drive + "/data");
         PosixFileOperations ops;
         if (ops.moveFile(folder + "/s", folder + "/t", WriteOptions({}, false, true)))
-            ::_exit(1);
-        if (TestFiles::read(folder + "/t") != "the only copy")
-            ::_exit(2);
-        ::_exit(0);
-    }
-    int status = 0;
-    QCOMPARE(::waitpid(child, &status, 0), child);
-    QVERIFY2(WIFEXITED(status), "the child ended normally");
-    if (WEXITSTATUS(status) == 10)
+            return 1;
+        return TestFiles::read(folder + "/t") == "the only copy" ? 0 : 2;
+    });
+    if (code == -1)
         QSKIP("cannot mount a file system of the test's own here");
-    QVERIFY2(WEXITSTATUS(status) != 11, "the drive could not be filled as planned");
-    QVERIFY2(WEXITSTATUS(status) == 0, "the file was replaced without being kept");
+    QVERIFY2(code != 11, "the drive could not be filled as planned");
+    QVERIFY2(code == 0, "the file was replaced without being kept");
 }
 
 void FileOperationsTest::destinationTheUserMayNotWriteIsRefused()

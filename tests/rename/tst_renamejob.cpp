@@ -1,3 +1,4 @@
+#include "childprocess.h"
 #include "doubles.h"
 #include "forwardingfiles.h"
 #include "renamejob.h"
@@ -9,10 +10,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
-#include <sched.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 Q_DECLARE_METATYPE(JobResult::Outcome)
 
@@ -738,37 +736,28 @@ void RenameJobTest::aMoveFromADriveThatKeepsItsFilesRecordsTheCopy()
     // the source stays. The source drive is a tmpfs in a child's own mount namespace.
     Fixture f;
     const QByteArray src = QFile::encodeName(f.src());
-    const pid_t child = ::fork();
-    QVERIFY(child >= 0);
-    if (child == 0) {
-        if (::unshare(CLONE_NEWNS) != 0 ||
-            ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-            ::mount("tmpfs", src.constData(), "tmpfs", 0, "size=1m") != 0)
-            ::_exit(10);
+    const int code = onOwnDrive(src, "tmpfs", "size=1m", [&] {
         RenameRequest r = f.request({"a.jpg", "b.jpg"});
         r.move = true;
         if (::mount(nullptr, src.constData(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) != 0)
-            ::_exit(10);
+            return 10;
         const JobResult result = f.job.run(r);
         if (result.outcome != JobResult::Outcome::Interrupted || result.filesDone != 0)
-            ::_exit(1);
+            return 1;
         if (result.record.size() != 1 || result.record.front().kind != JobAction::Kind::Copied ||
             result.record.front().to != "photo007.jpg")
-            ::_exit(2);
+            return 2;
         if (TestFiles::read(f.dst() + "/photo007.jpg") != "a.jpg" ||
             TestFiles::read(f.src() + "/a.jpg") != "a.jpg")
-            ::_exit(3);
+            return 3;
         if (f.messages.informed.size() != 1 ||
             !f.messages.informed.front().contains("元のファイルを削除できませんでした"))
-            ::_exit(4);
-        ::_exit(0);
-    }
-    int status = 0;
-    QCOMPARE(::waitpid(child, &status, 0), child);
-    QVERIFY2(WIFEXITED(status), "the child ended normally");
-    if (WEXITSTATUS(status) == 10)
+            return 4;
+        return 0;
+    });
+    if (code == -1 || code == 10)
         QSKIP("cannot mount a file system of the test's own here");
-    QCOMPARE(WEXITSTATUS(status), 0);
+    QCOMPARE(code, 0);
 }
 
 void RenameJobTest::aLinkNamedAsItsOwnNewNameKeepsItsContentWhenItsFileMoves()

@@ -3,7 +3,12 @@
 #include <QDeadlineTimer>
 #include <QThread>
 
+#include <QByteArray>
+
 #include <csignal>
+#include <functional>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -29,4 +34,23 @@ template <typename Work> bool endsWithin(int ms, Work work)
         QThread::msleep(10);
     }
     return true;
+}
+
+/// Runs `work` in a child that first mounts a drive of `type` at `folder`, in a mount namespace
+/// of its own: the work's exit code, or -1 where no such drive can be mounted here.
+inline int onOwnDrive(const QByteArray &folder, const char *type, const char *options,
+                      const std::function<int()> &work)
+{
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::unshare(CLONE_NEWNS) != 0 ||
+            ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            ::mount(type, folder.constData(), type, 0, options) != 0)
+            ::_exit(100);
+        ::_exit(work());
+    }
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status))
+        return -2;
+    return WEXITSTATUS(status) == 100 ? -1 : WEXITSTATUS(status);
 }
