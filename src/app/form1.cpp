@@ -651,7 +651,7 @@ void Form1::mnuUndo_Click()
     m_services.files.setBusyHandler({});
     // An undo that could not start leaves the batch to be undone later, in its place.
     OpResult putBack;
-    if (!report.started) {
+    if (report.tryAgainLater) {
         putBack = historyFile.putBack(claimed);
         noteHistory(historyFile);
     }

@@ -238,7 +238,7 @@ int runUndo(FileOperations &files, Console &console, const BatchPlaces &places, 
     }
     const UndoReport report = undoBatch(files, claimed.entry, places.dataFolder);
     OpResult putBack;
-    if (!report.started)
+    if (report.tryAgainLater)
         putBack = historyFile.putBack(claimed);
     messages.inform(undoMessage(report, putBack));
     return report.started && report.leftAlone.isEmpty() ? BatchExit::done : BatchExit::notDone;

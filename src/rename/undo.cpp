@@ -906,7 +906,9 @@ UndoReport undoBatch(FileOperations &files, const UndoEntry &entry, const QStrin
     for (const auto &[path, folder] :
          {std::pair{targetFolder, &folders.target}, std::pair{sourceFolder, &folders.source}}) {
         if (const OpResult opened = files.openFolder(path, *folder); !opened) {
+            // A drive not plugged in now may be back later.
             leave(path, opened.error);
+            report.tryAgainLater = true;
             return report;
         }
     }
@@ -984,12 +986,14 @@ UndoReport undoBatch(FileOperations &files, const UndoEntry &entry, const QStrin
     if (journaled) {
         if (const OpResult written = files.writeJournal(journalPath, journal.toBytes()); !written) {
             leave(journalPath, written.error);
+            report.tryAgainLater = true;
             return report;
         }
     }
-    // Started once something changes: an undo that changes nothing leaves the batch in the
-    // history, to be tried again.
-    report.started = journaled;
+    // Started once something changes. An undo that changes nothing because a step failed (a
+    // drive read-only now) leaves the batch in the history, to be tried again; one that finds
+    // every file changed since lets it go, so that older batches can still be undone.
+    bool stepFailed = false;
 
     // 1. Every name the batch wrote is freed.
     QSet<QString> freed;
@@ -1003,8 +1007,10 @@ UndoReport undoBatch(FileOperations &files, const UndoEntry &entry, const QStrin
             !moved) {
             leave(item.target, moved.error);
             item.hidden.clear();
+            stepFailed = true;
         } else {
             freed.insert(item.target);
+            report.started = true;
         }
     }
     // 2. Files the batch replaced come back from the trash.
@@ -1029,8 +1035,10 @@ UndoReport undoBatch(FileOperations &files, const UndoEntry &entry, const QStrin
         TemporaryBack temporaries(journal, 1000000 + steps);
         if (const OpResult back =
                 files.restoreFromTrash(item.trashedAs, folder, name, {item.trashed, &temporaries});
-            !back)
+            !back) {
             leave(item.trashedAs, back.error);
+            stepFailed = true;
+        }
     }
     // 3. Contents a stopped batch brought back beside their names go home.
     for (auto it = restored.rbegin(); it != restored.rend(); ++it) {
@@ -1041,10 +1049,12 @@ UndoReport undoBatch(FileOperations &files, const UndoEntry &entry, const QStrin
             leave(it->to, QStringLiteral("リネームの後に変更されたため、そのままにしました。"));
         else if (exists(it->from))
             leave(it->to, QStringLiteral("元の名前が使われているため、そのままにしました。"));
-        else if (const OpResult back = rename(it->to, it->from); !back)
+        else if (const OpResult back = rename(it->to, it->from); !back) {
             leave(it->to, back.error);
-        else
+            stepFailed = true;
+        } else {
             report.started = true;
+        }
     }
     // 4. Each content back under its source's name; copies whose source is still there go.
     const OpenFolder &target = folders.target;
@@ -1120,11 +1130,13 @@ UndoReport undoBatch(FileOperations &files, const UndoEntry &entry, const QStrin
         if (done) {
             item.hidden.clear();
             ++report.undone;
+            report.started = true;
         } else {
             leave(item.source, done.error);
         }
     }
 
+    report.tryAgainLater = !report.started && stepFailed;
     // Whatever is still hidden stays in sight, under its new name or beside it.
     if (journaled) {
         report.recovery = recoverBatch(files, journal, {}, &folders);
@@ -1143,14 +1155,19 @@ QString undoQuestion(const UndoEntry &entry)
 
 QString undoMessage(const UndoReport &report, const OpResult &notPutBack)
 {
-    QString text = QStringLiteral("リネームを元に戻しました（%1 件）。").arg(report.undone);
+    QString text = report.started || report.undone > 0
+                       ? QStringLiteral("リネームを元に戻しました（%1 件）。").arg(report.undone)
+                       : QStringLiteral("リネームを元に戻せませんでした。");
     if (!report.leftAlone.isEmpty()) {
         text += QStringLiteral("\r\n元に戻せなかったもの:");
         for (const QString &line : report.leftAlone)
             text += QStringLiteral("\r\n") + line;
     }
-    if (!report.started && notPutBack)
+    if (report.tryAgainLater && notPutBack)
         text += QStringLiteral("\r\n何も変更していないため、このリネームは後から元に戻せます。");
+    else if (!report.started)
+        text += QStringLiteral("\r\nこのリネームは元に戻す記録から外しました（次の「元に戻す」は"
+                               "その前のリネームが対象です）。");
     if (!notPutBack)
         text += QStringLiteral("\r\nこのリネームを元に戻す記録に戻せなかったため、"
                                "後から元に戻すことはできません。理由: ") +

@@ -145,7 +145,10 @@ QString undoChangedMessage();
 /// What an undo did.
 struct UndoReport
 {
-    bool started = false;    ///< false when nothing was touched (a damaged record, no journal)
+    bool started = false; ///< something was changed
+    /// Nothing was changed for a reason that may pass (a drive away or read-only now): the
+    /// batch goes back into the history.
+    bool tryAgainLater = false;
     int undone = 0;          ///< items put back
     QStringList leftAlone;   ///< what could not be undone, with why
     RecoveryReport recovery; ///< after a failure on the way

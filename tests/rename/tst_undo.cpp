@@ -1,3 +1,4 @@
+#include "childprocess.h"
 #include "doubles.h"
 #include "exfatdrive.h"
 #include "filenames.h"
@@ -16,6 +17,7 @@
 #include <memory>
 
 #include <fcntl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -148,6 +150,7 @@ private Q_SLOTS:
     void theHistoryStaysWithinItsByteLimit();
     void historiesWrittenWithoutIdsStillRead();
     void aBatchWhoseUndoCouldNotStartGoesBackInItsPlace();
+    void anUndoOnADriveReadOnlyForNowCanBeTriedAgain();
     void aKilledChangesTemporaryGoesAtTheNextChange();
     void twoRunsAtOnceLoseNoBatch();
     void theUsersHistoryOnADriveWithoutPermissionsIsUsed();
@@ -342,8 +345,9 @@ void UndoTest::copiesOnDrivesWithCoarseTimesAreUndone()
     const UndoReport report = undoBatch(f.files, entry, f.program());
     QCOMPARE(QFileInfo::exists(f.dst() + "/p1.jpg"), !undone);
     QCOMPARE(report.undone, undone ? 1 : 0);
-    // An undo that changed nothing leaves the batch to be undone later.
+    // A copy changed since is no reason to keep the batch: older ones must stay reachable.
     QCOMPARE(report.started, undone);
+    QVERIFY(!report.tryAgainLater);
 }
 
 void UndoTest::aSourceRemovedSinceIsNotMadeAgain()
@@ -784,6 +788,30 @@ void UndoTest::aBatchWhoseUndoCouldNotStartGoesBackInItsPlace()
     for (const UndoEntry &entry : batchesOf(now))
         order.append(entry.folders.toPath(entry.record.front()));
     QCOMPARE(order, (QStringList{"/t/first", "/t/second", "/t/third"}));
+}
+
+void UndoTest::anUndoOnADriveReadOnlyForNowCanBeTriedAgain()
+{
+    // A card whose write protection is on when the undo is asked: nothing changes, and the
+    // batch is kept for when it is off again. The card is a tmpfs in a child's namespace.
+    Fixture f;
+    const QByteArray card = QFile::encodeName(f.dst());
+    const int code = onOwnDrive(card, "tmpfs", "size=1m", [&] {
+        const UndoEntry entry = f.runAndRecord(f.request({"a.jpg"}, false, false));
+        if (entry.record.empty() ||
+            ::mount(nullptr, card.constData(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) != 0)
+            return 10;
+        const UndoReport refused = undoBatch(f.files, entry, f.program());
+        if (refused.started || !refused.tryAgainLater || refused.leftAlone.isEmpty())
+            return 1;
+        if (::mount(nullptr, card.constData(), nullptr, MS_REMOUNT, nullptr) != 0)
+            return 10;
+        const UndoReport undone = undoBatch(f.files, entry, f.program());
+        return undone.undone == 1 && !QFileInfo::exists(f.dst() + "/p1.jpg") ? 0 : 2;
+    });
+    if (code == -1 || code == 10)
+        QSKIP("cannot mount a file system of the test's own here");
+    QCOMPARE(code, 0);
 }
 
 void UndoTest::aKilledChangesTemporaryGoesAtTheNextChange()
