@@ -621,8 +621,9 @@ std::optional<UndoHistory> UndoHistory::parse(const QByteArray &bytes)
     }
     while (history.m_entries.size() > size_t(capacity))
         history.m_entries.erase(history.m_entries.begin());
-    if (!history.readNewest())
-        return std::nullopt;
+    // A newest batch that does not read is kept as damaged (its undo moves nothing), as it is
+    // when it becomes the newest later: the batches before it stay.
+    history.readNewest();
     return history;
 }
 

@@ -56,7 +56,8 @@ public:
     /// The history the bytes hold; nothing when they are damaged (a damaged history is no
     /// guide to what is safe to undo). Entries written without an id get one derived from
     /// their bytes. Only the newest batch is read whole; the others are checked line by line
-    /// and read when they become the newest (one that then does not read is damaged).
+    /// and read when they become the newest. A batch whose lines have the right shape but do
+    /// not read is damaged; the others stay.
     static std::optional<UndoHistory> parse(const QByteArray &bytes);
     /// The history the bytes hold, empty when they are damaged.
     static UndoHistory fromBytes(const QByteArray &bytes);

@@ -438,9 +438,10 @@ void UndoTest::damagedHistoryUndoesNothing()
     QCOMPARE(back.newest().record.front().trashedAs(), QString("/trash/files/x"));
     // Cut short or altered, it is not trusted at all.
     QVERIFY(UndoHistory::fromBytes(bytes.left(bytes.size() - 5)).isEmpty());
+    // A line altered in its fields: that batch moves nothing.
     QByteArray altered = bytes;
     altered.replace(" 0 ", " x ");
-    QVERIFY(UndoHistory::fromBytes(altered).isEmpty());
+    QVERIFY(UndoHistory::fromBytes(altered).newest().damaged);
 
     // An older batch altered in a way only a full reading finds is read when it becomes the
     // newest: the newer batch still undoes, the altered one moves nothing.
@@ -462,6 +463,10 @@ void UndoTest::damagedHistoryUndoesNothing()
     read.dropNewest();
     QVERIFY(read.newest().damaged);
     QVERIFY(read.newest().record.empty());
+    // Written back and read again, it stays one damaged batch, not a damaged file.
+    const UndoHistory again = UndoHistory::fromBytes(read.toBytes());
+    QCOMPARE(again.size(), size_t(1));
+    QVERIFY(again.newest().damaged);
 }
 
 void UndoTest::aRemadeLinkShowingOtherBytesKeepsTheCopy()
