@@ -6,7 +6,6 @@
 #include <QCryptographicHash>
 #include <QDate>
 #include <QRandomGenerator>
-#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSet>
 
@@ -276,9 +275,14 @@ QString trashedSpelling(const QString &trashName, const QString &replaced)
     };
     if (sameButCase(trashName))
         return trashName;
-    static const QRegularExpression marked(QStringLiteral("^(.*)\\.[0-9a-z]+(\\.[^.]{1,15})?$"));
-    if (const QRegularExpressionMatch m = marked.match(trashName); m.hasMatch()) {
-        const QString unmarked = m.captured(1) + m.captured(2);
+    // The trash puts its mark between the stem and an extension of up to 15 characters.
+    qsizetype extension = replaced.size() - replaced.lastIndexOf(QLatin1Char('.'));
+    if (extension > replaced.size() - 1 || extension > 16)
+        extension = 0;
+    const QString stemAndMark = trashName.left(trashName.size() - extension);
+    const qsizetype mark = stemAndMark.lastIndexOf(QLatin1Char('.'));
+    if (mark > 0) {
+        const QString unmarked = stemAndMark.left(mark) + trashName.right(extension);
         if (sameButCase(unmarked))
             return unmarked;
     }
