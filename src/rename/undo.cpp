@@ -2,6 +2,7 @@
 
 #include "filenames.h"
 #include "paths.h"
+#include "trash.h"
 
 #include <QCryptographicHash>
 #include <QDate>
@@ -13,6 +14,7 @@
 #include <cerrno>
 #include <map>
 #include <tuple>
+#include <unistd.h>
 
 namespace {
 
@@ -206,6 +208,26 @@ bool recordHolds(const std::vector<PathAction> &record)
     for (const PathAction &a : record) {
         if (a.kind == JobAction::Kind::Restored &&
             (a.from != a.source || !inBatch(a.from) || !inBatch(a.to)))
+            return false;
+    }
+    return true;
+}
+
+/// Trash names only in trashes the batch can have used: the home trash, or a drive's
+/// .Trash-<uid> or .Trash/<uid>. A record naming files/ of any other folder moves nothing.
+bool trashesAreOurs(const std::vector<PathAction> &record)
+{
+    const QString uid = QString::number(::geteuid());
+    const QString home = Trash::homeFolder();
+    for (const PathAction &a : record) {
+        if (a.trashedAs.isEmpty())
+            continue;
+        const QString trash = Paths::folderOf(Paths::folderOf(a.trashedAs));
+        const QString name = trash.mid(trash.lastIndexOf(QLatin1Char('/')) + 1);
+        const bool ours =
+            (!home.isEmpty() && trash == home) || name == QStringLiteral(".Trash-") + uid ||
+            (name == uid && Paths::folderOf(trash).endsWith(QStringLiteral("/.Trash")));
+        if (!ours)
             return false;
     }
     return true;
@@ -845,7 +867,7 @@ UndoReport undoBatch(FileOperations &files, const UndoEntry &entry, const QStrin
     record.reserve(entry.record.size());
     for (const JobAction &a : entry.record)
         record.push_back(pathsOf(entry.folders, a));
-    if (entry.damaged || !recordHolds(record)) {
+    if (entry.damaged || !recordHolds(record) || !trashesAreOurs(record)) {
         report.leftAlone.append(
             QStringLiteral("元に戻す記録が壊れているため、何も変更していません。"));
         return report;

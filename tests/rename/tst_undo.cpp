@@ -491,6 +491,7 @@ void UndoTest::aMadeUpHistoryMovesNothing_data()
     QTest::newRow("new names in two folders") << QByteArray("two folders");
     QTest::newRow("a path climbing out") << QByteArray("dot dot");
     QTest::newRow("a trash name outside a trash") << QByteArray("trash");
+    QTest::newRow("a trash name in any files folder") << QByteArray("files folder");
     QTest::newRow("a content brought back from elsewhere") << QByteArray("restored");
 }
 
@@ -498,8 +499,9 @@ void UndoTest::aMadeUpHistoryMovesNothing()
 {
     QFETCH(QByteArray, line);
     Fixture f;
-    QDir(f.root.path()).mkdir("victim");
-    const QString victim = f.root.path() + "/victim/thesis.odt";
+    const QString victim =
+        f.root.path() + (line == "files folder" ? "/docs/files/thesis.odt" : "/victim/thesis.odt");
+    QVERIFY(QDir().mkpath(QFileInfo(victim).path()));
     QVERIFY(TestFiles::write(victim, "years of work"));
     RenameRequest r = f.request({"a.jpg"}, false, true);
     const UndoEntry entry = f.runAndRecord(r);
@@ -527,7 +529,7 @@ void UndoTest::aMadeUpHistoryMovesNothing()
         fields[5] = victimPath;
     } else if (line == "dot dot") {
         fields[5] = FileNames::encode(f.dst()) + "/../victim/thesis.odt";
-    } else if (line == "trash") {
+    } else if (line == "trash" || line == "files folder") {
         fields[13] = victimPath;
     } else {
         // "Brought back" to a name outside the batch: an undo would move the victim there.
