@@ -1084,6 +1084,7 @@ UndoReport undoBatch(FileOperations &files, const UndoEntry &entry, const QStrin
         }
     }
     // 4. Each content back under its source's name; copies whose source is still there go.
+    std::vector<ItemDone *> linksMadeAgain;
     const OpenFolder &target = folders.target;
     for (auto it = items.rbegin(); it != items.rend(); ++it) {
         ItemDone &item = it->second;
@@ -1121,12 +1122,13 @@ UndoReport undoBatch(FileOperations &files, const UndoEntry &entry, const QStrin
         if (sourceFree && !item.linkText.isEmpty()) {
             // A moved link is made again; the copy of what it showed goes only while the link
             // still shows the very same bytes.
+            // Compared once every content is home: the file it points to may be one of them.
             done = files.makeSymbolicLink(item.linkText, sourceFolderOpen, sourceName);
-            if (done && files.sameContent(sourceFolderOpen, sourceName, target, item.hidden))
-                done = files.removeFile(target, item.hidden);
-            else if (done)
-                done = OpResult::failure(
-                    QStringLiteral("リンク先の内容が変わっているため、新しい名前にも残しました。"));
+            if (done) {
+                report.started = true;
+                linksMadeAgain.push_back(&item);
+                continue;
+            }
         } else if (sourceFree) {
             done = files.renameNoReplace(target, item.hidden, sourceFolderOpen, sourceName);
             if (!done && files.status(target, item.hidden, false).exists() &&
@@ -1163,6 +1165,19 @@ UndoReport undoBatch(FileOperations &files, const UndoEntry &entry, const QStrin
         }
     }
 
+    for (ItemDone *item : linksMadeAgain) {
+        const auto [sourceFolderOpen, sourceName] = at(item->source);
+        OpResult done = files.sameContent(sourceFolderOpen, sourceName, target, item->hidden)
+                            ? files.removeFile(target, item->hidden)
+                            : OpResult::failure(QStringLiteral(
+                                  "リンク先の内容が変わっているため、新しい名前にも残しました。"));
+        if (done) {
+            item->hidden.clear();
+            ++report.undone;
+        } else {
+            leave(item->source, done.error);
+        }
+    }
     report.tryAgainLater = !report.started && stepFailed;
     // Whatever is still hidden stays in sight, under its new name or beside it.
     if (journaled) {
