@@ -198,6 +198,9 @@ public:
     virtual bool writesUnnamedFiles(const OpenFolder &folder) = 0;
     /// The longest file name, in bytes, the folder's file system takes.
     virtual int nameMax(const OpenFolder &folder) = 0;
+    /// Files on the folder's drive keep their device and inode numbers from one mounting to
+    /// the next; FAT and exFAT drives and FUSE file systems may number them anew each time.
+    virtual bool keepsFileIdentities(const OpenFolder &folder) = 0;
     /// The path that names the open folder now: the one it was opened under while that still
     /// leads to it, else where it has been moved to (as far as the system can tell).
     virtual QString currentPath(const OpenFolder &folder) = 0;

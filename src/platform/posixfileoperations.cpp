@@ -18,6 +18,7 @@
 #include <functional>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 #include <utility>
 
@@ -1043,6 +1044,19 @@ bool PosixFileOperations::writesUnnamedFiles(const OpenFolder &folder)
         facts.unnamedFiles = probe >= 0 && ::access("/proc/self/fd", X_OK) == 0 ? 1 : 0;
     }
     return facts.unnamedFiles == 1;
+}
+
+bool PosixFileOperations::keepsFileIdentities(const OpenFolder &folder)
+{
+    // FAT and exFAT keep no inode numbers; the kernel and FUSE make them up at each mounting.
+    constexpr unsigned long fat = 0x4d44, exfat = 0x2011bab0, fuse = 0x65735546;
+    struct statfs drive
+    {
+    };
+    if (::fstatfs(folder.descriptor(), &drive) != 0)
+        return true;
+    const auto type = static_cast<unsigned long>(drive.f_type);
+    return type != fat && type != exfat && type != fuse;
 }
 
 QString PosixFileOperations::currentPath(const OpenFolder &folder)

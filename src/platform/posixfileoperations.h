@@ -52,6 +52,7 @@ public:
                      const QString &b) override;
     bool writesUnnamedFiles(const OpenFolder &folder) override;
     int nameMax(const OpenFolder &folder) override;
+    bool keepsFileIdentities(const OpenFolder &folder) override;
     QString currentPath(const OpenFolder &folder) override;
     QString trashFolderFor(const OpenFolder &folder) override;
     OpResult listFolder(const OpenFolder &folder, FolderListing &listing) override;

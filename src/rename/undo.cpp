@@ -416,10 +416,14 @@ bool keptTimeOf(qint64 kept, qint64 given)
 }
 
 /// Still exactly the file the batch left: the same file, size and modification time (as the
-/// drive keeps it: a copy's time is recorded as it was given).
-bool unchangedSince(const FileStatus &now, const FileStatus &written)
+/// drive keeps it: a copy's time is recorded as it was given). Where the drive numbers its
+/// files anew at each mounting (`identities` false), size and time alone tell; what the undo
+/// then does with the file is checked again (a copy goes only while it holds its source's
+/// bytes, a moved file only goes back to a free name).
+bool unchangedSince(const FileStatus &now, const FileStatus &written, bool identities = true)
 {
-    return now.sameFileAs(written) && now.type == written.type && now.size == written.size &&
+    return (identities ? now.sameFileAs(written) : now.exists() && written.exists()) &&
+           now.type == written.type && now.size == written.size &&
            keptTimeOf(now.modifiedNs, written.modifiedNs);
 }
 
@@ -940,12 +944,15 @@ UndoReport undoBatch(FileOperations &files, const UndoEntry &entry, const QStrin
         }
     }
     // Only the very folders the batch worked in: one moved away and another put under its
-    // path is not the batch's.
+    // path is not the batch's. Drives that number folders anew at each mounting (a card put
+    // in again) cannot tell.
+    const bool identities =
+        files.keepsFileIdentities(folders.target) && files.keepsFileIdentities(folders.source);
     const JobRecordFolders &recorded = entry.folders;
     for (const auto &[folder, device, inode] :
          {std::tuple{&folders.target, recorded.targetDevice, recorded.targetInode},
           std::tuple{&folders.source, recorded.sourceDevice, recorded.sourceInode}}) {
-        if ((device != 0 || inode != 0) &&
+        if (identities && (device != 0 || inode != 0) &&
             (folder->device() != device || folder->inode() != inode)) {
             leave(folder->path(),
                   QStringLiteral("フォルダーが移動されたか、別のフォルダーに置き換えられている"
@@ -977,7 +984,7 @@ UndoReport undoBatch(FileOperations &files, const UndoEntry &entry, const QStrin
     journal.kind = BatchJournal::Kind::Undo;
     QSet<QString> toFree;
     for (const auto &[index, item] : items) {
-        if (item.wroteTarget && unchangedSince(statusOf(item.target), item.written))
+        if (item.wroteTarget && unchangedSince(statusOf(item.target), item.written, identities))
             toFree.insert(item.target);
     }
     const int nameMax = files.nameMax(folders.target);
@@ -1051,7 +1058,7 @@ UndoReport undoBatch(FileOperations &files, const UndoEntry &entry, const QStrin
             continue;
         }
         // Only the very file the batch put there comes back.
-        if (!unchangedSince(files.status(item.trashedAs, false), item.trashed)) {
+        if (!unchangedSince(files.status(item.trashedAs, false), item.trashed, identities)) {
             leave(item.trashedAs, QStringLiteral("ごみ箱の中のファイルが置き換えたものと違うため、"
                                                  "そのままにしました。"));
             continue;
@@ -1060,8 +1067,15 @@ UndoReport undoBatch(FileOperations &files, const UndoEntry &entry, const QStrin
         const auto [folder, targetName] = at(item.target);
         const QString name = trashedSpelling(nameOf(item.trashedAs), targetName);
         TemporaryBack temporaries(journal, 1000000 + steps);
+        // Numbered anew, the entry is expected under the number it has now.
+        FileStatus expected = item.trashed;
+        if (!identities) {
+            const FileStatus now = files.status(item.trashedAs, false);
+            expected.device = now.device;
+            expected.inode = now.inode;
+        }
         if (const OpResult back =
-                files.restoreFromTrash(item.trashedAs, folder, name, {item.trashed, &temporaries});
+                files.restoreFromTrash(item.trashedAs, folder, name, {expected, &temporaries});
             !back) {
             leave(item.trashedAs, back.error);
             stepFailed = true;
@@ -1072,7 +1086,7 @@ UndoReport undoBatch(FileOperations &files, const UndoEntry &entry, const QStrin
         if (it->to == it->from || !exists(it->to))
             continue;
         // Only the very file that was brought back goes home.
-        if (!unchangedSince(statusOf(it->to), it->written))
+        if (!unchangedSince(statusOf(it->to), it->written, identities))
             leave(it->to, QStringLiteral("リネームの後に変更されたため、そのままにしました。"));
         else if (exists(it->from))
             leave(it->to, QStringLiteral("元の名前が使われているため、そのままにしました。"));
@@ -1095,7 +1109,7 @@ UndoReport undoBatch(FileOperations &files, const UndoEntry &entry, const QStrin
             if (exists(item.source)) {
                 leave(item.source,
                       QStringLiteral("同じ名前のファイルがあるため、作り直せません。"));
-            } else if (!unchangedSince(statusOf(item.target), item.written)) {
+            } else if (!unchangedSince(statusOf(item.target), item.written, identities)) {
                 leave(item.target,
                       QStringLiteral("リネームの後に変更されたため、そのままにしました。"));
             } else if (const OpResult made = item.linkText.isEmpty()

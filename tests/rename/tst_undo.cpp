@@ -156,6 +156,7 @@ private Q_SLOTS:
     void twoRunsAtOnceLoseNoBatch();
     void theUsersHistoryOnADriveWithoutPermissionsIsUsed();
     void undoOnADriveIgnoringCaseBringsBackTheSpellings();
+    void copiesOnACardPutInAgainAreUndone();
 };
 
 void UndoTest::undoPutsEveryNameBack_data()
@@ -958,6 +959,29 @@ void UndoTest::undoOnADriveIgnoringCaseBringsBackTheSpellings()
     QCOMPARE(TestFiles::names(folder), sorted);
     for (const QString &name : names)
         QCOMPARE(TestFiles::read(folder + "/" + name), name.toUtf8());
+}
+
+void UndoTest::copiesOnACardPutInAgainAreUndone()
+{
+    // Photos copied to an exFAT card, the card pulled and pushed back: the drive numbers its
+    // files anew (looked at in another order, they swap numbers), and the undo still knows them.
+    Fixture f;
+    ExfatDrive drive(f.root.path() + "/card.img", f.root.path() + "/card");
+    if (!drive.skipReason.isEmpty())
+        QSKIP(qPrintable(drive.skipReason));
+    const QString dcim = f.root.path() + "/card/DCIM";
+    QVERIFY(QDir().mkpath(dcim));
+    RenameRequest r = f.request({"a.jpg", "b.jpg"}, false, false);
+    r.targetFolder = dcim;
+    const UndoEntry entry = f.runAndRecord(r);
+    QCOMPARE(TestFiles::names(dcim), (QStringList{"p1.jpg", "p2.jpg"}));
+    QVERIFY(drive.remount());
+    QVERIFY(f.files.status(dcim + "/p2.jpg", false).exists());
+    QVERIFY(f.files.status(dcim + "/p1.jpg", false).exists());
+    const UndoReport report = undoBatch(f.files, entry, f.program());
+    QVERIFY2(report.leftAlone.isEmpty(), qPrintable(report.leftAlone.join('\n')));
+    QCOMPARE(report.undone, 2);
+    QCOMPARE(TestFiles::names(dcim), QStringList{});
 }
 
 QTEST_GUILESS_MAIN(UndoTest)

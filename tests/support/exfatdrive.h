@@ -19,7 +19,8 @@ public:
     {
         const QStringList sbin{"/usr/sbin", "/sbin", "/usr/bin", "/bin"};
         const QString mkfs = QStandardPaths::findExecutable("mkfs.exfat", sbin);
-        const QString mountFuse = QStandardPaths::findExecutable("mount.exfat-fuse", sbin);
+        m_mountFuse = QStandardPaths::findExecutable("mount.exfat-fuse", sbin);
+        const QString &mountFuse = m_mountFuse;
         m_losetup = QStandardPaths::findExecutable("losetup", sbin);
         if (::geteuid() != 0 || mkfs.isEmpty() || mountFuse.isEmpty() || m_losetup.isEmpty()) {
             skipReason = "needs root, exfatprogs, exfat-fuse and losetup";
@@ -58,11 +59,19 @@ public:
     ExfatDrive(const ExfatDrive &) = delete;
     ExfatDrive &operator=(const ExfatDrive &) = delete;
 
+    /// Takes the drive out and puts it in again, as a card pulled and pushed back.
+    bool remount()
+    {
+        return m_mounted && QProcess::execute("umount", {m_mountPoint}) == 0 &&
+               QProcess::execute(m_mountFuse, {m_device, m_mountPoint}) == 0;
+    }
+
     QString skipReason;
 
 private:
     QString m_mountPoint;
     QString m_losetup;
+    QString m_mountFuse;
     QString m_device;
     bool m_mounted = false;
 };

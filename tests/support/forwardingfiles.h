@@ -84,6 +84,10 @@ public:
     }
     bool writesUnnamedFiles(const OpenFolder &f) override { return m_files.writesUnnamedFiles(f); }
     int nameMax(const OpenFolder &f) override { return m_files.nameMax(f); }
+    bool keepsFileIdentities(const OpenFolder &f) override
+    {
+        return m_files.keepsFileIdentities(f);
+    }
     QString trashFolderFor(const OpenFolder &f) override { return m_files.trashFolderFor(f); }
     QString currentPath(const OpenFolder &f) override
     {
