@@ -213,20 +213,29 @@ bool recordHolds(const std::vector<PathAction> &record)
     return true;
 }
 
-/// Trash names only in trashes the batch can have used: the home trash, or a drive's
-/// .Trash-<uid> or .Trash/<uid>. A record naming files/ of any other folder moves nothing.
-bool trashesAreOurs(const std::vector<PathAction> &record)
+/// Trash names only in trashes the batch can have used: the home trash, or .Trash-<uid> or
+/// .Trash/<uid> at the top folder of a drive. A record naming files/ of any other folder moves
+/// nothing.
+bool trashesAreOurs(FileOperations &files, const std::vector<PathAction> &record)
 {
     const QString uid = QString::number(::geteuid());
     const QString home = Trash::homeFolder();
+    const auto topOfADrive = [&](const QString &folder) {
+        const QString parent = Paths::folderOf(folder);
+        return parent == folder ||
+               files.status(folder, true).device != files.status(parent, true).device;
+    };
     for (const PathAction &a : record) {
         if (a.trashedAs.isEmpty())
             continue;
         const QString trash = Paths::folderOf(Paths::folderOf(a.trashedAs));
+        if (!home.isEmpty() && trash == home)
+            continue;
         const QString name = trash.mid(trash.lastIndexOf(QLatin1Char('/')) + 1);
-        const bool ours =
-            (!home.isEmpty() && trash == home) || name == QStringLiteral(".Trash-") + uid ||
-            (name == uid && Paths::folderOf(trash).endsWith(QStringLiteral("/.Trash")));
+        const QString top = Paths::folderOf(trash);
+        const bool ours = (name == QStringLiteral(".Trash-") + uid && topOfADrive(top)) ||
+                          (name == uid && top.endsWith(QStringLiteral("/.Trash")) &&
+                           topOfADrive(Paths::folderOf(top)));
         if (!ours)
             return false;
     }
@@ -871,7 +880,7 @@ UndoReport undoBatch(FileOperations &files, const UndoEntry &entry, const QStrin
     record.reserve(entry.record.size());
     for (const JobAction &a : entry.record)
         record.push_back(pathsOf(entry.folders, a));
-    if (entry.damaged || !recordHolds(record) || !trashesAreOurs(record)) {
+    if (entry.damaged || !recordHolds(record) || !trashesAreOurs(files, record)) {
         report.leftAlone.append(
             QStringLiteral("元に戻す記録が壊れているため、何も変更していません。"));
         return report;

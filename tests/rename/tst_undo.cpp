@@ -504,6 +504,8 @@ void UndoTest::aMadeUpHistoryMovesNothing_data()
     QTest::newRow("a path climbing out") << QByteArray("dot dot");
     QTest::newRow("a trash name outside a trash") << QByteArray("trash");
     QTest::newRow("a trash name in any files folder") << QByteArray("files folder");
+    QTest::newRow("a trash name under a .Trash-uid that tops no drive")
+        << QByteArray("trash elsewhere");
     QTest::newRow("a content brought back from elsewhere") << QByteArray("restored");
 }
 
@@ -512,7 +514,10 @@ void UndoTest::aMadeUpHistoryMovesNothing()
     QFETCH(QByteArray, line);
     Fixture f;
     const QString victim =
-        f.root.path() + (line == "files folder" ? "/docs/files/thesis.odt" : "/victim/thesis.odt");
+        f.root.path() + (line == "files folder" ? QStringLiteral("/docs/files/thesis.odt")
+                         : line == "trash elsewhere"
+                             ? QStringLiteral("/docs/.Trash-%1/files/a.odt").arg(::geteuid())
+                             : QStringLiteral("/victim/thesis.odt"));
     QVERIFY(QDir().mkpath(QFileInfo(victim).path()));
     QVERIFY(TestFiles::write(victim, "years of work"));
     RenameRequest r = f.request({"a.jpg"}, false, true);
@@ -534,6 +539,7 @@ void UndoTest::aMadeUpHistoryMovesNothing()
         QByteArray::number(int(victimStatus.type)),  QByteArray::number(victimStatus.device),
         QByteArray::number(victimStatus.inode),      QByteArray::number(victimStatus.size),
         QByteArray::number(victimStatus.modifiedNs), QByteArray::number(victimStatus.links)};
+    const QList<QByteArray> written = fields.mid(6, 6);
     for (int i = 0; i < 6; ++i)
         fields[6 + i] = identity[i];
     const QByteArray victimPath = FileNames::encode(victim);
@@ -541,8 +547,14 @@ void UndoTest::aMadeUpHistoryMovesNothing()
         fields[5] = victimPath;
     } else if (line == "dot dot") {
         fields[5] = FileNames::encode(f.dst()) + "/../victim/thesis.odt";
-    } else if (line == "trash" || line == "files folder") {
+    } else if (line == "trash" || line == "files folder" || line == "trash elsewhere") {
+        // The batch's own file as written, and the victim as what it replaced.
+        fields[12] = "1";
         fields[13] = victimPath;
+        for (int i = 0; i < 6; ++i) {
+            fields[6 + i] = written[i];
+            fields[14 + i] = identity[i];
+        }
     } else {
         // "Brought back" to a name outside the batch: an undo would move the victim there.
         fields[1] = QByteArray::number(int(JobAction::Kind::Restored));
