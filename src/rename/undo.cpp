@@ -880,9 +880,17 @@ UndoReport undoBatch(FileOperations &files, const UndoEntry &entry, const QStrin
     record.reserve(entry.record.size());
     for (const JobAction &a : entry.record)
         record.push_back(pathsOf(entry.folders, a));
-    if (entry.damaged || !recordHolds(record) || !trashesAreOurs(files, record)) {
+    if (entry.damaged || !recordHolds(record)) {
         report.leftAlone.append(
             QStringLiteral("元に戻す記録が壊れているため、何も変更していません。"));
+        return report;
+    }
+    if (!trashesAreOurs(files, record)) {
+        // Another home trash now ($XDG_DATA_HOME set otherwise), or a made-up record: nothing
+        // moves, and the batch waits for the trash it used.
+        report.leftAlone.append(
+            QStringLiteral("元に戻す記録のごみ箱が今のごみ箱と違うため、何も変更していません。"));
+        report.tryAgainLater = true;
         return report;
     }
 
@@ -946,9 +954,13 @@ UndoReport undoBatch(FileOperations &files, const UndoEntry &entry, const QStrin
     for (const auto &[path, folder] :
          {std::pair{targetFolder, &folders.target}, std::pair{sourceFolder, &folders.source}}) {
         if (const OpResult opened = files.openFolder(path, *folder); !opened) {
-            // A drive not plugged in now may be back later.
+            // A drive not plugged in now may be back later; a folder removed from a drive that
+            // is here will not.
             leave(path, opened.error);
-            report.tryAgainLater = true;
+            const quint64 device =
+                folder == &folders.target ? entry.folders.targetDevice : entry.folders.sourceDevice;
+            const FileStatus above = files.status(Paths::folderOf(path), true);
+            report.tryAgainLater = device == 0 || !above.exists() || above.device != device;
             return report;
         }
     }
@@ -966,6 +978,8 @@ UndoReport undoBatch(FileOperations &files, const UndoEntry &entry, const QStrin
             leave(folder->path(),
                   QStringLiteral("フォルダーが移動されたか、別のフォルダーに置き換えられている"
                                  "ため、何も元に戻していません。"));
+            // On another drive (an empty mount point while the card is out), it may be back.
+            report.tryAgainLater = folder->device() != device;
             return report;
         }
     }
@@ -1052,8 +1066,8 @@ UndoReport undoBatch(FileOperations &files, const UndoEntry &entry, const QStrin
             item.hidden.clear();
             stepFailed = true;
         } else {
+            // Not a change yet: a name hidden goes back at the end unless its content went home.
             freed.insert(item.target);
-            report.started = true;
         }
     }
     // 2. Files the batch replaced come back from the trash.
@@ -1088,6 +1102,8 @@ UndoReport undoBatch(FileOperations &files, const UndoEntry &entry, const QStrin
             !back) {
             leave(item.trashedAs, back.error);
             stepFailed = true;
+        } else {
+            report.started = true;
         }
     }
     // 3. Contents a stopped batch brought back beside their names go home.
@@ -1185,6 +1201,8 @@ UndoReport undoBatch(FileOperations &files, const UndoEntry &entry, const QStrin
             report.started = true;
         } else {
             leave(item.source, done.error);
+            // Refused by the system (a drive read-only now), not found changed since.
+            stepFailed = stepFailed || done.systemError != 0;
         }
     }
 

@@ -151,7 +151,10 @@ private Q_SLOTS:
     void theHistoryStaysWithinItsByteLimit();
     void historiesWrittenWithoutIdsStillRead();
     void aBatchWhoseUndoCouldNotStartGoesBackInItsPlace();
+    void anUndoOnADriveReadOnlyForNowCanBeTriedAgain_data();
     void anUndoOnADriveReadOnlyForNowCanBeTriedAgain();
+    void anUndoWhoseFolderIsAwayWaitsOnlyForADrive_data();
+    void anUndoWhoseFolderIsAwayWaitsOnlyForADrive();
     void aKilledChangesTemporaryGoesAtTheNextChange();
     void twoRunsAtOnceLoseNoBatch();
     void theUsersHistoryOnADriveWithoutPermissionsIsUsed();
@@ -821,24 +824,73 @@ void UndoTest::aBatchWhoseUndoCouldNotStartGoesBackInItsPlace()
     QCOMPARE(order, (QStringList{"/t/first", "/t/second", "/t/third"}));
 }
 
+void UndoTest::anUndoOnADriveReadOnlyForNowCanBeTriedAgain_data()
+{
+    QTest::addColumn<bool>("moveFromCard");
+    QTest::newRow("copies on the card") << false;
+    // The undo hides the new names, cannot write the card and puts them back: no change.
+    QTest::newRow("photos moved off the card") << true;
+}
+
 void UndoTest::anUndoOnADriveReadOnlyForNowCanBeTriedAgain()
 {
     // A card whose write protection is on when the undo is asked: nothing changes, and the
     // batch is kept for when it is off again. The card is a tmpfs in a child's namespace.
+    QFETCH(bool, moveFromCard);
     Fixture f;
-    const QByteArray card = QFile::encodeName(f.dst());
+    const QByteArray card = QFile::encodeName(moveFromCard ? f.src() : f.dst());
     const int code = onOwnDrive(card, "tmpfs", "size=1m", [&] {
-        const UndoEntry entry = f.runAndRecord(f.request({"a.jpg"}, false, false));
+        const UndoEntry entry = f.runAndRecord(f.request({"a.jpg"}, false, moveFromCard));
         if (entry.record.empty() ||
             ::mount(nullptr, card.constData(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) != 0)
             return 10;
+        const QStringList before = f.state();
         const UndoReport refused = undoBatch(f.files, entry, f.program());
         if (refused.started || !refused.tryAgainLater || refused.leftAlone.isEmpty())
             return 1;
+        if (f.state() != before)
+            return 3;
         if (::mount(nullptr, card.constData(), nullptr, MS_REMOUNT, nullptr) != 0)
             return 10;
         const UndoReport undone = undoBatch(f.files, entry, f.program());
-        return undone.undone == 1 && !QFileInfo::exists(f.dst() + "/p1.jpg") ? 0 : 2;
+        return undone.undone == 1 && !QFileInfo::exists(f.dst() + "/p1.jpg") &&
+                       TestFiles::read(f.src() + "/a.jpg") == "a.jpg"
+                   ? 0
+                   : 2;
+    });
+    if (code == -1 || code == 10)
+        QSKIP("cannot mount a file system of the test's own here");
+    QCOMPARE(code, 0);
+}
+
+void UndoTest::anUndoWhoseFolderIsAwayWaitsOnlyForADrive_data()
+{
+    QTest::addColumn<bool>("cardTakenOut");
+    QTest::newRow("the card taken out") << true;
+    QTest::newRow("the folder deleted") << false;
+}
+
+void UndoTest::anUndoWhoseFolderIsAwayWaitsOnlyForADrive()
+{
+    // Copies into a card's top folder, the card then taken out (its mount point stays, empty):
+    // the batch waits. Copies into a folder since deleted on a drive that is here: it goes, so
+    // that the batches before it stay within reach.
+    QFETCH(bool, cardTakenOut);
+    Fixture f;
+    QVERIFY(QDir().mkpath(f.dst() + "/card"));
+    const QByteArray card = QFile::encodeName(f.dst() + "/card");
+    const QString folder = f.dst() + "/card/DCIM";
+    const int code = onOwnDrive(card, "tmpfs", "size=1m", [&] {
+        RenameRequest r = f.request({"a.jpg"}, false, false);
+        r.targetFolder = folder;
+        const UndoEntry entry = QDir().mkpath(folder) ? f.runAndRecord(r) : UndoEntry{};
+        if (entry.record.empty())
+            return 10;
+        if (cardTakenOut ? ::umount(card.constData()) != 0
+                         : !QFile::remove(folder + "/p1.jpg") || !QDir().rmdir(folder))
+            return 10;
+        const UndoReport report = undoBatch(f.files, entry, f.program());
+        return !report.started && report.tryAgainLater == cardTakenOut ? 0 : 1;
     });
     if (code == -1 || code == 10)
         QSKIP("cannot mount a file system of the test's own here");
