@@ -155,6 +155,7 @@ private Q_SLOTS:
     void anUndoOnADriveReadOnlyForNowCanBeTriedAgain();
     void anUndoWhoseFolderIsAwayWaitsOnlyForADrive_data();
     void anUndoWhoseFolderIsAwayWaitsOnlyForADrive();
+    void anUndoInAnotherDesktopSessionWaitsForItsTrash();
     void aKilledChangesTemporaryGoesAtTheNextChange();
     void twoRunsAtOnceLoseNoBatch();
     void theUsersHistoryOnADriveWithoutPermissionsIsUsed();
@@ -895,6 +896,24 @@ void UndoTest::anUndoWhoseFolderIsAwayWaitsOnlyForADrive()
     if (code == -1 || code == 10)
         QSKIP("cannot mount a file system of the test's own here");
     QCOMPARE(code, 0);
+}
+
+void UndoTest::anUndoInAnotherDesktopSessionWaitsForItsTrash()
+{
+    // Undone where another home trash is set ($XDG_DATA_HOME), the replaced file cannot come
+    // back: nothing changes and the batch waits for the session whose trash holds it.
+    Fixture f;
+    QVERIFY(TestFiles::write(f.dst() + "/p1.jpg", "an older photo"));
+    const UndoEntry entry = f.runAndRecord(f.request({"a.jpg"}, false, false));
+    const QByteArray dataHome = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", QFile::encodeName(f.root.path() + "/elsewhere"));
+    const UndoReport waiting = undoBatch(f.files, entry, f.program());
+    qputenv("XDG_DATA_HOME", dataHome);
+    QVERIFY(!waiting.started);
+    QVERIFY(waiting.tryAgainLater);
+    QCOMPARE(TestFiles::read(f.dst() + "/p1.jpg"), QByteArray("a.jpg"));
+    QCOMPARE(undoBatch(f.files, entry, f.program()).undone, 1);
+    QCOMPARE(TestFiles::read(f.dst() + "/p1.jpg"), QByteArray("an older photo"));
 }
 
 void UndoTest::aKilledChangesTemporaryGoesAtTheNextChange()
