@@ -967,12 +967,13 @@ UndoReport undoBatch(FileOperations &files, const UndoEntry &entry, const QStrin
     // Only the very folders the batch worked in: one moved away and another put under its
     // path is not the batch's. Drives that number folders anew at each mounting (a card put
     // in again) cannot tell.
-    const bool identities =
-        files.keepsFileIdentities(folders.target) && files.keepsFileIdentities(folders.source);
+    const bool targetIdentities = files.keepsFileIdentities(folders.target);
+    const bool sourceIdentities = files.keepsFileIdentities(folders.source);
     const JobRecordFolders &recorded = entry.folders;
     for (const auto &[folder, device, inode] :
          {std::tuple{&folders.target, recorded.targetDevice, recorded.targetInode},
           std::tuple{&folders.source, recorded.sourceDevice, recorded.sourceInode}}) {
+        const bool identities = folder == &folders.target ? targetIdentities : sourceIdentities;
         if (identities && (device != 0 || inode != 0) &&
             (folder->device() != device || folder->inode() != inode)) {
             leave(folder->path(),
@@ -993,6 +994,10 @@ UndoReport undoBatch(FileOperations &files, const UndoEntry &entry, const QStrin
         return files.status(folder, name, false);
     };
     const auto exists = [&](const QString &path) { return statusOf(path).exists(); };
+    // Each folder's drive decides for the files in it.
+    const auto identitiesAt = [&](const QString &path) {
+        return Paths::folderOf(path) == targetFolder ? targetIdentities : sourceIdentities;
+    };
     const auto rename = [&](const QString &from, const QString &to) {
         const auto [fromFolder, fromName] = at(from);
         const auto [toFolder, toName] = at(to);
@@ -1007,7 +1012,8 @@ UndoReport undoBatch(FileOperations &files, const UndoEntry &entry, const QStrin
     journal.kind = BatchJournal::Kind::Undo;
     QSet<QString> toFree;
     for (const auto &[index, item] : items) {
-        if (item.wroteTarget && unchangedSince(statusOf(item.target), item.written, identities))
+        if (item.wroteTarget &&
+            unchangedSince(statusOf(item.target), item.written, identitiesAt(item.target)))
             toFree.insert(item.target);
     }
     const int nameMax = files.nameMax(folders.target);
@@ -1081,7 +1087,8 @@ UndoReport undoBatch(FileOperations &files, const UndoEntry &entry, const QStrin
             continue;
         }
         // Only the very file the batch put there comes back.
-        if (!unchangedSince(files.status(item.trashedAs, false), item.trashed, identities)) {
+        if (!unchangedSince(files.status(item.trashedAs, false), item.trashed,
+                            identitiesAt(item.target))) {
             leave(item.trashedAs, QStringLiteral("ごみ箱の中のファイルが置き換えたものと違うため、"
                                                  "そのままにしました。"));
             continue;
@@ -1092,7 +1099,7 @@ UndoReport undoBatch(FileOperations &files, const UndoEntry &entry, const QStrin
         TemporaryBack temporaries(journal, 1000000 + steps);
         // Numbered anew, the entry is expected under the number it has now.
         FileStatus expected = item.trashed;
-        if (!identities) {
+        if (!identitiesAt(item.target)) {
             const FileStatus now = files.status(item.trashedAs, false);
             expected.device = now.device;
             expected.inode = now.inode;
@@ -1111,7 +1118,7 @@ UndoReport undoBatch(FileOperations &files, const UndoEntry &entry, const QStrin
         if (it->to == it->from || !exists(it->to))
             continue;
         // Only the very file that was brought back goes home.
-        if (!unchangedSince(statusOf(it->to), it->written, identities))
+        if (!unchangedSince(statusOf(it->to), it->written, identitiesAt(it->to)))
             leave(it->to, QStringLiteral("リネームの後に変更されたため、そのままにしました。"));
         else if (exists(it->from))
             leave(it->to, QStringLiteral("元の名前が使われているため、そのままにしました。"));
@@ -1134,7 +1141,8 @@ UndoReport undoBatch(FileOperations &files, const UndoEntry &entry, const QStrin
             if (exists(item.source)) {
                 leave(item.source,
                       QStringLiteral("同じ名前のファイルがあるため、作り直せません。"));
-            } else if (!unchangedSince(statusOf(item.target), item.written, identities)) {
+            } else if (!unchangedSince(statusOf(item.target), item.written,
+                                       identitiesAt(item.target))) {
                 leave(item.target,
                       QStringLiteral("リネームの後に変更されたため、そのままにしました。"));
             } else if (const OpResult made = item.linkText.isEmpty()

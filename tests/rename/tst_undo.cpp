@@ -161,6 +161,7 @@ private Q_SLOTS:
     void theUsersHistoryOnADriveWithoutPermissionsIsUsed();
     void undoOnADriveIgnoringCaseBringsBackTheSpellings();
     void copiesOnACardPutInAgainAreUndone();
+    void aCardLoosensOnlyTheChecksOfItsOwnFiles();
 };
 
 void UndoTest::undoPutsEveryNameBack_data()
@@ -1064,6 +1065,37 @@ void UndoTest::copiesOnACardPutInAgainAreUndone()
     const UndoReport report = undoBatch(f.files, entry, f.program());
     QVERIFY2(report.leftAlone.isEmpty(), qPrintable(report.leftAlone.join('\n')));
     QCOMPARE(report.undone, 2);
+    QCOMPARE(TestFiles::names(dcim), QStringList{});
+}
+
+void UndoTest::aCardLoosensOnlyTheChecksOfItsOwnFiles()
+{
+    // Two photos of one size and second moved off an exFAT card, their new names then swapped
+    // by hand on the disk: the disk still tells its files apart, so neither goes back under
+    // the other's name.
+    Fixture f;
+    const ExfatDrive drive(f.root.path() + "/card.img", f.root.path() + "/card");
+    if (!drive.skipReason.isEmpty())
+        QSKIP(qPrintable(drive.skipReason));
+    const QString dcim = f.root.path() + "/card/DCIM";
+    QVERIFY(QDir().mkpath(dcim));
+    RenameRequest r = f.request({}, false, true);
+    r.sourceFolder = dcim;
+    for (const QString name : {"a.jpg", "b.jpg"}) {
+        QVERIFY(TestFiles::write(dcim + "/" + name, name.toUtf8()));
+        const struct timespec shot[2] = {{0, UTIME_OMIT}, {1'700'000'000, 0}};
+        QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(dcim + "/" + name).constData(), shot, 0),
+                 0);
+        r.entries.push_back({name, true});
+    }
+    const UndoEntry entry = f.runAndRecord(r);
+    QVERIFY(QFile::rename(f.dst() + "/p1.jpg", f.dst() + "/swap"));
+    QVERIFY(QFile::rename(f.dst() + "/p2.jpg", f.dst() + "/p1.jpg"));
+    QVERIFY(QFile::rename(f.dst() + "/swap", f.dst() + "/p2.jpg"));
+    const UndoReport report = undoBatch(f.files, entry, f.program());
+    QCOMPARE(report.undone, 0);
+    QCOMPARE(report.leftAlone.size(), 2);
+    QCOMPARE(TestFiles::read(f.dst() + "/p1.jpg"), QByteArray("b.jpg"));
     QCOMPARE(TestFiles::names(dcim), QStringList{});
 }
 
