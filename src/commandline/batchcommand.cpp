@@ -20,7 +20,8 @@ QString historyPath(const BatchPlaces &places)
 }
 
 /// A batch cut short by a crash is put right before anything else, as the window's start does.
-void recoverAbandoned(FileOperations &files, const BatchPlaces &places, MessageBoxes &messages)
+/// True when there was one.
+bool recoverAbandoned(FileOperations &files, const BatchPlaces &places, MessageBoxes &messages)
 {
     QStringList recovered;
     for (const QString &folder : {places.dataFolder, places.otherJournalFolder}) {
@@ -29,8 +30,10 @@ void recoverAbandoned(FileOperations &files, const BatchPlaces &places, MessageB
         if (const QString text = recoverAbandonedBatches(files, folder); !text.isEmpty())
             recovered.append(text);
     }
-    if (!recovered.isEmpty())
-        messages.inform(recovered.join(QLatin1String("\r\n\r\n")));
+    if (recovered.isEmpty())
+        return false;
+    messages.inform(recovered.join(QLatin1String("\r\n\r\n")));
+    return true;
 }
 
 /// The window's steps after a batch that a run without a window has: the undo record only.
@@ -205,7 +208,13 @@ int runUndo(FileOperations &files, Console &console, const BatchPlaces &places, 
 {
     TerminalProgress progress(console);
     ConsoleMessages messages(console, progress);
-    recoverAbandoned(files, places, messages);
+    // After a batch or undo cut short the newest batch is another than the user meant: the
+    // window lets them look first, and so does this.
+    if (recoverAbandoned(files, places, messages)) {
+        messages.inform(QStringLiteral("途中で止まっていたリネームを片付けたため、何も元に戻して"
+                                       "いません。確かめてから、もう一度実行してください。"));
+        return BatchExit::notDone;
+    }
 
     UndoHistoryFile historyFile(files, historyPath(places));
     UndoHistory history;

@@ -33,6 +33,7 @@ private Q_SLOTS:
     void dryRunChangesNothing_data();
     void dryRunChangesNothing();
     void undoesTheNewestBatchOfTheSharedHistory();
+    void recoversAnAbandonedBatchFirst_data();
     void recoversAnAbandonedBatchFirst();
     void progressStaysOnOneLine();
     void ctrlCStopsAfterTheFileItIsOn();
@@ -427,9 +428,18 @@ void BatchCommandTest::undoesTheNewestBatchOfTheSharedHistory()
     QCOMPARE(home.contents("src"), (QStringList{"a.jpg=a.jpg", "b.jpg=b.jpg"}));
 }
 
+void BatchCommandTest::recoversAnAbandonedBatchFirst_data()
+{
+    QTest::addColumn<bool>("undo");
+    QTest::newRow("then a batch") << false;
+    // The newest batch of the history is not the one cut short: nothing is undone this time.
+    QTest::newRow("then no undo") << true;
+}
+
 void BatchCommandTest::recoversAnAbandonedBatchFirst()
 {
     // A batch killed with a photo kept aside under a hidden name, its journal in the data folder.
+    QFETCH(bool, undo);
     Home home;
     QVERIFY(home.add({"a.jpg"}));
     PosixFileOperations files;
@@ -438,7 +448,18 @@ void BatchCommandTest::recoversAnAbandonedBatchFirst()
     QVERIFY(TestFiles::write(home.path("dst/photo1.jpg"), "photo"));
     QVERIFY(files.setAside(home.path("dst/photo1.jpg"), dead.kept[0].kept));
     QVERIFY(QFile::remove(home.path("dst/photo1.jpg")));
+    if (undo) {
+        QCOMPARE(run(m_program, home, {"--rename", "--base", "b", "--to", "dst", "src/a.jpg"}).exit,
+                 0);
+    }
     QVERIFY(TestFiles::write(BatchJournal::pathIn(home.dataFolder(), dead.id), dead.toBytes()));
+    if (undo) {
+        const Run ran = run(m_program, home, {"--undo", "--yes"});
+        QCOMPARE(ran.exit, 1);
+        QVERIFY2(ran.err.contains(home.path("dst/photo1.jpg")), qPrintable(ran.err));
+        QCOMPARE(home.contents("dst"), (QStringList{"b0001.jpg=a.jpg", "photo1.jpg=photo"}));
+        return;
+    }
 
     const Run ran = run(m_program, home, {"--rename", "--base", "b", "--to", "dst", "src/a.jpg"});
     QCOMPARE(ran.exit, 0);
