@@ -959,7 +959,12 @@ UndoReport undoBatch(FileOperations &files, const UndoEntry &entry, const QStrin
             leave(path, opened.error);
             const quint64 device =
                 folder == &folders.target ? entry.folders.targetDevice : entry.folders.sourceDevice;
-            const FileStatus above = files.status(Paths::folderOf(path), true);
+            QString up = Paths::folderOf(path);
+            FileStatus above = files.status(up, true);
+            while (!above.exists() && up != Paths::folderOf(up)) {
+                up = Paths::folderOf(up);
+                above = files.status(up, true);
+            }
             report.tryAgainLater = device == 0 || !above.exists() || above.device != device;
             return report;
         }

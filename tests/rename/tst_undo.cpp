@@ -867,9 +867,10 @@ void UndoTest::anUndoOnADriveReadOnlyForNowCanBeTriedAgain()
 
 void UndoTest::anUndoWhoseFolderIsAwayWaitsOnlyForADrive_data()
 {
-    QTest::addColumn<bool>("cardTakenOut");
-    QTest::newRow("the card taken out") << true;
-    QTest::newRow("the folder deleted") << false;
+    QTest::addColumn<int>("gone"); // 0: the card taken out; 1, 2: folders deleted from it
+    QTest::newRow("the card taken out") << 0;
+    QTest::newRow("the folder deleted") << 1;
+    QTest::newRow("the folder deleted with the one above") << 2;
 }
 
 void UndoTest::anUndoWhoseFolderIsAwayWaitsOnlyForADrive()
@@ -877,11 +878,12 @@ void UndoTest::anUndoWhoseFolderIsAwayWaitsOnlyForADrive()
     // Copies into a card's top folder, the card then taken out (its mount point stays, empty):
     // the batch waits. Copies into a folder since deleted on a drive that is here: it goes, so
     // that the batches before it stay within reach.
-    QFETCH(bool, cardTakenOut);
+    QFETCH(int, gone);
+    const bool cardTakenOut = gone == 0;
     Fixture f;
     QVERIFY(QDir().mkpath(f.dst() + "/card"));
     const QByteArray card = QFile::encodeName(f.dst() + "/card");
-    const QString folder = f.dst() + "/card/DCIM";
+    const QString folder = f.dst() + "/card/DCIM/100";
     const int code = onOwnDrive(card, "tmpfs", "size=1m", [&] {
         RenameRequest r = f.request({"a.jpg"}, false, false);
         r.targetFolder = folder;
@@ -889,7 +891,8 @@ void UndoTest::anUndoWhoseFolderIsAwayWaitsOnlyForADrive()
         if (entry.record.empty())
             return 10;
         if (cardTakenOut ? ::umount(card.constData()) != 0
-                         : !QFile::remove(folder + "/p1.jpg") || !QDir().rmdir(folder))
+                         : !QFile::remove(folder + "/p1.jpg") || !QDir().rmdir(folder) ||
+                               (gone == 2 && !QDir().rmdir(f.dst() + "/card/DCIM")))
             return 10;
         const UndoReport report = undoBatch(f.files, entry, f.program());
         return !report.started && report.tryAgainLater == cardTakenOut ? 0 : 1;
