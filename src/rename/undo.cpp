@@ -1264,6 +1264,8 @@ QString undoMessage(const UndoReport &report, const OpResult &notPutBack)
     else if (!report.started)
         text += QStringLiteral("\r\nこのリネームは元に戻す記録から外しました（次の「元に戻す」は"
                                "その前のリネームが対象です）。");
+    else if (!report.leftAlone.isEmpty())
+        text += QStringLiteral("\r\n元に戻せなかったものは、元に戻す記録には残っていません。");
     if (!notPutBack)
         text += QStringLiteral("\r\nこのリネームを元に戻す記録に戻せなかったため、"
                                "後から元に戻すことはできません。理由: ") +

@@ -313,6 +313,8 @@ void UndoTest::filesChangedSinceAreLeftAlone()
         const UndoReport report = undoBatch(f.files, entry, f.program());
         QCOMPARE(report.leftAlone.size(), 1);
         QVERIFY2(report.leftAlone.first().contains(changed), qPrintable(report.leftAlone.first()));
+        // The batch has left the history: the message says what that means for what is left.
+        QVERIFY(undoMessage(report).contains("元に戻す記録には残っていません"));
         // The changed file stays as it is; the other one is undone.
         QCOMPARE(TestFiles::read(changed), changedContent);
         QVERIFY(!QFileInfo::exists(f.dst() + "/p2.jpg"));
