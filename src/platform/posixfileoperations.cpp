@@ -1067,13 +1067,9 @@ QString PosixFileOperations::currentPath(const OpenFolder &folder)
     if (::stat(FileNames::encode(folder.path()).constData(), &named) == 0 &&
         named.st_dev == folder.device() && named.st_ino == folder.inode())
         return folder.path();
-    char link[PATH_MAX];
-    const QByteArray proc = "/proc/self/fd/" + QByteArray::number(folder.descriptor());
-    const ssize_t length = ::readlink(proc.constData(), link, sizeof link);
-    if (length <= 0 || link[0] != '/' || size_t(length) >= sizeof link)
-        return folder.path();
-    const QByteArray now(link, int(length));
-    return now.endsWith(" (deleted)") ? folder.path() : FileNames::decode(now);
+    QByteArray now;
+    return SystemCalls::pathOfDescriptor(folder.descriptor(), now) ? FileNames::decode(now)
+                                                                   : folder.path();
 }
 
 QString PosixFileOperations::trashFolderFor(const OpenFolder &folder)

@@ -3,6 +3,7 @@
 #include <QByteArray>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -49,6 +50,20 @@ bool unnamedRefused(int error)
 {
     return error == EOPNOTSUPP || error == EISDIR || error == EINVAL || error == ENOENT ||
            error == ENOSYS || error == EPERM || error == EXDEV;
+}
+
+bool pathOfDescriptor(int fd, QByteArray &path)
+{
+    char link[PATH_MAX];
+    const QByteArray proc = "/proc/self/fd/" + QByteArray::number(fd);
+    const ssize_t length = ::readlink(proc.constData(), link, sizeof link);
+    if (length <= 0 || link[0] != '/' || size_t(length) >= sizeof link)
+        return false;
+    const QByteArrayView now(link, length);
+    if (now.endsWith(" (deleted)"))
+        return false;
+    path = now.toByteArray();
+    return true;
 }
 
 int syncFolder(int folder)

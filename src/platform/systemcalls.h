@@ -142,6 +142,10 @@ int linkUnnamed(int fd, int folder, const char *name);
 /// that way here.
 bool unnamedRefused(int error);
 
+/// The path the system knows the open file or folder `fd` by now (from /proc), wherever it
+/// has been renamed to; false where /proc does not tell or it has been deleted.
+bool pathOfDescriptor(int fd, QByteArray &path);
+
 /// Syncs the folder `folder`; returns 0 or the errno. A folder its file system cannot sync is
 /// no failure.
 int syncFolder(int folder);

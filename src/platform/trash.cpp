@@ -179,14 +179,8 @@ int openTopTrash(const QByteArray &top, QByteArray &folder, Descriptor &files, D
 /// it), without links, "." or "..".
 int resolvedPath(int folder, const QByteArray &path, QByteArray &resolved)
 {
-    char link[PATH_MAX];
-    const QByteArray proc = "/proc/self/fd/" + QByteArray::number(folder);
-    const ssize_t length = ::readlink(proc.constData(), link, sizeof link);
-    if (length > 0 && link[0] == '/' && size_t(length) < sizeof link) {
-        resolved = QByteArray(link, int(length));
-        if (!resolved.endsWith(" (deleted)"))
-            return 0;
-    }
+    if (SystemCalls::pathOfDescriptor(folder, resolved))
+        return 0;
     char *real = ::realpath(path.constData(), nullptr);
     if (!real)
         return errno;
@@ -372,19 +366,14 @@ void Bin::followFolder(int folder)
 {
     // A folder renamed while the batch runs: later entries came from it under its new name,
     // and that is where a restore must put them.
-    char link[PATH_MAX];
-    const QByteArray proc = "/proc/self/fd/" + QByteArray::number(folder);
-    const ssize_t length = ::readlink(proc.constData(), link, sizeof link);
-    if (length <= 0 || link[0] != '/' || size_t(length) >= sizeof link)
-        return;
-    const QByteArrayView now(link, length);
-    if (now == m_resolved || now.endsWith(" (deleted)"))
+    QByteArray now;
+    if (!SystemCalls::pathOfDescriptor(folder, now) || now == m_resolved)
         return;
     // It cannot leave its volume by a rename; a path outside the top folder is another view.
     if (!m_top.isEmpty() && m_top != "/" &&
         !(now.startsWith(m_top) && (now.size() == m_top.size() || now[m_top.size()] == '/')))
         return;
-    m_resolved = now.toByteArray();
+    m_resolved = now;
     m_recordedFolder = recordedFolder(m_resolved);
 }
 
