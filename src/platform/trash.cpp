@@ -299,6 +299,48 @@ QString homeFolder()
     return home.isEmpty() ? QString() : FileNames::decode(join(home, "Trash"));
 }
 
+bool isUsersTrash(const QString &folder)
+{
+    if (const QString home = homeFolder(); !home.isEmpty() && folder == home)
+        return true;
+    const QByteArray path = FileNames::encode(folder);
+    const auto topOfADrive = [](const QByteArray &top) {
+        const QByteArray parent = folderOf(top);
+        struct stat here
+        {
+        }, above{};
+        return parent == top ||
+               (::stat(top.constData(), &here) == 0 && ::stat(parent.constData(), &above) == 0 &&
+                here.st_dev != above.st_dev);
+    };
+    const QByteArray uid = QByteArray::number(::geteuid());
+    const QByteArray name = path.mid(path.lastIndexOf('/') + 1);
+    const QByteArray top = folderOf(path);
+    return (name == ".Trash-" + uid && topOfADrive(top)) ||
+           (name == uid && top.endsWith("/.Trash") && topOfADrive(folderOf(top)));
+}
+
+QString spellingBefore(const QString &trashName, const QString &name)
+{
+    const auto sameButCase = [&](const QString &other) {
+        return other != name && other.size() == name.size() &&
+               other.compare(name, Qt::CaseInsensitive) == 0;
+    };
+    if (sameButCase(trashName))
+        return trashName;
+    // trashName() puts its mark between the stem and an extension of up to 15 characters.
+    qsizetype extension = name.size() - name.lastIndexOf(QLatin1Char('.'));
+    if (extension > name.size() - 1 || extension > 16)
+        extension = 0;
+    const QString stemAndMark = trashName.left(trashName.size() - extension);
+    if (const qsizetype mark = stemAndMark.lastIndexOf(QLatin1Char('.')); mark > 0) {
+        const QString unmarked = stemAndMark.left(mark) + trashName.right(extension);
+        if (sameButCase(unmarked))
+            return unmarked;
+    }
+    return name;
+}
+
 int Bin::open(int folder, const QByteArray &path)
 {
     m_found = false;

@@ -19,6 +19,15 @@ namespace Trash {
 /// The home trash folder: $XDG_DATA_HOME/Trash, else $HOME/.local/share/Trash.
 QString homeFolder();
 
+/// `folder` is a trash this user's batches use: the home trash, or .Trash-<uid> or
+/// .Trash/<uid> at the top folder of a drive.
+bool isUsersTrash(const QString &folder);
+
+/// The spelling of the entry kept as `trashName` (under files/) that replaced `name`, where the
+/// two differ only in letter case (a drive that ignores it) once the ".N" a taken trash name
+/// gets is taken off; otherwise `name`.
+QString spellingBefore(const QString &trashName, const QString &name);
+
 /// The trash that keeps replaced entries of one folder, opened and checked once and then used
 /// for every entry: its files/ and info/ are held open, so nothing swapped in under their names
 /// later redirects what goes in.

@@ -14,7 +14,6 @@
 #include <cerrno>
 #include <map>
 #include <tuple>
-#include <unistd.h>
 
 namespace {
 
@@ -213,35 +212,6 @@ bool recordHolds(const std::vector<PathAction> &record)
     return true;
 }
 
-/// Trash names only in trashes the batch can have used: the home trash, or .Trash-<uid> or
-/// .Trash/<uid> at the top folder of a drive. A record naming files/ of any other folder moves
-/// nothing.
-bool trashesAreOurs(FileOperations &files, const std::vector<PathAction> &record)
-{
-    const QString uid = QString::number(::geteuid());
-    const QString home = Trash::homeFolder();
-    const auto topOfADrive = [&](const QString &folder) {
-        const QString parent = Paths::folderOf(folder);
-        return parent == folder ||
-               files.status(folder, true).device != files.status(parent, true).device;
-    };
-    for (const PathAction &a : record) {
-        if (a.trashedAs.isEmpty())
-            continue;
-        const QString trash = Paths::folderOf(Paths::folderOf(a.trashedAs));
-        if (!home.isEmpty() && trash == home)
-            continue;
-        const QString name = trash.mid(trash.lastIndexOf(QLatin1Char('/')) + 1);
-        const QString top = Paths::folderOf(trash);
-        const bool ours = (name == QStringLiteral(".Trash-") + uid && topOfADrive(top)) ||
-                          (name == uid && top.endsWith(QStringLiteral("/.Trash")) &&
-                           topOfADrive(Paths::folderOf(top)));
-        if (!ours)
-            return false;
-    }
-    return true;
-}
-
 QString nameOf(const QString &path)
 {
     return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
@@ -293,31 +263,6 @@ void takeRecord(const std::vector<PathAction> &raw, UndoEntry &entry)
             action.inTrash = std::make_shared<const JobAction::InTrash>(a.trashedAs, a.trashed);
         entry.record.push_back(std::move(action));
     }
-}
-
-/// The spelling a replaced file had, where the trash kept it under another spelling of the
-/// name it replaced (on a drive that ignores letter case): its trash name without the ".N" a
-/// taken trash name gets.
-QString trashedSpelling(const QString &trashName, const QString &replaced)
-{
-    const auto sameButCase = [&](const QString &name) {
-        return name != replaced && name.size() == replaced.size() &&
-               name.compare(replaced, Qt::CaseInsensitive) == 0;
-    };
-    if (sameButCase(trashName))
-        return trashName;
-    // The trash puts its mark between the stem and an extension of up to 15 characters.
-    qsizetype extension = replaced.size() - replaced.lastIndexOf(QLatin1Char('.'));
-    if (extension > replaced.size() - 1 || extension > 16)
-        extension = 0;
-    const QString stemAndMark = trashName.left(trashName.size() - extension);
-    const qsizetype mark = stemAndMark.lastIndexOf(QLatin1Char('.'));
-    if (mark > 0) {
-        const QString unmarked = stemAndMark.left(mark) + trashName.right(extension);
-        if (sameButCase(unmarked))
-            return unmarked;
-    }
-    return replaced;
 }
 
 /// A batch's id: a random token, or one derived from the batch's bytes for a batch written
@@ -885,7 +830,10 @@ UndoReport undoBatch(FileOperations &files, const UndoEntry &entry, const QStrin
             QStringLiteral("元に戻す記録が壊れているため、何も変更していません。"));
         return report;
     }
-    if (!trashesAreOurs(files, record)) {
+    if (!std::all_of(record.cbegin(), record.cend(), [](const PathAction &a) {
+            return a.trashedAs.isEmpty() ||
+                   Trash::isUsersTrash(Paths::folderOf(Paths::folderOf(a.trashedAs)));
+        })) {
         // Another home trash now ($XDG_DATA_HOME set otherwise), or a made-up record: nothing
         // moves, and the batch waits for the trash it used.
         report.leftAlone.append(
@@ -1100,7 +1048,7 @@ UndoReport undoBatch(FileOperations &files, const UndoEntry &entry, const QStrin
         }
         nowAndThen();
         const auto [folder, targetName] = at(item.target);
-        const QString name = trashedSpelling(nameOf(item.trashedAs), targetName);
+        const QString name = Trash::spellingBefore(nameOf(item.trashedAs), targetName);
         TemporaryBack temporaries(journal, 1000000 + steps);
         // Numbered anew, the entry is expected under the number it has now.
         FileStatus expected = item.trashed;
