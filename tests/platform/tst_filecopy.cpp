@@ -190,13 +190,8 @@ private:
     QString carry(Way way, const QString &source)
     {
         if (way == Way::MoveAcross) {
-            m_other =
-                std::make_unique<QTemporaryDir>(QStringLiteral("/dev/shm/kaenami-test-XXXXXX"));
-            struct stat here
-            {
-            }, there{};
-            if (!m_other->isValid() || !lstatOf(m_dir->path(), here) ||
-                !lstatOf(m_other->path(), there) || here.st_dev == there.st_dev)
+            m_other = TestFiles::folderOnAnotherDrive(m_dir->path());
+            if (!m_other)
                 return {};
             const QString target = m_other->path() + QStringLiteral("/t");
             WriteReport report;

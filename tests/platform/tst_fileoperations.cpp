@@ -518,15 +518,10 @@ void FileOperationsTest::linksAreReadNotWrittenThrough()
 
 void FileOperationsTest::moveAcrossFileSystemsCopiesAndRemovesTheSource()
 {
-    QTemporaryDir other(QStringLiteral("/dev/shm/kaenami-test-XXXXXX"));
-    if (!other.isValid())
-        QSKIP("no /dev/shm here");
-    struct stat here
-    {
-    }, there{};
-    QVERIFY(lstatOf(m_dir->path(), here) && lstatOf(other.path(), there));
-    if (here.st_dev == there.st_dev)
-        QSKIP("/dev/shm and the temporary folder are one file system here");
+    const auto drive = TestFiles::folderOnAnotherDrive(m_dir->path());
+    if (!drive)
+        QSKIP("no second file system in /dev/shm here");
+    const QTemporaryDir &other = *drive;
 
     QVERIFY(TestFiles::write(path("s"), patterned(100000)));
     const struct timespec times[2] = {{1000, 0}, {1234567890, 5}};
@@ -551,15 +546,10 @@ void FileOperationsTest::aSourceWrittenToWhileMovedAcrossStays()
 {
     // A recording still going on: what it writes while it is copied to another drive must not
     // be lost with the source, as a move that deletes it would.
-    QTemporaryDir other(QStringLiteral("/dev/shm/kaenami-test-XXXXXX"));
-    if (!other.isValid())
-        QSKIP("no /dev/shm here");
-    struct stat here
-    {
-    }, there{};
-    QVERIFY(lstatOf(m_dir->path(), here) && lstatOf(other.path(), there));
-    if (here.st_dev == there.st_dev)
-        QSKIP("/dev/shm and the temporary folder are one file system here");
+    const auto drive = TestFiles::folderOnAnotherDrive(m_dir->path());
+    if (!drive)
+        QSKIP("no second file system in /dev/shm here");
+    const QTemporaryDir &other = *drive;
     const QByteArray recorded = patterned(40 << 20);
     QVERIFY(TestFiles::write(path("rec.bin"), recorded));
     // Long copies let the window answer every 16 MiB: the recorder writes on meanwhile.

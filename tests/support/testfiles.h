@@ -5,9 +5,12 @@
 #include <QFile>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 
 #include <algorithm>
 #include <ftw.h>
+#include <memory>
+#include <sys/stat.h>
 #include <unistd.h>
 
 /// Small helpers for tests that work on real folders.
@@ -49,6 +52,20 @@ inline void removeTree(const QByteArray &folder)
             return type == FTW_DP ? ::rmdir(path) : ::unlink(path);
         },
         16, FTW_DEPTH | FTW_PHYS);
+}
+
+/// A folder on another file system than `here` (in /dev/shm, a memory drive), for moves across
+/// drives; null where there is none.
+inline std::unique_ptr<QTemporaryDir> folderOnAnotherDrive(const QString &here)
+{
+    auto other = std::make_unique<QTemporaryDir>(QStringLiteral("/dev/shm/kaenami-test-XXXXXX"));
+    struct stat a
+    {
+    }, b{};
+    if (!other->isValid() || ::stat(QFile::encodeName(here).constData(), &a) != 0 ||
+        ::stat(QFile::encodeName(other->path()).constData(), &b) != 0 || a.st_dev == b.st_dev)
+        return nullptr;
+    return other;
 }
 
 } // namespace TestFiles
