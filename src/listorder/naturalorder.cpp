@@ -1,5 +1,6 @@
 #include "naturalorder.h"
 
+#include "byposition.h"
 #include "filenames.h"
 
 #include <algorithm>
@@ -67,9 +68,7 @@ void sort(QStringList &names)
         shown.push_back(FileNames::display(name));
         keys.push_back(sortKey(shown.back()));
     }
-    std::vector<qsizetype> order(size_t(names.size()));
-    std::iota(order.begin(), order.end(), 0);
-    std::sort(order.begin(), order.end(), [&](qsizetype a, qsizetype b) {
+    ListOrders::sortByPosition(names, [&](qsizetype a, qsizetype b) {
         const auto i = size_t(a), j = size_t(b);
         if (const int byKey = QString::compare(keys[i], keys[j], Qt::CaseSensitive); byKey != 0)
             return byKey < 0;
@@ -79,11 +78,6 @@ void sort(QStringList &names)
         // Different kept bytes can show alike.
         return names[a] < names[b];
     });
-    QStringList sorted;
-    sorted.reserve(names.size());
-    for (const qsizetype index : order)
-        sorted.append(names[index]);
-    names = std::move(sorted);
 }
 
 } // namespace NaturalOrder

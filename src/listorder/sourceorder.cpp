@@ -1,5 +1,6 @@
 #include "sourceorder.h"
 
+#include "byposition.h"
 #include "datetaken.h"
 #include "paths.h"
 
@@ -60,20 +61,13 @@ void sort(FileOperations &files, const QString &folder, ListOrder order, QString
     moments.reserve(size_t(names.size()));
     for (const QString &name : std::as_const(names))
         moments.push_back(momentOf(files, Paths::join(folder, name), order));
-    std::vector<qsizetype> indexes(size_t(names.size()));
-    std::iota(indexes.begin(), indexes.end(), 0);
-    std::stable_sort(indexes.begin(), indexes.end(), [&](qsizetype a, qsizetype b) {
+    ListOrders::sortByPosition(names, [&](qsizetype a, qsizetype b) {
         const std::optional<qint64> &x = moments[size_t(a)];
         const std::optional<qint64> &y = moments[size_t(b)];
         if (x && y)
             return *x < *y;
         return x.has_value() && !y.has_value();
     });
-    QStringList sorted;
-    sorted.reserve(names.size());
-    for (const qsizetype index : indexes)
-        sorted.append(names[index]);
-    names = std::move(sorted);
 }
 
 } // namespace SourceOrder
