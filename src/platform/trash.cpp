@@ -28,11 +28,20 @@ QByteArray join(const QByteArray &folder, const QByteArray &name)
     return folder.endsWith('/') ? folder + name : folder + '/' + name;
 }
 
-QByteArray withoutTrailingSlashes(QByteArray path)
+/// An absolute path without empty, "." or ".." parts, so that the trash names it keeps (and
+/// the undo reads back) are plain paths.
+QByteArray plainPath(const QByteArray &path)
 {
-    while (path.size() > 1 && path.endsWith('/'))
-        path.chop(1);
-    return path;
+    QList<QByteArray> parts;
+    for (const QByteArray &part : path.split('/')) {
+        if (part == "..") {
+            if (!parts.isEmpty())
+                parts.removeLast();
+        } else if (!part.isEmpty() && part != ".") {
+            parts.append(part);
+        }
+    }
+    return '/' + parts.join('/');
 }
 
 /// $XDG_DATA_HOME, else $HOME/.local/share; a relative value counts as unset, as the XDG base
@@ -41,7 +50,7 @@ QByteArray dataHome()
 {
     const QByteArray data = qgetenv("XDG_DATA_HOME");
     if (data.startsWith('/'))
-        return withoutTrailingSlashes(data);
+        return plainPath(data);
     QByteArray home = qgetenv("HOME");
     if (!home.startsWith('/')) {
         struct passwd entry
@@ -54,7 +63,7 @@ QByteArray dataHome()
             return {};
         home = found->pw_dir;
     }
-    return join(withoutTrailingSlashes(home), ".local/share");
+    return join(plainPath(home), ".local/share");
 }
 
 /// The device the home trash lies on, or would be made on.

@@ -155,6 +155,7 @@ private Q_SLOTS:
     void anUndoOnADriveReadOnlyForNowCanBeTriedAgain();
     void anUndoWhoseFolderIsAwayWaitsOnlyForADrive_data();
     void anUndoWhoseFolderIsAwayWaitsOnlyForADrive();
+    void aDataHomeSpelledWithDotsIsStillTheTrash();
     void anUndoInAnotherDesktopSessionWaitsForItsTrash();
     void aKilledChangesTemporaryGoesAtTheNextChange();
     void twoRunsAtOnceLoseNoBatch();
@@ -902,6 +903,21 @@ void UndoTest::anUndoWhoseFolderIsAwayWaitsOnlyForADrive()
     if (code == -1 || code == 10)
         QSKIP("cannot mount a file system of the test's own here");
     QCOMPARE(code, 0);
+}
+
+void UndoTest::aDataHomeSpelledWithDotsIsStillTheTrash()
+{
+    // $XDG_DATA_HOME given as data/sub/..: the replaced file is kept, and comes back.
+    Fixture f;
+    QVERIFY(QDir().mkpath(f.root.path() + "/data/sub"));
+    const QByteArray dataHome = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", dataHome + "/sub/../");
+    QVERIFY(TestFiles::write(f.dst() + "/p1.jpg", "an older photo"));
+    const UndoEntry entry = f.runAndRecord(f.request({"a.jpg"}, false, false));
+    const UndoReport report = undoBatch(f.files, entry, f.program());
+    qputenv("XDG_DATA_HOME", dataHome);
+    QVERIFY2(report.leftAlone.isEmpty(), qPrintable(report.leftAlone.join('\n')));
+    QCOMPARE(TestFiles::read(f.dst() + "/p1.jpg"), QByteArray("an older photo"));
 }
 
 void UndoTest::anUndoInAnotherDesktopSessionWaitsForItsTrash()
