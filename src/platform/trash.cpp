@@ -313,6 +313,17 @@ bool isUsersTrash(const QString &folder)
     if (const QString home = homeFolder(); !home.isEmpty() && folder == home)
         return true;
     const QByteArray path = FileNames::encode(folder);
+    // As the batch's trash is found: the path as the system resolves it, the folder the user's
+    // own and no link, a .Trash above it sticky.
+    char *real = ::realpath(path.constData(), nullptr);
+    const bool resolved = real && path == real;
+    std::free(real);
+    struct stat trash
+    {
+    };
+    if (!resolved || ::lstat(path.constData(), &trash) != 0 || !S_ISDIR(trash.st_mode) ||
+        trash.st_uid != ::geteuid())
+        return false;
     const auto topOfADrive = [](const QByteArray &top) {
         const QByteArray parent = folderOf(top);
         struct stat here
@@ -325,8 +336,15 @@ bool isUsersTrash(const QString &folder)
     const QByteArray uid = QByteArray::number(::geteuid());
     const QByteArray name = path.mid(path.lastIndexOf('/') + 1);
     const QByteArray top = folderOf(path);
+    const auto sticky = [](const QByteArray &shared) {
+        struct stat st
+        {
+        };
+        return ::lstat(shared.constData(), &st) == 0 && S_ISDIR(st.st_mode) &&
+               (st.st_mode & S_ISVTX) != 0;
+    };
     return (name == ".Trash-" + uid && topOfADrive(top)) ||
-           (name == uid && top.endsWith("/.Trash") && topOfADrive(folderOf(top)));
+           (name == uid && top.endsWith("/.Trash") && sticky(top) && topOfADrive(folderOf(top)));
 }
 
 QString spellingBefore(const QString &trashName, const QString &name)

@@ -514,6 +514,7 @@ void UndoTest::aMadeUpHistoryMovesNothing_data()
     QTest::newRow("a trash name in any files folder") << QByteArray("files folder");
     QTest::newRow("a trash name under a .Trash-uid that tops no drive")
         << QByteArray("trash elsewhere");
+    QTest::newRow("a trash name through a link to another drive") << QByteArray("linked trash");
     QTest::newRow("a content brought back from elsewhere") << QByteArray("restored");
 }
 
@@ -521,12 +522,19 @@ void UndoTest::aMadeUpHistoryMovesNothing()
 {
     QFETCH(QByteArray, line);
     Fixture f;
-    const QString victim =
-        f.root.path() + (line == "files folder" ? QStringLiteral("/docs/files/thesis.odt")
-                         : line == "trash elsewhere"
-                             ? QStringLiteral("/docs/.Trash-%1/files/a.odt").arg(::geteuid())
-                             : QStringLiteral("/victim/thesis.odt"));
+    // Through a link to a folder on another drive, any .Trash-uid there looks like a drive's.
+    const auto drive =
+        line == "linked trash" ? TestFiles::folderOnAnotherDrive(f.root.path()) : nullptr;
+    if (line == "linked trash" && !drive)
+        QSKIP("no second file system in /dev/shm here");
+    const QString trashed = QStringLiteral("/.Trash-%1/files/a.odt").arg(::geteuid());
+    const QString victim = line == "linked trash"      ? drive->path() + "/deep" + trashed
+                           : line == "files folder"    ? f.root.path() + "/docs/files/thesis.odt"
+                           : line == "trash elsewhere" ? f.root.path() + "/docs" + trashed
+                                                       : f.root.path() + "/victim/thesis.odt";
     QVERIFY(QDir().mkpath(QFileInfo(victim).path()));
+    if (drive)
+        QVERIFY(QFile::link(drive->path() + "/deep", f.root.path() + "/link"));
     QVERIFY(TestFiles::write(victim, "years of work"));
     RenameRequest r = f.request({"a.jpg"}, false, true);
     const UndoEntry entry = f.runAndRecord(r);
@@ -550,12 +558,14 @@ void UndoTest::aMadeUpHistoryMovesNothing()
     const QList<QByteArray> written = fields.mid(6, 6);
     for (int i = 0; i < 6; ++i)
         fields[6 + i] = identity[i];
-    const QByteArray victimPath = FileNames::encode(victim);
+    const QByteArray victimPath =
+        FileNames::encode(drive ? f.root.path() + "/link" + trashed : victim);
     if (line == "two folders") {
         fields[5] = victimPath;
     } else if (line == "dot dot") {
         fields[5] = FileNames::encode(f.dst()) + "/../victim/thesis.odt";
-    } else if (line == "trash" || line == "files folder" || line == "trash elsewhere") {
+    } else if (line == "trash" || line == "files folder" || line == "trash elsewhere" ||
+               line == "linked trash") {
         // The batch's own file as written, and the victim as what it replaced.
         fields[12] = "1";
         fields[13] = victimPath;
