@@ -60,7 +60,11 @@ bool pathOfDescriptor(int fd, QByteArray &path)
     if (length <= 0 || link[0] != '/' || size_t(length) >= sizeof link)
         return false;
     const QByteArrayView now(link, length);
-    if (now.endsWith(" (deleted)"))
+    // The system marks a deleted folder so; a folder may also be named so.
+    struct stat st
+    {
+    };
+    if (now.endsWith(" (deleted)") && (::fstat(fd, &st) != 0 || st.st_nlink == 0))
         return false;
     path = now.toByteArray();
     return true;

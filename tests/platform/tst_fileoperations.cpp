@@ -125,6 +125,8 @@ private Q_SLOTS:
     void aSharedFileLockedForeverIsGivenUp();
     void journalIsHeldUntilFinished();
     void leftJournalIsClaimedOnce();
+    void anOpenFolderIsFoundWhereItWasRenamed_data();
+    void anOpenFolderIsFoundWhereItWasRenamed();
 
 private:
     QString path(const char *name) const { return m_dir->path() + QLatin1Char('/') + name; }
@@ -806,6 +808,24 @@ void FileOperationsTest::longCopiesLetTheWindowAnswer()
     calls = 0;
     QVERIFY(ops.copyFile(path("big"), path("again"), options));
     QCOMPARE(calls, 0);
+}
+
+void FileOperationsTest::anOpenFolderIsFoundWhereItWasRenamed_data()
+{
+    QTest::addColumn<QString>("newName");
+    QTest::newRow("renamed") << "moved";
+    // What the system appends to the path of a deleted folder can be a real name's end.
+    QTest::newRow("renamed to a name like a deleted one") << "moved (deleted)";
+}
+
+void FileOperationsTest::anOpenFolderIsFoundWhereItWasRenamed()
+{
+    QFETCH(QString, newName);
+    QVERIFY(QDir(m_dir->path()).mkdir("folder"));
+    OpenFolder folder;
+    QVERIFY(m_ops.openFolder(path("folder"), folder));
+    QVERIFY(QDir(m_dir->path()).rename("folder", newName));
+    QCOMPARE(m_ops.currentPath(folder), m_dir->path() + "/" + newName);
 }
 
 QTEST_GUILESS_MAIN(FileOperationsTest)
